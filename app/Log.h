@@ -1,0 +1,19 @@
+#pragma once
+// One log sink for the whole program. The core never prints: diagnostics and
+// a copy of every operator message go here, and the front end decides where
+// the lines end up (standard error unless it says otherwise).
+#include <functional>
+#include <string_view>
+
+namespace vrx4 {
+
+using LogSink = std::function<void(std::string_view line)>;
+
+// Writes one line (no trailing newline needed) to the current sink.
+void logLine(std::string_view line);
+
+// Replaces the sink; an empty function restores the standard-error sink.
+// Returns the previous sink.
+LogSink setLogSink(LogSink sink);
+
+}  // namespace vrx4

@@ -1,0 +1,71 @@
+#include "app/Prompter.h"
+
+#include <atomic>
+
+#include "app/Log.h"
+
+namespace vrx4 {
+namespace {
+
+Answer firstButton(Buttons b) {
+  return (b == Buttons::YesNo || b == Buttons::YesNoCancel) ? Answer::Yes : Answer::Ok;
+}
+
+// Without a front end every question takes its default answer.
+class DefaultPrompter final : public Prompter {
+ public:
+  Answer ask(const Prompt& p) override { return p.defaultButton; }
+};
+
+DefaultPrompter defaultPrompter;
+std::atomic<Prompter*> current{nullptr};
+
+}  // namespace
+
+Prompter& prompter() {
+  Prompter* p = current.load();
+  return p ? *p : static_cast<Prompter&>(defaultPrompter);
+}
+
+Prompter* setPrompter(Prompter* p) { return current.exchange(p); }
+
+const char* answerName(Answer a) {
+  switch (a) {
+    case Answer::Ok: return "OK";
+    case Answer::Cancel: return "Cancel";
+    case Answer::Yes: return "Yes";
+    case Answer::No: return "No";
+  }
+  return "?";
+}
+
+const char* iconName(Icon i) {
+  switch (i) {
+    case Icon::Stop: return "stop";
+    case Icon::Exclamation: return "exclamation";
+    case Icon::Warning: return "warning";
+    case Icon::Information: return "information";
+    case Icon::Question: return "question";
+  }
+  return "?";
+}
+
+Answer showMessage(const std::string& text, Icon icon, Buttons buttons) {
+  return showMessage(text, icon, buttons, firstButton(buttons));
+}
+
+Answer showMessage(const std::string& text, Icon icon, Buttons buttons, Answer defaultButton) {
+  Prompt p;
+  p.text = text;
+  p.icon = icon;
+  p.buttons = buttons;
+  p.defaultButton = defaultButton;
+  // One line per message, line breaks of the text folded, so a program run
+  // from a terminal or a script shows why it stopped.
+  std::string line = std::string("vrx4: ") + iconName(icon) + ": ";
+  for (char c : text) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
+  logLine(line);
+  return prompter().ask(p);
+}
+
+}  // namespace vrx4

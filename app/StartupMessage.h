@@ -1,0 +1,23 @@
+#pragma once
+// The start-up message rule: while the start-up checks run, every message
+// waits 1000 ms, removes the start-up picture and only then shows its box.
+// The picture itself belongs to the front end, which registers how to hide it.
+#include <functional>
+#include <string>
+
+#include "app/Prompter.h"
+
+namespace vrx4 {
+
+// Registers the front end's "hide the start-up picture as a key press would"
+// action (empty: nothing to hide). Called on the thread that shows messages.
+void setSplashHider(std::function<void()> hider);
+
+// Waits 1000 ms on the Clock, then hides the start-up picture.
+void pauseAndHideSplash();
+
+// pauseAndHideSplash, then the message box; returns its answer.
+Answer showMessageAfterSplash(const std::string& text, Icon icon = Icon::Stop,
+                              Buttons buttons = Buttons::Ok);
+
+}  // namespace vrx4

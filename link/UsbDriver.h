@@ -1,0 +1,55 @@
+#pragma once
+// The transport under the USB pipe link. A driver hands out integer handles
+// for opened paths: a device path opens the device itself (descriptor,
+// configuration, recovery request), and "<device path>/ifIIIpipePPP" opens
+// one pipe of that device for bulk reads (pipe 0, unit to host) or writes
+// (pipe 1, host to unit).
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vrx4 {
+
+using UsbHandle = int;
+inline constexpr UsbHandle kInvalidHandle = -1;
+
+class UsbDriver {
+ public:
+  virtual ~UsbDriver() = default;
+
+  // Path of the device interface with the given member index among the
+  // present units of the driver's interface class, or none.
+  virtual std::optional<std::string> enumerateInterface(int index) = 0;
+
+  // Opens a device path or a pipe path; kInvalidHandle on failure.
+  virtual UsbHandle open(const std::string& path) = 0;
+  virtual void close(UsbHandle h) = 0;
+
+  // Device-handle requests.
+  virtual bool getDeviceDescriptor(UsbHandle device, std::array<uint8_t, 18>& out) = 0;
+  // Current configuration value; false when the request itself fails.
+  virtual bool getConfiguration(UsbHandle device, uint32_t& value) = 0;
+  // The recovery request after a failed transfer; its result is ignored.
+  virtual void recover(UsbHandle device) = 0;
+
+  // Pipe-handle transfers. A write of length 0 sends a zero-length packet.
+  // Both return false on failure or time-out; read reports the bytes read.
+  virtual bool write(UsbHandle pipe, const uint8_t* data, size_t length) = 0;
+  virtual bool read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) = 0;
+
+  // Called (on any thread) whenever a device arrives or leaves. The front
+  // end forwards it to its GUI thread.
+  virtual void setDeviceChangeHandler(std::function<void()> handler) = 0;
+};
+
+// The driver the link uses (process-wide). Must be set before openLink.
+UsbDriver* usbDriver();
+UsbDriver* setUsbDriver(UsbDriver* driver);
+
+// "<device path>/if%03dpipe%03d", the path of one pipe of a device.
+std::string pipePath(const std::string& devicePath, int interfaceNumber, int pipeNumber);
+
+}  // namespace vrx4

@@ -1,0 +1,182 @@
+#include "sim/SimulatedUnit.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vrx4 {
+
+SimulatedUnit::SimulatedUnit(uint16_t vendorId, uint16_t productId)
+    : vendorId_(vendorId), productId_(productId) {}
+
+std::array<uint8_t, 18> SimulatedUnit::deviceDescriptor() const {
+  // Full-speed vendor-specific device, 64-byte control endpoint, one
+  // configuration.
+  return {18, 1, 0x00, 0x02, 0xFF, 0x00, 0x00, 64,
+          uint8_t(vendorId_), uint8_t(vendorId_ >> 8),
+          uint8_t(productId_), uint8_t(productId_ >> 8),
+          0x11, 0x01, 1, 2, 3, 1};
+}
+
+uint32_t SimulatedUnit::configuration() const {
+  std::lock_guard lock(mutex_);
+  return configuration_;
+}
+
+void SimulatedUnit::setConfiguration(uint32_t value) {
+  std::lock_guard lock(mutex_);
+  configuration_ = value;
+}
+
+bool SimulatedUnit::takeFault(Fault f, uint8_t* code) {
+  if (faults_.empty() || faults_.front().fault != f) return false;
+  if (code) *code = faults_.front().code;
+  faults_.pop_front();
+  return true;
+}
+
+bool SimulatedUnit::hostWrite(const uint8_t* data, size_t length) {
+  std::lock_guard lock(mutex_);
+  transfers_.emplace_back(data, data + length);
+  if (stalled_) return false;
+  if (length == 0) {
+    if (takeFault(Fault::FailZeroLength)) return false;
+    // A zero-length packet ends a transfer whose length was a multiple of
+    // the 64-byte packet size.
+    if (!incoming_.empty()) processRequest();
+    return true;
+  }
+  if (takeFault(Fault::FailWrite)) return false;
+  if (takeFault(Fault::Stall)) {
+    stalled_ = true;
+    return false;
+  }
+  incoming_.insert(incoming_.end(), data, data + length);
+  // A transfer that ends in a short packet is complete; one that ends on a
+  // packet boundary waits for its zero-length packet.
+  if (length % 64 != 0) processRequest();
+  return true;
+}
+
+bool SimulatedUnit::hostRead(uint8_t* data, size_t maxLength, size_t& got) {
+  std::lock_guard lock(mutex_);
+  got = 0;
+  if (stalled_) return false;
+  if (takeFault(Fault::FailRead)) {
+    outgoing_.clear();
+    return false;
+  }
+  if (outgoing_.empty()) return false;
+  std::vector<uint8_t> frame = std::move(outgoing_.front());
+  outgoing_.pop_front();
+  got = std::min(maxLength, frame.size());
+  if (got) std::memcpy(data, frame.data(), got);
+  return true;
+}
+
+void SimulatedUnit::recoveryRequest() {
+  std::lock_guard lock(mutex_);
+  ++recoveries_;
+  stalled_ = false;
+  incoming_.clear();
+  outgoing_.clear();
+}
+
+void SimulatedUnit::injectFault(Fault fault, uint8_t code) {
+  std::lock_guard lock(mutex_);
+  faults_.push_back({fault, code});
+}
+
+void SimulatedUnit::clearFaults() {
+  std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+std::vector<std::vector<uint8_t>> SimulatedUnit::transfers() const {
+  std::lock_guard lock(mutex_);
+  return transfers_;
+}
+
+std::vector<std::vector<uint8_t>> SimulatedUnit::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+int SimulatedUnit::recoveryCount() const {
+  std::lock_guard lock(mutex_);
+  return recoveries_;
+}
+
+void SimulatedUnit::clearHistory() {
+  std::lock_guard lock(mutex_);
+  transfers_.clear();
+  requests_.clear();
+  recoveries_ = 0;
+}
+
+SimulatedUnit::Reply SimulatedUnit::handleCommand(uint8_t, const uint8_t*, size_t) {
+  return Reply::ok();
+}
+
+std::vector<uint8_t> SimulatedUnit::buildResponse(uint8_t command, const Reply& reply) const {
+  std::vector<uint8_t> body;
+  body.push_back(command);
+  if (reply.error) {
+    body.push_back(0xAA);
+    body.push_back(reply.code);
+  } else {
+    body.push_back(0x00);
+    body.insert(body.end(), reply.data.begin(), reply.data.end());
+  }
+  std::vector<uint8_t> frame;
+  frame.push_back(uint8_t(body.size()));
+  frame.push_back(uint8_t(body.size() >> 8));
+  frame.insert(frame.end(), body.begin(), body.end());
+  uint8_t sum = 0;
+  for (uint8_t b : body) sum = uint8_t(sum + b);
+  frame.push_back(sum);
+  return frame;
+}
+
+void SimulatedUnit::processRequest() {
+  std::vector<uint8_t> req = std::move(incoming_);
+  incoming_.clear();
+  requests_.push_back(req);
+
+  uint8_t command = req.size() > 2 ? req[2] : 0;
+  Reply reply;
+  // The unit checks the request's own length word and checksum first.
+  const size_t n = req.size() >= 2 ? size_t(req[0] | (req[1] << 8)) : 0;
+  bool wellFormed = req.size() >= 3 && n + 3 == req.size();
+  if (wellFormed) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < n; ++i) sum = uint8_t(sum + req[2 + i]);
+    wellFormed = sum == req[2 + n];
+  }
+  uint8_t code = 0;
+  if (!wellFormed) {
+    reply = Reply::fail(225);
+  } else if (takeFault(Fault::ErrorStatus, &code)) {
+    reply = Reply::fail(code);
+  } else {
+    reply = handleCommand(command, req.data() + 3, n >= 1 ? n - 1 : 0);
+  }
+
+  if (takeFault(Fault::WrongEcho)) {
+    outgoing_.push_back(buildResponse(uint8_t(command + 1), reply));
+    return;
+  }
+  std::vector<uint8_t> frame = buildResponse(command, reply);
+  if (takeFault(Fault::BadChecksum)) {
+    frame.back() = uint8_t(frame.back() + 1);
+  } else if (takeFault(Fault::ShortReply)) {
+    frame.resize(std::min<size_t>(frame.size(), 2));
+  } else if (takeFault(Fault::EmptyReply)) {
+    frame.clear();
+  } else if (takeFault(Fault::BodyLengthPastEnd)) {
+    frame[0] = 0xFF;
+    frame[1] = 0xFF;
+  }
+  outgoing_.push_back(std::move(frame));
+}
+
+}  // namespace vrx4

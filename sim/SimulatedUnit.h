@@ -1,0 +1,99 @@
+#pragma once
+// A simulated T552-VRX4 as seen from its USB pipes: it takes the bulk OUT
+// transfers of request frames (with the zero-length packet that ends a
+// transfer whose length is a multiple of 64), answers each complete request
+// with exactly one response frame on the IN pipe, and can be told to
+// misbehave in every way the host's frame exchange has to survive.
+//
+// Command handling lives in handleCommand(); this class owns the frame layer,
+// the fault injection and the USB identity.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace vrx4 {
+
+class SimulatedUnit {
+ public:
+  // One-shot faults, each applied to the next request that arrives.
+  enum class Fault {
+    ErrorStatus,       // error response (byte 3 = 0xAA) with the given code
+    BadChecksum,       // response checksum off by one
+    WrongEcho,         // response echoes another command code (checksum right)
+    ShortReply,        // only the first bytes of the response are sent
+    EmptyReply,        // a zero-length IN transfer
+    BodyLengthPastEnd, // bodyLength claims more bytes than are sent
+    FailWrite,         // the OUT transfer of the request fails
+    FailRead,          // the IN transfer of the response fails
+    FailZeroLength,    // the zero-length OUT packet fails
+    Stall,             // both pipes stay halted until the recovery request
+  };
+
+  SimulatedUnit(uint16_t vendorId, uint16_t productId);
+  virtual ~SimulatedUnit() = default;
+  SimulatedUnit(const SimulatedUnit&) = delete;
+  SimulatedUnit& operator=(const SimulatedUnit&) = delete;
+
+  std::array<uint8_t, 18> deviceDescriptor() const;
+  uint32_t configuration() const;
+  void setConfiguration(uint32_t value);
+
+  // Host to unit: one bulk OUT transfer (length 0 = zero-length packet).
+  // False when the transfer fails.
+  bool hostWrite(const uint8_t* data, size_t length);
+  // Unit to host: one bulk IN transfer of at most maxLength bytes. False when
+  // the transfer fails or the unit has nothing to send.
+  bool hostRead(uint8_t* data, size_t maxLength, size_t& got);
+  // The host's recovery request (clear halt on both pipes): drops any half
+  // received request and any unread response.
+  void recoveryRequest();
+
+  void injectFault(Fault fault, uint8_t code = 0);
+  void clearFaults();
+
+  // What the unit saw, for tests: every OUT transfer as it arrived, every
+  // complete request frame, and the recovery requests.
+  std::vector<std::vector<uint8_t>> transfers() const;
+  std::vector<std::vector<uint8_t>> requests() const;
+  int recoveryCount() const;
+  void clearHistory();
+
+ protected:
+  struct Reply {
+    bool error = false;
+    uint8_t code = 0;           // status code when error
+    std::vector<uint8_t> data;  // response bytes from offset 4
+    static Reply ok(std::vector<uint8_t> d = {}) { return Reply{false, 0, std::move(d)}; }
+    static Reply fail(uint8_t c) { return Reply{true, c, {}}; }
+  };
+  // Answers one well-formed request. Called with the unit's lock held. The
+  // base unit answers every command with an empty good response.
+  virtual Reply handleCommand(uint8_t command, const uint8_t* payload, size_t payloadLength);
+
+  mutable std::recursive_mutex mutex_;
+
+ private:
+  struct PendingFault {
+    Fault fault;
+    uint8_t code;
+  };
+  void processRequest();
+  std::vector<uint8_t> buildResponse(uint8_t command, const Reply& reply) const;
+  bool takeFault(Fault f, uint8_t* code = nullptr);
+
+  uint16_t vendorId_;
+  uint16_t productId_;
+  uint32_t configuration_ = 1;
+  bool stalled_ = false;
+  std::vector<uint8_t> incoming_;  // request bytes waiting for the end of the transfer
+  std::deque<std::vector<uint8_t>> outgoing_;
+  std::deque<PendingFault> faults_;
+  std::vector<std::vector<uint8_t>> transfers_;
+  std::vector<std::vector<uint8_t>> requests_;
+  int recoveries_ = 0;
+};
+
+}  // namespace vrx4
