@@ -1,0 +1,4 @@
+target_sources(vrx4_core PRIVATE
+  SimulatedUnit.cpp
+  SimUsbDriver.cpp
+)
