@@ -1,0 +1,98 @@
+#include "app/CUnitDialogs.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include "link/Commands.h"
+
+namespace vrx4 {
+
+CFirmwareUpdateDlg::CFirmwareUpdateDlg(const FirmwareImage& image, QWidget* parent)
+    : CWorkerDialog(parent), image_(image) {
+  setWindowTitle(QStringLiteral("Update..."));
+  buildLayout(false, false);
+  progressBar()->setRange(0, int(kUpdateTotal));
+}
+
+int CFirmwareUpdateDlg::exec() {
+  progress_ = 0;
+  progressBar()->setValue(0);
+  startTimer100();
+  startWorker([this] { updateWorker(image_, progress_); });
+  return CWorkerDialog::exec();
+}
+
+void CFirmwareUpdateDlg::onTick() {
+  const uint32_t p = progress_;
+  progressBar()->setValue(int(std::min(p, kUpdateTotal)));
+  if (p == kUpdateTotal)
+    finish(true);
+  else if (p > kUpdateTotal)
+    finish(false);
+}
+
+CInitializingDlg::CInitializingDlg(QWidget* parent) : CWorkerDialog(parent) {
+  setWindowTitle(QStringLiteral("Initializing..."));
+  buildLayout(false, false);
+  progressBar()->setRange(0, 100);
+}
+
+int CInitializingDlg::exec() {
+  counter_ = 0;
+  progressBar()->setValue(0);
+  sent_ = initializeUnit();
+  // Without the reset there is nothing to wait for: the dialog stays until
+  // the operator dismisses it.
+  if (sent_) startTimer100();
+  return CWorkerDialog::exec();
+}
+
+void CInitializingDlg::onTick() {
+  if (counter_ < 100) {
+    ++counter_;
+    progressBar()->setValue(counter_);
+    if (counter_ < 100) return;
+  }
+  // At 100 the unit's busy state is polled, one request per tick (100 ms
+  // apart), so the GUI thread never waits on the unit.
+  bool busy = false;
+  if (!getBusyState(busy)) {
+    finish(false);
+    return;
+  }
+  if (!busy) finish(true);
+}
+
+void CInitializingDlg::onCancelRequest() {
+  if (!sent_) finish(false);
+}
+
+CAboutDlg::CAboutDlg(const std::string& hostVersion, const std::string& firmwareVersionCollapsed,
+                     const std::string& firmwareDate, QWidget* parent)
+    : QDialog(parent) {
+  setWindowTitle(QStringLiteral("About T552-VRX4"));
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout;
+  auto field = [this](const std::string& text) {
+    auto* e = new QLineEdit(QString::fromStdString(text), this);
+    e->setReadOnly(true);
+    e->setMinimumWidth(220);
+    return e;
+  };
+  form->addRow(QStringLiteral("Control Software Version :"), field(hostVersion));
+  form->addRow(QStringLiteral("Firmware Version :"),
+               field(firmwareText(firmwareVersionCollapsed, firmwareDate)));
+  layout->addLayout(form);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  layout->addWidget(buttons);
+}
+
+std::string CAboutDlg::firmwareText(const std::string& versionCollapsed, const std::string& date) {
+  return versionCollapsed + " " + date;
+}
+
+}  // namespace vrx4

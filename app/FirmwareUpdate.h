@@ -1,0 +1,35 @@
+#pragma once
+// The unit's firmware update: reading the firmware file "vrx4.fwp" into a
+// 512 KiB image and sending its 1792 pages to the unit in update mode.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vrx4 {
+
+inline constexpr uint32_t kFirmwareBase = 0xF80000;
+inline constexpr uint32_t kFirmwareAreaEnd = 0xFEFFFF;
+inline constexpr size_t kFirmwareImageSize = 0x80000;
+inline constexpr uint32_t kFirmwareModelOffset = 0x60000;
+inline constexpr uint16_t kFirmwareFirstPage = 0xF800;
+inline constexpr uint16_t kFirmwareLastPage = 0xFEFF;
+inline constexpr uint32_t kFirmwarePageCount = 1792;
+inline constexpr uint32_t kUpdateTotal = 1797;           // pages + 5 steps
+inline constexpr uint32_t kUpdateFailed = 1797 + 256;    // 2053
+inline constexpr const char* kFirmwareFileName = "vrx4.fwp";
+inline constexpr uint64_t kUpdateBusyLimitMs = 60000;
+
+using FirmwareImage = std::vector<uint8_t>;  // kFirmwareImageSize bytes
+
+// Reads the firmware file into image (filled with 0xFF first); shows its own
+// messages. image is replaced only when the whole file is good.
+bool readFirmwareFile(const std::string& path, FirmwareImage& image);
+
+// The update worker: begin (0xF007), the 1792 pages, the busy poll, firmware
+// mode, the state check. progress ends at kUpdateTotal on success and at
+// kUpdateFailed on any failure.
+void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress);
+
+}  // namespace vrx4

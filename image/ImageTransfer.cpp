@@ -1,0 +1,138 @@
+#include "image/ImageTransfer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/Clock.h"
+#include "link/Commands.h"
+
+namespace vrx4 {
+namespace {
+
+struct AreaBounds {
+  uint32_t first;
+  uint32_t last;
+};
+
+AreaBounds boundsOf(ImageArea area, const ProjectSettings& s) {
+  if (area == ImageArea::User)
+    return {unitUserAddress(s.device.userRomStart), unitUserAddress(s.device.userRomEnd)};
+  return {unitBootAddress(s.bootStart), unitBootAddress(s.bootEnd)};
+}
+
+// Copies one 256-byte page of the image at index, blank past the image's end.
+void pageFrom(const uint8_t* source, size_t size, uint32_t index, uint8_t* page) {
+  std::memset(page, kBlank, 256);
+  if (index < size) std::memcpy(page, source + index, std::min<size_t>(256, size - index));
+}
+
+}  // namespace
+
+SendPlan prepareSend(TransferProgress& progress, ImageArea area, const MemoryImage& image,
+                     const ProjectSettings& settings) {
+  SendPlan plan;
+  plan.area = area;
+  progress.position = 0;
+  if (area == ImageArea::User) {
+    uint32_t maximum = 0, allowance = 0;
+    for (int i = 0; i < kBankCount; ++i) {
+      if (!image.bankHasData[i]) continue;
+      if (i < 32)
+        plan.bankMaskLow |= 1u << i;
+      else
+        plan.bankMaskHigh |= 1u << (i - 32);
+      maximum += 0x10000;
+      allowance += 4096;
+    }
+    maximum = std::min<uint32_t>(maximum, settings.device.userRomSize);
+    progress.completionAllowance = allowance;
+    progress.maximum = maximum + allowance;
+  } else {
+    plan.bankMaskLow = 0x8000;
+    const uint32_t span = (uint32_t(settings.bootEnd) - uint32_t(settings.bootStart) + 256) & 0xFFFF00;
+    progress.completionAllowance = 4096;
+    progress.maximum = span + 4096;
+  }
+  return plan;
+}
+
+void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const MemoryImage& image,
+                     const ProjectSettings& settings) {
+  const AreaBounds b = boundsOf(plan.area, settings);
+  const uint8_t* source = plan.area == ImageArea::User ? image.userImage.data() : image.bootImage.data();
+  const size_t sourceSize = plan.area == ImageArea::User ? image.userImage.size() : image.bootImage.size();
+
+  const bool begun = plan.area == ImageArea::User ? beginUserDataDownload() : beginBootDataDownload();
+  if (!begun) {
+    progress.abandon();
+    return;
+  }
+
+  uint8_t page[256];
+  uint32_t a = b.first;
+  bool walkOver = false;
+  while (!walkOver && a <= b.last && progress.position < progress.maximum) {
+    if (!plan.bankMarked(int((a >> 16) & 0x3F))) {
+      const uint32_t next = (a & 0x3F0000) + 0x10000;
+      if (next <= a) break;  // past the top of the 22-bit space
+      a = next;
+      continue;
+    }
+    for (uint32_t sent = 0; sent < 0x10000; sent += 256) {
+      if (a > b.last) {
+        walkOver = true;
+        break;
+      }
+      if (progress.position >= progress.maximum) break;
+      pageFrom(source, sourceSize, a - b.first, page);
+      if (!writeDataPage(uint16_t(a >> 8), page)) {
+        progress.abandon();
+        break;
+      }
+      a += 256;
+      progress.position += 256;
+    }
+  }
+
+  // Completion poll: the unit reports busy while it stores its buffer. A
+  // failed status request ends the poll; the transfer then counts as failed.
+  for (;;) {
+    bool busy = false;
+    if (!getBusyState(busy)) {
+      progress.abandon();
+      break;
+    }
+    clock().sleepMs(100);
+    if (progress.position < progress.completionAllowance) progress.position += 1024;
+    if (!busy) break;
+  }
+  if (progress.position < progress.completionAllowance) progress.position = progress.completionAllowance.load();
+}
+
+void prepareFetch(TransferProgress& progress, ImageArea area, const ProjectSettings& settings) {
+  progress.position = 0;
+  progress.completionAllowance = 0;
+  if (area == ImageArea::User)
+    progress.maximum = uint32_t(settings.device.userRomEnd) - uint32_t(settings.device.userRomStart) + 1;
+  else
+    progress.maximum = uint32_t(settings.bootEnd) - uint32_t(settings.bootStart) + 1;
+}
+
+void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image,
+                      const ProjectSettings& settings) {
+  const AreaBounds b = boundsOf(area, settings);
+  uint8_t* target = area == ImageArea::User ? image.userImage.data() : image.bootImage.data();
+  const size_t targetSize = area == ImageArea::User ? image.userImage.size() : image.bootImage.size();
+  uint8_t page[256];
+  for (uint32_t a = b.first; a < b.last && progress.position < progress.maximum; a += 256) {
+    if (!readDataPage(uint16_t(a >> 8), page)) {
+      progress.abandon();
+      return;
+    }
+    const uint32_t index = a - b.first;
+    if (index < targetSize) std::memcpy(target + index, page, std::min<size_t>(256, targetSize - index));
+    progress.position += 256;
+  }
+}
+
+}  // namespace vrx4

@@ -1,0 +1,48 @@
+#pragma once
+// Moving image contents between the host and the unit's buffer in 256-byte
+// pages: the send worker (host to unit, only the banks that hold data) and
+// the fetch worker (unit to host).
+#include <atomic>
+#include <cstdint>
+
+#include "app/ProjectSettings.h"
+#include "image/MemoryImage.h"
+
+namespace vrx4 {
+
+inline constexpr uint32_t kAbandonOffset = 1000;
+
+// Shared by a transfer dialog and its worker.
+struct TransferProgress {
+  std::atomic<uint32_t> position{0};
+  std::atomic<uint32_t> maximum{0};
+  std::atomic<uint32_t> completionAllowance{0};
+
+  // The worker stops and the dialog ends with Cancel.
+  void abandon() { position = maximum + kAbandonOffset; }
+  bool abandoned() const { return position >= maximum + kAbandonOffset; }
+};
+
+struct SendPlan {
+  ImageArea area = ImageArea::User;
+  uint32_t bankMaskLow = 0;   // bit i: bank i (0..31)
+  uint32_t bankMaskHigh = 0;  // bit i: bank 32 + i
+  bool bankMarked(int bank) const {
+    return bank < 32 ? (bankMaskLow >> bank) & 1 : (bankMaskHigh >> (bank - 32)) & 1;
+  }
+};
+
+// Sets the bar range, the completion allowance and the bank masks of a send.
+SendPlan prepareSend(TransferProgress& progress, ImageArea area, const MemoryImage& image,
+                     const ProjectSettings& settings);
+// The send worker; returns when the send is over (done or abandoned).
+void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const MemoryImage& image,
+                     const ProjectSettings& settings);
+
+// Sets the bar range of a fetch.
+void prepareFetch(TransferProgress& progress, ImageArea area, const ProjectSettings& settings);
+// The fetch worker; the pages read so far stay in the image after a failure.
+void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image,
+                      const ProjectSettings& settings);
+
+}  // namespace vrx4

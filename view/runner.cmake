@@ -1,0 +1,9 @@
+target_sources(vrx4_core PRIVATE
+  OperationRunner.cpp
+)
+if(VRX4_BUILD_GUI)
+  target_sources(vrx4_gui PRIVATE
+    CProgrammingDlg.cpp
+    CWorkerDialog.cpp
+  )
+endif()
