@@ -1,0 +1,313 @@
+#include "app/DeviceTable.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <string_view>
+
+#include "app/Log.h"
+#include "app/StartupMessage.h"
+
+namespace vrx4 {
+
+const DeviceDef& DeviceTable::row(int index) const {
+  static const DeviceDef none{};
+  if (index < 0 || index >= rowCount()) return none;
+  return rows_[size_t(index)];
+}
+
+int DeviceTable::findByName(const std::string& name) const {
+  for (size_t i = 0; i < rows_.size(); ++i)
+    if (rows_[i].name() == name) return int(i);
+  return -1;
+}
+
+void DeviceTable::clear() {
+  rows_.clear();
+  optionMode_ = false;
+}
+
+bool DeviceTable::append(const DeviceDef& row) {
+  if (rowCount() >= kMaxRows) return false;
+  rows_.push_back(row);
+  return true;
+}
+
+namespace {
+
+constexpr std::string_view kHeaderPrefix = "# T552-VRX4";      // 11 characters
+constexpr std::string_view kOptionPrefix = "# OPTION MODE";    // 13 characters
+constexpr std::string_view kCommentPrefix = "//";
+constexpr int kCommasPerLine = 15;
+constexpr size_t kMaxNameLength = 64;
+
+enum class LineRead { Line, TooLong, End };
+
+// Reads one line without its line end. A CR before the LF (or before the end
+// of the file) is dropped, as a text-mode read would; the line stops at a NUL
+// as a C string would. A line longer than the limit is reported, not split:
+// the remainder would otherwise be taken as a line of its own.
+LineRead readLine(std::streambuf& in, std::string& line) {
+  line.clear();
+  using Traits = std::streambuf::traits_type;
+  int c = in.sbumpc();
+  if (Traits::eq_int_type(c, Traits::eof())) return LineRead::End;
+  // One character more than the limit may be a CR that is dropped below.
+  while (!Traits::eq_int_type(c, Traits::eof()) && c != '\n') {
+    if (line.size() > kDeviceTableLineLimit) return LineRead::TooLong;
+    line.push_back(Traits::to_char_type(c));
+    c = in.sbumpc();
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > kDeviceTableLineLimit) return LineRead::TooLong;
+  if (size_t nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
+  return LineRead::Line;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string_view trimBlanks(std::string_view t) {
+  while (!t.empty() && isBlank(t.front())) t.remove_prefix(1);
+  while (!t.empty() && isBlank(t.back())) t.remove_suffix(1);
+  return t;
+}
+
+// One hexadecimal number: blanks around it allowed, an optional "0x" or "0X"
+// prefix, at least one digit, a value that fits 32 bits, nothing else.
+bool parseHex(std::string_view text, uint32_t& value) {
+  text = trimBlanks(text);
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
+  if (text.empty()) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    int d = hexDigit(c);
+    if (d < 0) return false;
+    v = v * 16 + uint64_t(d);
+    if (v > 0xFFFFFFFFu) return false;
+  }
+  value = uint32_t(v);
+  return true;
+}
+
+// A "/"-separated list of numbers ended by its comma (the text between the
+// commas is given). An empty list has no values. Entries past `count` keep 0.
+bool parseList(std::string_view text, LeU32* out, size_t capacity, size_t& count,
+               std::string& reason, const char* what) {
+  count = 0;
+  if (trimBlanks(text).empty()) return true;
+  for (;;) {
+    size_t slash = text.find('/');
+    std::string_view item = text.substr(0, slash);
+    if (count >= capacity) {
+      reason = std::string("more than ") + std::to_string(capacity) + " values in " + what;
+      return false;
+    }
+    uint32_t v = 0;
+    if (!parseHex(item, v)) {
+      reason = std::string("bad number in ") + what;
+      return false;
+    }
+    out[count++] = v;
+    if (slash == std::string_view::npos) return true;
+    text.remove_prefix(slash + 1);
+  }
+}
+
+// Parses one data line into `d`; false with the reason when it is malformed.
+bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
+  // 1. Exactly 15 commas in the whole line.
+  std::array<size_t, kCommasPerLine> commas{};
+  int commaCount = 0;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != ',') continue;
+    if (commaCount < kCommasPerLine) commas[size_t(commaCount)] = i;
+    ++commaCount;
+  }
+  if (commaCount != kCommasPerLine) {
+    reason = std::to_string(commaCount) + " commas, 15 expected";
+    return false;
+  }
+  // The 16 fields between the commas.
+  std::array<std::string_view, kCommasPerLine + 1> field;
+  size_t from = 0;
+  for (int i = 0; i < kCommasPerLine; ++i) {
+    field[size_t(i)] = line.substr(from, commas[size_t(i)] - from);
+    from = commas[size_t(i)] + 1;
+  }
+  field[kCommasPerLine] = line.substr(from);
+
+  // 2. The name ends at the first comma, within the first 65 characters.
+  if (commas[0] > kMaxNameLength) {
+    reason = "name longer than 64 characters";
+    return false;
+  }
+  d = DeviceDef{};
+  std::memcpy(d.deviceName, line.data(), commas[0]);
+
+  // 3. F1..F7.
+  uint32_t f[7] = {};
+  for (int i = 0; i < 7; ++i) {
+    if (!parseHex(field[size_t(1 + i)], f[i])) {
+      reason = "bad number in field F" + std::to_string(i + 1);
+      return false;
+    }
+  }
+  d.bootRomStart = f[0];
+  d.bootRomSize = f[1];
+  d.userRomStart = f[2];
+  d.userRomSize = f[3];
+  d.voltageCode = f[4];
+  d.protectAddress = f[5];
+  d.idCodeLength = int32_t(f[6]);
+
+  // 4. Size checks, in this order. A negative ID code length (a value of
+  // 0x80000000 or more) is refused as well: the other parts use it as a count.
+  if (f[1] > kMaxBootRomSize) {
+    reason = "boot ROM size above 0x10000";
+    return false;
+  }
+  if (f[3] > kMaxUserRomSize) {
+    reason = "user ROM size above 0x400000";
+    return false;
+  }
+  if (d.idCodeLength > kMaxIdCodeLength || d.idCodeLength < 0) {
+    reason = "ID code length outside 0..32";
+    return false;
+  }
+
+  // 5. Derived ends (modulo 2^32, as the stored form keeps them).
+  d.bootRomEnd = f[0] + f[1] - 1;
+  d.userRomEnd = f[2] + f[3] - 1;
+
+  // 6. List A: the ID code addresses.
+  size_t n = 0;
+  if (!parseList(field[8], d.idCodeAddress, kMaxIdCodeLength, n, reason, "the ID code address list"))
+    return false;
+
+  // 7. The block count; a negative one is refused like one above 64.
+  uint32_t count = 0;
+  if (!parseHex(field[9], count)) {
+    reason = "bad block count";
+    return false;
+  }
+  d.blockCount = int32_t(count);
+  if (d.blockCount > kMaxBlocks || d.blockCount < 0) {
+    reason = "block count outside 0..64";
+    return false;
+  }
+
+  // 8. Lists B and C: block starts and sizes.
+  if (!parseList(field[10], d.blockStart, kMaxBlocks, n, reason, "the block start list") ||
+      !parseList(field[11], d.blockSize, kMaxBlocks, n, reason, "the block size list"))
+    return false;
+
+  // 9. E1..E4, low 8 bits each.
+  uint32_t e[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    if (!parseHex(field[size_t(12 + i)], e[i])) {
+      reason = "bad number in field E" + std::to_string(i + 1);
+      return false;
+    }
+  }
+  d.extraByte1 = uint8_t(e[0]);
+  d.extraByte2 = uint8_t(e[1]);
+  d.lockBitMode = uint8_t(e[2]);
+  d.blockSelectFlags = uint8_t(e[3]);
+
+  // 10. Block mask.
+  d.blockMask = d.blockCount >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << d.blockCount) - 1;
+  return true;
+}
+
+bool startsWith(std::string_view line, std::string_view prefix) {
+  return line.substr(0, prefix.size()) == prefix;
+}
+
+// First character that ends the table: a control character, DEL or any
+// character above 0x7F (an empty line counts too).
+bool endsTable(std::string_view line) {
+  if (line.empty()) return true;
+  unsigned char c = static_cast<unsigned char>(line.front());
+  return c < 0x20 || c >= 0x7F;
+}
+
+}  // namespace
+
+bool parseDeviceTableQuiet(std::istream& in, DeviceTable& table, DeviceTableError& error) {
+  table.clear();
+  error = {};
+  std::streambuf* buf = in.rdbuf();
+  if (!buf) {
+    error.reason = "no stream";
+    return false;
+  }
+  bool headerSeen = false;
+  std::string line;
+  for (int lineNo = 1;; ++lineNo) {
+    LineRead r = readLine(*buf, line);
+    if (r == LineRead::End) break;
+    if (endsTable(line)) break;
+    if (r == LineRead::TooLong) {
+      error = {lineNo, "line longer than 2999 characters"};
+      return false;
+    }
+    if (startsWith(line, kOptionPrefix)) {
+      table.setOptionMode(true);
+      continue;
+    }
+    if (!headerSeen && startsWith(line, kHeaderPrefix)) {
+      headerSeen = true;
+      continue;
+    }
+    if (startsWith(line, kCommentPrefix)) continue;
+
+    if (table.rowCount() >= DeviceTable::kMaxRows) {
+      error = {lineNo, "more than 256 devices"};
+      return false;
+    }
+    DeviceDef d;
+    if (!parseDataLine(line, d, error.reason)) {
+      error.line = lineNo;
+      return false;
+    }
+    table.append(d);
+  }
+  if (!headerSeen) {
+    error = {0, "no \"# T552-VRX4\" header line"};
+    return false;
+  }
+  return true;
+}
+
+bool parseDeviceTable(std::istream& in, DeviceTable& table) {
+  DeviceTableError error;
+  if (parseDeviceTableQuiet(in, table, error)) return true;
+  if (error.line > 0)
+    logLine("device table: line " + std::to_string(error.line) + ": " + error.reason);
+  else
+    logLine("device table: " + error.reason);
+  showMessageAfterSplash(kDeviceTableFormatError);
+  return false;
+}
+
+bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing) {
+  std::ifstream in(path, std::ios::binary);
+  fileMissing = !in.is_open();
+  if (fileMissing) {
+    table.clear();
+    return false;
+  }
+  return parseDeviceTable(in, table);
+}
+
+}  // namespace vrx4
