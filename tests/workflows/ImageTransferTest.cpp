@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+#include "ScriptedUnit.h"
+#include "image/ImageTransfer.h"
+#include "link/Commands.h"
+
+namespace vrx4::test {
+namespace {
+
+class ImageTransferTest : public ScriptedUnitFixture {
+ protected:
+  void SetUp() override {
+    ScriptedUnitFixture::SetUp();
+    image = std::make_unique<MemoryImage>();
+    settings = std::make_unique<ProjectSettings>();
+    unit->on(kCmdWriteDataPage, [this](const uint8_t* p, size_t n) {
+      EXPECT_EQ(n, 258u);
+      uint16_t page = uint16_t(p[0] | (p[1] << 8));
+      pages.push_back(page);
+      firstBytes.push_back(p[2]);
+      if (onPage) onPage(page);
+      return ScriptedUnit::ok();
+    });
+    unit->on(kCmdGetBusyState, [this](const uint8_t*, size_t) {
+      ++busyPolls;
+      return busyPolls <= busyFor ? ScriptedUnit::ok({1}) : ScriptedUnit::ok({0});
+    });
+  }
+  void device(uint32_t start, uint32_t size) {
+    settings->device.userRomStart = start;
+    settings->device.userRomSize = size;
+    settings->device.userRomEnd = start + size - 1;
+  }
+
+  std::unique_ptr<MemoryImage> image;
+  std::unique_ptr<ProjectSettings> settings;
+  std::vector<uint16_t> pages;
+  std::vector<uint8_t> firstBytes;
+  std::function<void(uint16_t)> onPage;
+  int busyPolls = 0;
+  int busyFor = 0;
+  TransferProgress progress;
+};
+
+TEST_F(ImageTransferTest, DataOnlyInBankOneSendsExactlyItsPages) {
+  device(0x00000, 0x40000);
+  image->bankHasData[1] = 1;
+  image->userImage[0x10000] = 0x5A;
+  busyFor = 2;
+  SendPlan plan = prepareSend(progress, ImageArea::User, *image, *settings);
+  EXPECT_EQ(plan.bankMaskLow, 0x2u);
+  EXPECT_EQ(progress.maximum, 65536u + 4096u);
+  EXPECT_EQ(progress.completionAllowance, 4096u);
+  sendImageWorker(progress, plan, *image, *settings);
+  ASSERT_EQ(pages.size(), 256u);
+  for (size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(pages[i], 0x100 + i);
+  EXPECT_EQ(firstBytes[0], 0x5A);
+  EXPECT_EQ(firstBytes[1], 0xFF);
+  EXPECT_EQ(unit->commands().front(), kCmdBeginUserDataDownload);
+  EXPECT_EQ(busyPolls, 3);
+  EXPECT_FALSE(progress.abandoned());
+  EXPECT_EQ(progress.position, 65536u);
+}
+
+TEST_F(ImageTransferTest, NoMarkedBankSendsNoPageButBeginsAndPolls) {
+  device(0x00000, 0x40000);
+  SendPlan plan = prepareSend(progress, ImageArea::User, *image, *settings);
+  EXPECT_EQ(progress.maximum, 0u);
+  sendImageWorker(progress, plan, *image, *settings);
+  EXPECT_TRUE(pages.empty());
+  EXPECT_EQ(unit->commands(), (std::vector<uint8_t>{kCmdBeginUserDataDownload, kCmdGetBusyState}));
+  EXPECT_FALSE(progress.abandoned());
+}
+
+TEST_F(ImageTransferTest, SmallRomCapsTheBarAndStopsAtTheRomEnd) {
+  // 32 KiB ROM off a bank boundary: one marked bank, maximum capped to the size.
+  device(0x8000, 0x8000);
+  image->bankHasData[0] = 1;
+  SendPlan plan = prepareSend(progress, ImageArea::User, *image, *settings);
+  EXPECT_EQ(progress.maximum, 0x8000u + 4096u);
+  sendImageWorker(progress, plan, *image, *settings);
+  ASSERT_EQ(pages.size(), 128u);
+  EXPECT_EQ(pages.front(), 0x80);
+  EXPECT_EQ(pages.back(), 0xFF);
+}
+
+TEST_F(ImageTransferTest, EscapeStopsFurtherPagesWaitsForTheUnitAndCancels) {
+  device(0x00000, 0x40000);
+  image->bankHasData[0] = image->bankHasData[1] = 1;
+  busyFor = 4;
+  onPage = [this](uint16_t) {
+    if (pages.size() == 10) progress.abandon();  // Esc while the worker runs
+  };
+  SendPlan plan = prepareSend(progress, ImageArea::User, *image, *settings);
+  sendImageWorker(progress, plan, *image, *settings);
+  EXPECT_EQ(pages.size(), 10u);
+  EXPECT_EQ(busyPolls, 5) << "the completion poll still runs until not busy";
+  EXPECT_TRUE(progress.abandoned());
+}
+
+TEST_F(ImageTransferTest, FailedStatusRequestEndsThePollAndFailsTheTransfer) {
+  device(0x00000, 0x10000);
+  image->bankHasData[0] = 1;
+  unit->on(kCmdGetBusyState, [this](const uint8_t*, size_t) {
+    ++busyPolls;
+    return busyPolls == 1 ? ScriptedUnit::ok({1}) : ScriptedUnit::fail(227);
+  });
+  SendPlan plan = prepareSend(progress, ImageArea::User, *image, *settings);
+  sendImageWorker(progress, plan, *image, *settings);
+  EXPECT_EQ(busyPolls, 2);
+  EXPECT_TRUE(progress.abandoned());
+  EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Command execution error."}));
+}
+
+TEST_F(ImageTransferTest, FailedBeginOrPageAbandonsTheSend) {
+  device(0x00000, 0x10000);
+  image->bankHasData[0] = 1;
+  unit->on(kCmdBeginUserDataDownload, [](const uint8_t*, size_t) { return ScriptedUnit::fail(228); });
+  SendPlan plan = prepareSend(progress, ImageArea::User, *image, *settings);
+  sendImageWorker(progress, plan, *image, *settings);
+  EXPECT_TRUE(progress.abandoned());
+  EXPECT_TRUE(pages.empty());
+  EXPECT_EQ(unit->count(kCmdGetBusyState), 0);
+}
+
+TEST_F(ImageTransferTest, BootAreaTravelsInBankFifteen) {
+  settings->bootStart = 0x1FF000;
+  settings->bootEnd = 0x1FF1FF;
+  settings->bootSize = 0x200;
+  image->bootImage[0] = 0x11;
+  image->bootImage[256] = 0x22;
+  SendPlan plan = prepareSend(progress, ImageArea::Boot, *image, *settings);
+  EXPECT_EQ(plan.bankMaskLow, 0x8000u);
+  EXPECT_EQ(progress.maximum, 0x200u + 4096u);
+  sendImageWorker(progress, plan, *image, *settings);
+  EXPECT_EQ(unit->commands().front(), kCmdBeginBootDataDownload);
+  EXPECT_EQ(pages, (std::vector<uint16_t>{0xFF0, 0xFF1}));
+  EXPECT_EQ(firstBytes, (std::vector<uint8_t>{0x11, 0x22}));
+}
+
+TEST_F(ImageTransferTest, FetchReadsEveryPageAndNoneWhenFirstEqualsLast) {
+  unit->on(kCmdReadDataPage, [this](const uint8_t* p, size_t) {
+    uint16_t page = uint16_t(p[0] | (p[1] << 8));
+    pages.push_back(page);
+    std::vector<uint8_t> d(2 + 256, uint8_t(page));
+    return ScriptedUnit::ok(d);
+  });
+  device(0x20000, 0x1000);
+  prepareFetch(progress, ImageArea::User, *settings);
+  EXPECT_EQ(progress.maximum, 0x1000u);
+  fetchImageWorker(progress, ImageArea::User, *image, *settings);
+  EXPECT_EQ(pages.size(), 16u);
+  EXPECT_EQ(pages.front(), 0x200);
+  EXPECT_EQ(image->userImage[0], 0x00);
+  EXPECT_EQ(image->userImage[0x0FFF], 0x0F);
+  EXPECT_EQ(image->userImage[0x1000], 0xFF);
+  EXPECT_FALSE(progress.abandoned());
+
+  pages.clear();
+  TransferProgress p2;
+  device(0x30000, 1);
+  prepareFetch(p2, ImageArea::User, *settings);
+  fetchImageWorker(p2, ImageArea::User, *image, *settings);
+  EXPECT_TRUE(pages.empty());
+  EXPECT_FALSE(p2.abandoned());
+}
+
+TEST_F(ImageTransferTest, FailedFetchKeepsThePagesReadSoFar) {
+  auto n = std::make_shared<int>(0);
+  unit->on(kCmdReadDataPage, [n](const uint8_t*, size_t) {
+    return ++*n == 3 ? ScriptedUnit::fail(227) : ScriptedUnit::ok(std::vector<uint8_t>(258, 0x42));
+  });
+  device(0, 0x10000);
+  prepareFetch(progress, ImageArea::User, *settings);
+  fetchImageWorker(progress, ImageArea::User, *image, *settings);
+  EXPECT_TRUE(progress.abandoned());
+  EXPECT_EQ(image->userImage[511], 0x42);
+  EXPECT_EQ(image->userImage[512], 0xFF);
+}
+
+}  // namespace
+}  // namespace vrx4::test
