@@ -1,11 +1,61 @@
 #include "app/FirmwareUpdate.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/Clock.h"
+#include "app/StartupMessage.h"
+#include "image/LineReader.h"
+#include "image/ProgramLoader.h"
 #include "link/Commands.h"
 
 namespace vrx4 {
+
+bool readFirmwareFile(const std::string& path, FirmwareImage& image) {
+  FirmwareImage work(kFirmwareImageSize, 0xFF);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    showMessageAfterSplash(kNoFirmwareFileText, Icon::Stop);
+    return false;
+  }
+  ParseState st;
+  st.collectMode = 0;
+  st.base = 0;
+  st.areaStart = kFirmwareBase;
+  st.areaEnd = kFirmwareAreaEnd;
+  st.outsideAccepted = 0;
+  int result = kLineOk;
+  {
+    LineReader reader(f);
+    std::string_view line;
+    for (;;) {
+      LineReader::Status s = reader.next(line);
+      if (s == LineReader::Status::End) break;
+      if (s != LineReader::Status::Line) {
+        result = kLineMalformed;
+        break;
+      }
+      result = parseSRecordLine(line, std::span<uint8_t>(work.data(), work.size()), st);
+      if (result != kLineOk) break;
+    }
+  }
+  std::fclose(f);
+  if (result == kLineMalformed || result == kLineBadChecksum) {
+    showMessageAfterSplash(kFileFormatError, Icon::Stop);
+    return false;
+  }
+  if (result == kLineAbandoned) {
+    showMessageAfterSplash(kInvalidAddressText, Icon::Stop);
+    return false;
+  }
+  if (std::memcmp(work.data() + kFirmwareModelOffset, kUnitModel, 9) != 0) {
+    showMessageAfterSplash(kFileFormatError, Icon::Stop);
+    return false;
+  }
+  image = std::move(work);
+  return true;
+}
+
 
 void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
   auto fail = [&] { progress = kUpdateFailed; };

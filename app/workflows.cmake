@@ -1,5 +1,6 @@
 target_sources(vrx4_core PRIVATE
   FirmwareUpdate.cpp
+  UnitCheck.cpp
 )
 if(VRX4_BUILD_GUI)
   target_sources(vrx4_gui PRIVATE
