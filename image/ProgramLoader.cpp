@@ -1,0 +1,329 @@
+#include "image/ProgramLoader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/Prompter.h"
+#include "app/StartupMessage.h"
+#include "image/LineReader.h"
+
+namespace vrx4 {
+namespace {
+
+// Value of each character as a hex digit, -1 for anything else.
+constexpr std::array<int8_t, 256> makeHexTable() {
+  std::array<int8_t, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int c = '0'; c <= '9'; ++c) t[size_t(c)] = int8_t(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) t[size_t(c)] = int8_t(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) t[size_t(c)] = int8_t(c - 'a' + 10);
+  return t;
+}
+constexpr std::array<int8_t, 256> kHex = makeHexTable();
+
+inline int hexValue(char c) { return kHex[uint8_t(c)]; }
+
+// The field of `digits` characters at `pos` of the line. The common case of
+// plain digits is decoded directly; anything else goes through the general
+// field reader, so blanks and early ends keep their exact meaning. Past the
+// end of the line the field reads as if the line ended in a NUL.
+bool field(std::string_view line, size_t pos, int digits, uint32_t& v) {
+  if (pos + size_t(digits) <= line.size()) {
+    uint32_t r = 0;
+    int bad = 0;
+    for (int i = 0; i < digits; ++i) {
+      int d = hexValue(line[pos + size_t(i)]);
+      bad |= d;
+      r = (r << 4) | uint32_t(d & 0xF);
+    }
+    if (bad >= 0) {
+      v = r;
+      return true;
+    }
+  }
+  if (pos >= line.size()) return false;  // nothing but the implied NUL
+  return parseHexField(line.substr(pos), digits, v);
+}
+
+// Decodes `n` two-digit bytes starting at `pos` into out and returns their
+// sum, or -1 when a field fails.
+int64_t readBytes(std::string_view line, size_t pos, int n, uint8_t* out) {
+  uint32_t sum = 0;
+  for (int i = 0; i < n; ++i) {
+    uint32_t b;
+    if (!field(line, pos + 2 * size_t(i), 2, b)) return -1;
+    out[i] = uint8_t(b);
+    sum += b;
+  }
+  return sum;
+}
+
+// The part of the loader's area that the buffer can hold, as [start, end]
+// in 64 bits; empty (end < start) when the area is empty.
+void effectiveArea(const ParseState& st, std::span<uint8_t> buffer, uint64_t& start, uint64_t& end) {
+  start = st.areaStart;
+  end = st.areaEnd;
+  if (st.areaEnd < st.areaStart || buffer.empty()) {
+    start = 1;  // nothing lies inside
+    end = 0;
+    return;
+  }
+  end = std::min<uint64_t>(end, start + buffer.size() - 1);
+}
+
+// The out-of-area rule: ask once, then skip the whole record.
+int outsideArea(ParseState& st) {
+  if (st.outsideAccepted == 0) {
+    Answer a = showMessage(kOutsideAreaQuestion, Icon::Stop, Buttons::YesNo, Answer::No);
+    if (a != Answer::Yes) return kLineAbandoned;
+  }
+  st.outsideAccepted = 1;
+  return kLineOk;
+}
+
+// Stores n data bytes at address, after the area test of the loader or the
+// bookkeeping of the collecting mode.
+int storeRecord(uint64_t address, const uint8_t* data, int n, std::span<uint8_t> buffer, ParseState& st) {
+  if (n <= 0) return kLineOk;
+  uint64_t last = address + uint64_t(n) - 1;
+  if (st.collectMode) {
+    // Addresses are 32 bits; a record running past the top is damage.
+    if (last > 0xFFFFFFFFull) return kLineMalformed;
+    st.areaStart = std::min<uint32_t>(st.areaStart, uint32_t(address));
+    st.areaEnd = std::max<uint32_t>(st.areaEnd, uint32_t(last));
+    if (buffer.size() < 0x10000) return kLineOk;
+    for (int i = 0; i < n; ++i) buffer[size_t((address + uint64_t(i)) & 0xFFFF)] = data[i];
+    return kLineOk;
+  }
+  uint64_t start, end;
+  effectiveArea(st, buffer, start, end);
+  if (address < start || last > end) return outsideArea(st);
+  std::memcpy(buffer.data() + (address - start), data, size_t(n));
+  st.recordFirst = uint32_t(address);
+  st.recordLast = uint32_t(last);
+  return kLineOk;
+}
+
+}  // namespace
+
+bool parseHexField(std::string_view text, int digits, uint32_t& value) {
+  if (digits <= 0 || digits > 32) return false;
+  size_t n = std::min(text.size(), size_t(digits));
+  size_t i = 0;
+  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+  uint32_t v = 0;
+  size_t got = 0;
+  for (; i < n; ++i) {
+    char c = text[i];
+    if (c == '\0') break;
+    int d = hexValue(c);
+    if (d < 0) return false;
+    v = (v << 4) | uint32_t(d);
+    ++got;
+  }
+  if (got == 0) return false;
+  value = v;
+  return true;
+}
+
+bool parseHexField(const char* text, int digits, uint32_t& value) {
+  if (!text || digits <= 0 || digits > 32) return false;
+  return parseHexField(std::string_view(text, strnlen(text, size_t(digits))), digits, value);
+}
+
+char fileTypeLetter(std::string_view path) {
+  size_t dot = path.rfind('.');
+  char c;
+  if (dot == std::string_view::npos)
+    c = path.size() > 1 ? path[1] : '\0';
+  else
+    c = dot + 1 < path.size() ? path[dot + 1] : '\0';
+  if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  return c;
+}
+
+int parseHexLine(std::string_view line, std::span<uint8_t> buffer, ParseState& st) {
+  st.recordFirst = st.recordLast = kNoAddress;
+  uint32_t count;
+  if (!field(line, 1, 2, count)) return kLineMalformed;
+  // count, address high, address low, type, data
+  uint8_t bytes[4 + 255];
+  int64_t sum = readBytes(line, 1, int(count) + 4, bytes);
+  if (sum < 0) return kLineMalformed;
+  uint32_t check;
+  if (!field(line, 9 + 2 * size_t(count), 2, check)) return kLineMalformed;
+  if (check != ((0x100 - (uint32_t(sum) & 0xFF)) & 0xFF)) return kLineBadChecksum;
+  uint32_t type = bytes[3];
+  uint32_t value;
+  switch (type) {
+    case 0x00: {
+      if (!field(line, 3, 4, value)) return kLineMalformed;
+      uint64_t address = uint32_t(st.base + value);  // 32-bit arithmetic
+      return storeRecord(address, bytes + 4, int(count), buffer, st);
+    }
+    case 0x01:
+      if (!field(line, 1, 2, value) || !field(line, 3, 4, value)) return kLineMalformed;
+      return kLineEnd;
+    case 0x02:
+      if (!field(line, 9, 4, value)) return kLineMalformed;
+      st.base = value * 16;
+      return kLineOk;
+    case 0x04:
+    case 0xFF:  // written by our own saver for areas above 0xFFFFF
+      if (!field(line, 9, 4, value)) return kLineMalformed;
+      st.base = value << 16;
+      return kLineOk;
+    default:  // 03 and 05 (start address) and anything else
+      return kLineMalformed;
+  }
+}
+
+int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseState& st) {
+  st.recordFirst = st.recordLast = kNoAddress;
+  uint32_t count;
+  if (!field(line, 2, 2, count)) return kLineMalformed;
+  // count byte, address bytes, data bytes
+  uint8_t bytes[256];
+  int64_t sum = readBytes(line, 2, int(count), bytes);
+  if (sum < 0) return kLineMalformed;
+  uint32_t check;
+  if (!field(line, 2 + 2 * size_t(count), 2, check)) return kLineMalformed;
+  if (check != (0xFF - (uint32_t(sum) & 0xFF))) return kLineBadChecksum;
+  if (line.empty() || line[0] != 'S') return kLineMalformed;
+  char kind = line.size() > 1 ? line[1] : '\0';
+  int addressBytes;
+  bool termination = false;
+  switch (kind) {
+    case '0':
+    case '5':
+      return kLineOk;
+    case '1': addressBytes = 2; break;
+    case '2': addressBytes = 3; break;
+    case '3': addressBytes = 4; break;
+    case '9': addressBytes = 2; termination = true; break;
+    case '8': addressBytes = 3; termination = true; break;
+    case '7': addressBytes = 4; termination = true; break;
+    default:
+      return kLineMalformed;
+  }
+  // A count too small for its own address is damage, never a negative length.
+  int n = int(count) - addressBytes - 1;
+  if (n < 0) return kLineMalformed;
+  uint32_t address;
+  if (!field(line, 4, addressBytes * 2, address)) return kLineMalformed;
+  const uint8_t* data = bytes + 1 + addressBytes;
+  if (!termination) return storeRecord(address, data, n, buffer, st);
+
+  if (st.collectMode) return kLineEnd;
+  if (n == 0) return kLineOk;  // the usual form: reading goes on
+  // A termination record carrying data ends the reading when its range lies
+  // inside the area; its bytes are not stored.
+  uint64_t start, end;
+  effectiveArea(st, buffer, start, end);
+  uint64_t last = uint64_t(address) + uint64_t(n) - 1;
+  if (address < start || last > end) return outsideArea(st);
+  st.recordFirst = address;
+  return kLineEnd;
+}
+
+bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
+                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel) {
+  const bool silent = mode == LoadMode::Silent;
+  auto fail = [silent](const char* text) {
+    if (silent) pauseAndHideSplash();
+    showMessage(text, Icon::Stop);
+    return false;
+  };
+
+  std::unique_ptr<uint8_t[]> work(new uint8_t[kUserImageSize]);
+  std::span<uint8_t> buffer(work.get(), kUserImageSize);
+  std::fill(buffer.begin(), buffer.end(), kBlank);
+  image.bankHasData.fill(0);
+
+  using Parser = int (*)(std::string_view, std::span<uint8_t>, ParseState&);
+  Parser parser = nullptr;
+  switch (fileTypeLetter(path)) {
+    case 'H': parser = parseHexLine; break;
+    case 'M': parser = parseSRecordLine; break;
+    default: break;  // lines are read and ignored
+  }
+
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return fail(kFileOpenError);
+
+  ParseState st;
+  st.areaStart = device.userRomStart;
+  st.areaEnd = device.userRomEnd;
+  st.outsideAccepted = silent ? 1 : 0;
+
+  int result = kLineOk;
+  bool anyLine = false;
+  bool readError = false;
+  {
+    LineReader reader(f);
+    std::string_view line;
+    for (;;) {
+      LineReader::Status s = reader.next(line);
+      if (s == LineReader::Status::End) break;
+      if (s == LineReader::Status::ReadError) {
+        readError = true;
+        break;
+      }
+      anyLine = true;
+      if (!parser) continue;
+      if (s == LineReader::Status::Overlong) {
+        result = kLineMalformed;
+        break;
+      }
+      result = parser(line, buffer, st);
+      if (result != kLineOk) break;
+      if (st.recordFirst != kNoAddress) image.bankHasData[size_t(bankOf(st.recordFirst))] = 1;
+      if (st.recordLast != kNoAddress) image.bankHasData[size_t(bankOf(st.recordLast))] = 1;
+    }
+  }
+  std::fclose(f);
+
+  if (readError) return fail(kFileOpenError);
+  // A program file without a single line holds no program: refused like
+  // any other file that is not in the format its name promises.
+  if (parser && !anyLine) result = kLineMalformed;
+  if (result == kLineMalformed || result == kLineBadChecksum) return fail(kFileFormatError);
+  if (result == kLineAbandoned) return false;
+
+  const uint32_t romStart = device.userRomStart;
+  const uint32_t romEnd = device.userRomEnd;
+  auto inArea = [&](uint32_t a) {
+    return a >= romStart && a <= romEnd && uint64_t(a - romStart) < kUserImageSize;
+  };
+
+  if (!silent) {
+    int level = 0;
+    if (inArea(device.protectAddress)) level = classifyProtect(buffer[device.protectAddress - romStart]);
+    protectLevel = level;
+    if (level == 1 || level == 2) {
+      Answer a = showMessage(level == 1 ? kLevel1Question : kLevel2Question, Icon::Warning,
+                             Buttons::OkCancel, Answer::Ok);
+      if (a != Answer::Ok) return false;
+    }
+    int n = std::min<int>(idCode.idLength, kMaxIdCodeLength);
+    if (n > 0) {
+      bool whole = device.idCodeAddress[0] >= romStart && device.idCodeAddress[n - 1] <= romEnd;
+      for (int i = 0; i < n; ++i) {
+        uint32_t a = device.idCodeAddress[i];
+        // Each address is checked on its own too: the list need not be sorted.
+        idCode.idBytes[i] = whole && inArea(a) ? buffer[a - romStart] : kBlank;
+      }
+    }
+  }
+
+  if (romEnd >= romStart) {
+    size_t n = size_t(std::min<uint64_t>(uint64_t(romEnd - romStart) + 1, kUserImageSize));
+    std::memcpy(image.userImage.data(), buffer.data(), n);
+  }
+  return true;
+}
+
+}  // namespace vrx4

@@ -1,0 +1,73 @@
+#pragma once
+// Reads an Intel HEX or Motorola S-record program file into the user image,
+// keeping only data inside the selected device's user-ROM area. The record
+// parsers also serve the boot file reader in their collecting mode.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/DeviceDef.h"
+#include "image/MemoryImage.h"
+#include "settings/IdCode.h"
+
+namespace vrx4 {
+
+enum class LoadMode {
+  Interactive = 0,  // questions asked, protect level reported, ID code taken
+  Silent = 1,       // start-up restore: no question, no protect check, no ID code
+};
+
+// Results of one line.
+inline constexpr int kLineOk = 0;
+inline constexpr int kLineEnd = 100;        // end of data, stop reading
+inline constexpr int kLineAbandoned = 1;    // operator refused data outside the area
+inline constexpr int kLineMalformed = -11;
+inline constexpr int kLineBadChecksum = -12;
+
+inline constexpr uint32_t kNoAddress = 0xFFFFFFFF;
+
+inline constexpr const char* kFileOpenError = "File open error.";
+inline constexpr const char* kFileFormatError = "File format error.";
+inline constexpr const char* kOutsideAreaQuestion =
+    "This file includes data addressing non-ROM area of the selected device. \n"
+    " Do you want to continue?";
+inline constexpr const char* kLevel1Question = "Level1 protect enabled\nLoad continue ?";
+inline constexpr const char* kLevel2Question = "Level2 protect enabled\nLoad continue ?";
+
+// Working record of one load, shared by the line parsers.
+struct ParseState {
+  int32_t collectMode = 0;   // 1: boot file reader (no area test, addresses mod 64 KiB)
+  uint32_t base = 0;         // extended address of HEX record types 02/04/FF
+  uint32_t areaStart = 0;    // loader: the user-ROM area; collect mode: running min
+  uint32_t areaEnd = 0;      // loader: the user-ROM area; collect mode: running max
+  uint32_t recordFirst = kNoAddress;  // data stored by the current line
+  uint32_t recordLast = kNoAddress;
+  int32_t outsideAccepted = 0;  // 1 once data outside the area may be skipped
+};
+
+// One line each (line end included or not). `buffer` holds the area from
+// areaStart on; nothing is ever stored outside it, whatever a record says.
+int parseHexLine(std::string_view line, std::span<uint8_t> buffer, ParseState& state);
+int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseState& state);
+
+// Reads exactly `digits` characters (at most 32) as one hexadecimal number:
+// leading blanks are skipped, 0-9 A-F a-f accepted, anything else fails, as
+// does a field empty after its blanks. A NUL (or the end of `text`) ends the
+// field early.
+bool parseHexField(std::string_view text, int digits, uint32_t& value);
+bool parseHexField(const char* text, int digits, uint32_t& value);
+
+// The first character after the last '.' of the path, upper-cased when it is
+// a lower-case letter; without a '.', the character at index 1 ('\0' when the
+// path is too short).
+char fileTypeLetter(std::string_view path);
+
+// Loads the program file at `path` for `device` into image.userImage (only on
+// success; bankHasData is rewritten in any case). In Interactive mode
+// `protectLevel` receives the protect level and idCode.idBytes the ID code
+// bytes (idCode.idLength of them, as set by the caller).
+bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
+                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel);
+
+}  // namespace vrx4

@@ -1,0 +1,292 @@
+#include "image/ProgramSaver.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace vrx4 {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// One number of the address grammar at text[i]: blanks, a run of hex
+// digits (none counts as 0), blanks. False when the value cannot be an
+// address at all.
+bool readNumber(std::string_view t, size_t& i, int64_t& value) {
+  while (i < t.size() && isBlank(t[i])) ++i;
+  int64_t v = 0;
+  while (i < t.size() && hexDigit(t[i]) >= 0) {
+    v = v * 16 + hexDigit(t[i]);
+    if (v > 0x7FFFFFFF) return false;
+    ++i;
+  }
+  while (i < t.size() && isBlank(t[i])) ++i;
+  value = v;
+  return true;
+}
+
+// The file being written: a buffer in front of a descriptor on a temporary
+// name beside the final one.
+class OutFile {
+ public:
+  OutFile(std::atomic<uint32_t>& position) : position_(position), buf_(new char[kCap]) {}
+  ~OutFile() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      ::unlink(temp_.c_str());
+    }
+  }
+
+  bool create(const std::string& path) {
+    struct stat st;
+    if (path.empty() || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return false;
+    final_ = path;
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char tag[48];
+      std::snprintf(tag, sizeof tag, ".%ld.%u.part", long(::getpid()), serial.fetch_add(1));
+      temp_ = dir + "." + name + tag;
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) return true;
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+
+  // Room for one more record at the write pointer.
+  char* reserve() {
+    if (len_ > kCap - kRecordRoom) flush();
+    return buf_.get() + len_;
+  }
+  void commit(char* end) { len_ = size_t(end - buf_.get()); }
+  void put(std::string_view s) {
+    char* p = reserve();
+    std::copy(s.begin(), s.end(), p);
+    commit(p + s.size());
+  }
+  void advance() { pending_ += 16; }
+
+  SaveResult finish() {
+    flush();
+    if (!ok_) return SaveResult::WriteFailed;
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 || ::rename(temp_.c_str(), final_.c_str()) != 0) {
+      ::unlink(temp_.c_str());
+      return SaveResult::WriteFailed;
+    }
+    return SaveResult::Ok;
+  }
+
+ private:
+  static constexpr size_t kCap = 256 * 1024;
+  static constexpr size_t kRecordRoom = 128;
+
+  void flush() {
+    size_t done = 0;
+    while (ok_ && done < len_) {
+      ssize_t w = ::write(fd_, buf_.get() + done, len_ - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok_ = false;
+      else done += size_t(w);
+    }
+    len_ = 0;
+    position_.fetch_add(pending_, std::memory_order_relaxed);
+    pending_ = 0;
+  }
+
+  std::atomic<uint32_t>& position_;
+  std::unique_ptr<char[]> buf_;
+  size_t len_ = 0;
+  uint32_t pending_ = 0;
+  bool ok_ = true;
+  int fd_ = -1;
+  std::string temp_, final_;
+};
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+inline char* putByte(char* p, uint32_t b) {
+  p[0] = kDigits[(b >> 4) & 0xF];
+  p[1] = kDigits[b & 0xF];
+  return p + 2;
+}
+
+// The part of a range that lies inside the area, as [s, e]; s > e when none.
+void clampToArea(const SaveRequest& r, const SaveRange& range, int64_t& s, int64_t& e) {
+  s = std::max<int64_t>(range.start, r.areaStart);
+  e = std::min<int64_t>(range.end, r.areaEnd);
+}
+
+void hexRecord(OutFile& out, uint32_t type, uint32_t offset, const uint8_t* data, int n) {
+  char* p = out.reserve();
+  *p++ = ':';
+  uint32_t sum = uint32_t(n) + ((offset >> 8) & 0xFF) + (offset & 0xFF) + type;
+  p = putByte(p, uint32_t(n));
+  p = putByte(p, offset >> 8);
+  p = putByte(p, offset);
+  p = putByte(p, type);
+  for (int i = 0; i < n; ++i) {
+    sum += data[i];
+    p = putByte(p, data[i]);
+  }
+  p = putByte(p, (0x100 - (sum & 0xFF)) & 0xFF);
+  *p++ = '\r';
+  *p++ = '\n';
+  out.commit(p);
+}
+
+}  // namespace
+
+bool parseSaveAddress(std::string_view text, int32_t low, int32_t high, SaveRanges& out) {
+  SaveRanges result{};
+  bool blankOnly = std::all_of(text.begin(), text.end(), isBlank);
+  if (blankOnly) {
+    out = result;
+    return true;
+  }
+  size_t i = 0;
+  int items = 0;
+  for (;;) {
+    if (items == kMaxSaveRanges) return false;  // a sixth item
+    int64_t a, b;
+    if (!readNumber(text, i, a)) return false;
+    if (a < low || a > high) return false;
+    b = a;
+    if (i < text.size() && text[i] == '-') {
+      ++i;
+      if (!readNumber(text, i, b)) return false;
+      if (b < low || b > high || b <= a) return false;
+    }
+    result[size_t(items)] = SaveRange{int32_t(a), int32_t(b)};
+    ++items;
+    if (i == text.size()) break;
+    if (text[i] != ',') return false;  // a second '-' or any other character
+    ++i;
+  }
+  out = result;
+  return true;
+}
+
+std::vector<SaveRange> effectiveSaveRanges(const SaveRequest& r) {
+  std::vector<SaveRange> v;
+  if (r.ranges[0].start == 0 && r.ranges[0].end == 0) {
+    v.push_back(SaveRange{r.areaStart, r.areaEnd});
+    return v;
+  }
+  v.push_back(r.ranges[0]);
+  for (size_t k = 1; k < r.ranges.size(); ++k)
+    if (r.ranges[k].start != 0 && r.ranges[k].end != 0) v.push_back(r.ranges[k]);
+  return v;
+}
+
+const char* saveResultMessage(SaveResult r) {
+  switch (r) {
+    case SaveResult::Ok: return "";
+    case SaveResult::CreateFailed: return kFileCreateError;
+    case SaveResult::WriteFailed: return kFileWriteError;
+  }
+  return "";
+}
+
+SaveResult writeIntelHex(const SaveRequest& r, std::atomic<uint32_t>& position) {
+  OutFile out(position);
+  if (!out.create(r.path)) return SaveResult::CreateFailed;
+  const bool extended = r.areaEnd > 0xFFFF;
+  const bool high = (uint32_t(r.areaEnd) & 0xFFF00000u) != 0;
+  for (const SaveRange& range : effectiveSaveRanges(r)) {
+    int64_t s, e;
+    clampToArea(r, range, s, e);
+    int64_t a = s;
+    while (a <= e) {
+      if (extended) {
+        uint8_t v[2];
+        uint32_t value = high ? uint32_t(a >> 16) : uint32_t(a >> 4) & 0xF000;
+        v[0] = uint8_t(value >> 8);
+        v[1] = uint8_t(value);
+        hexRecord(out, high ? 0xFF : 0x02, 0, v, 2);
+      }
+      const int64_t runOffset = a & 0xFFFF;
+      int64_t written = 0;
+      for (;;) {
+        // A record never crosses a 64 KiB boundary: its bytes beyond it
+        // would need the next extended address.
+        int64_t n = std::min<int64_t>({16, e - a + 1, 0x10000 - (a & 0xFFFF)});
+        hexRecord(out, 0x00, uint32_t(a & 0xFFFF), r.image + (a - r.areaStart), int(n));
+        a += n;
+        out.advance();
+        ++written;
+        if (a > e || (a & 0xFFFF) == 0 || runOffset + 16 * written >= 0x10000) break;
+      }
+    }
+  }
+  out.put(":00000001FF\r\n");
+  return out.finish();
+}
+
+SaveResult writeSRecords(const SaveRequest& r, std::atomic<uint32_t>& position) {
+  OutFile out(position);
+  if (!out.create(r.path)) return SaveResult::CreateFailed;
+  out.put("S0030000FC\r\n");
+  int addressBytes = r.areaEnd > 0xFFFFFF ? 4 : r.areaEnd > 0xFFFF ? 3 : 2;
+  const char kind = char('0' + addressBytes - 1);
+  for (const SaveRange& range : effectiveSaveRanges(r)) {
+    int64_t s, e;
+    clampToArea(r, range, s, e);
+    for (int64_t a = s; a <= e;) {
+      int n = int(std::min<int64_t>(16, e - a + 1));
+      const uint8_t* data = r.image + (a - r.areaStart);
+      uint32_t count = uint32_t(n + addressBytes + 1);
+      char* p = out.reserve();
+      *p++ = 'S';
+      *p++ = kind;
+      p = putByte(p, count);
+      uint32_t sum = count;
+      for (int k = addressBytes - 1; k >= 0; --k) {
+        uint32_t b = uint32_t(a >> (8 * k)) & 0xFF;
+        sum += b;
+        p = putByte(p, b);
+      }
+      for (int i = 0; i < n; ++i) {
+        sum += data[i];
+        p = putByte(p, data[i]);
+      }
+      p = putByte(p, 0xFF - (sum & 0xFF));
+      *p++ = '\r';
+      *p++ = '\n';
+      out.commit(p);
+      out.advance();
+      a += n;
+    }
+  }
+  out.put(addressBytes == 4 ? "S70500000000FA\r\n" : addressBytes == 3 ? "S804000000FB\r\n" : "S9030000FC\r\n");
+  return out.finish();
+}
+
+bool savesAsIntelHex(std::string_view path) {
+  size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 >= path.size()) return false;
+  return path[dot + 1] == 'H' || path[dot + 1] == 'h';
+}
+
+SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position) {
+  return savesAsIntelHex(request.path) ? writeIntelHex(request, position)
+                                       : writeSRecords(request, position);
+}
+
+}  // namespace vrx4
