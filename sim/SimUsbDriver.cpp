@@ -4,8 +4,16 @@
 
 namespace vrx4 {
 
+SimUsbDriver::~SimUsbDriver() {
+  std::lock_guard lock(mutex_);
+  for (Device& d : devices_)
+    if (d.unit) d.unit->setDetachHandler({});
+}
+
 int SimUsbDriver::addUnit(std::shared_ptr<SimulatedUnit> unit, DeviceOptions options) {
   std::lock_guard lock(mutex_);
+  const int number = int(devices_.size());
+  unit->setDetachHandler([this, number] { unplug(number); });
   Device d;
   d.path = "/sim/unit" + std::to_string(devices_.size());
   d.descriptor = unit->deviceDescriptor();

@@ -26,7 +26,12 @@ class SimUsbDriver final : public UsbDriver {
  public:
   using DeviceOptions = SimDeviceOptions;
 
-  // Adds a device with a unit behind it; returns its device number.
+  SimUsbDriver() = default;
+  // Detaches the units' unplug notifications from this driver.
+  ~SimUsbDriver() override;
+
+  // Adds a device with a unit behind it; returns its device number. A unit
+  // that detaches itself (SimulatedUnit::detach) is unplugged here.
   int addUnit(std::shared_ptr<SimulatedUnit> unit, DeviceOptions options = {});
   // Adds a device that is not a unit (answers only its descriptor).
   int addOtherDevice(const std::array<uint8_t, 18>& descriptor, DeviceOptions options = {});

@@ -35,8 +35,93 @@ bool SimulatedUnit::takeFault(Fault f, uint8_t* code) {
 }
 
 bool SimulatedUnit::hostWrite(const uint8_t* data, size_t length) {
+  bool ok;
+  {
+    std::lock_guard lock(mutex_);
+    ok = writeLocked(data, length);
+  }
+  runDetachHandler();
+  return ok;
+}
+
+void SimulatedUnit::runDetachHandler() {
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(mutex_);
+    if (!detachPending_) return;
+    detachPending_ = false;
+    handler = detachHandler_;
+  }
+  if (handler) handler();
+}
+
+void SimulatedUnit::detach() {
+  {
+    std::lock_guard lock(mutex_);
+    if (detached_) return;
+    detached_ = true;
+    detachPending_ = true;
+    configuration_ = 0;
+    incoming_.clear();
+    outgoing_.clear();
+  }
+  runDetachHandler();
+}
+
+bool SimulatedUnit::detached() const {
   std::lock_guard lock(mutex_);
-  transfers_.emplace_back(data, data + length);
+  return detached_;
+}
+
+void SimulatedUnit::setDetachHandler(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  detachHandler_ = std::move(handler);
+}
+
+uint64_t SimulatedUnit::requestCount() const {
+  std::lock_guard lock(mutex_);
+  return requestSerial_;
+}
+
+void SimulatedUnit::setHistoryEnabled(bool on) {
+  std::lock_guard lock(mutex_);
+  history_ = on;
+  if (!on) {
+    transfers_.clear();
+    requests_.clear();
+  }
+}
+
+void SimulatedUnit::injectFaultAtRequest(unsigned n, Fault fault, uint8_t code) {
+  std::lock_guard lock(mutex_);
+  armed_.push_back({fault, code, requestSerial_ + (n ? n : 1), -1, false});
+}
+
+void SimulatedUnit::injectFaultOnCommand(uint8_t command, Fault fault, uint8_t code,
+                                         bool everyTime) {
+  std::lock_guard lock(mutex_);
+  armed_.push_back({fault, code, 0, command, everyTime});
+}
+
+void SimulatedUnit::armTriggeredFaults(uint8_t command) {
+  for (size_t i = 0; i < armed_.size();) {
+    const ArmedFault& a = armed_[i];
+    const bool hit = a.command < 0 ? a.atRequest == requestSerial_ : a.command == command;
+    if (!hit) {
+      ++i;
+      continue;
+    }
+    faults_.push_front({a.fault, a.code});
+    if (a.everyTime)
+      ++i;
+    else
+      armed_.erase(armed_.begin() + std::ptrdiff_t(i));
+  }
+}
+
+bool SimulatedUnit::writeLocked(const uint8_t* data, size_t length) {
+  if (history_) transfers_.emplace_back(data, data + length);
+  if (detached_) return false;
   if (stalled_) return false;
   if (length == 0) {
     if (takeFault(Fault::FailZeroLength)) return false;
@@ -60,7 +145,7 @@ bool SimulatedUnit::hostWrite(const uint8_t* data, size_t length) {
 bool SimulatedUnit::hostRead(uint8_t* data, size_t maxLength, size_t& got) {
   std::lock_guard lock(mutex_);
   got = 0;
-  if (stalled_) return false;
+  if (stalled_ || detached_) return false;
   if (takeFault(Fault::FailRead)) {
     outgoing_.clear();
     return false;
@@ -71,6 +156,11 @@ bool SimulatedUnit::hostRead(uint8_t* data, size_t maxLength, size_t& got) {
   got = std::min(maxLength, frame.size());
   if (got) std::memcpy(data, frame.data(), got);
   return true;
+}
+
+bool SimulatedUnit::halted() const {
+  std::lock_guard lock(mutex_);
+  return stalled_;
 }
 
 void SimulatedUnit::recoveryRequest() {
@@ -89,6 +179,7 @@ void SimulatedUnit::injectFault(Fault fault, uint8_t code) {
 void SimulatedUnit::clearFaults() {
   std::lock_guard lock(mutex_);
   faults_.clear();
+  armed_.clear();
 }
 
 std::vector<std::vector<uint8_t>> SimulatedUnit::transfers() const {
@@ -119,6 +210,7 @@ SimulatedUnit::Reply SimulatedUnit::handleCommand(uint8_t, const uint8_t*, size_
 
 std::vector<uint8_t> SimulatedUnit::buildResponse(uint8_t command, const Reply& reply) const {
   std::vector<uint8_t> body;
+  body.reserve(reply.data.size() + 3);
   body.push_back(command);
   if (reply.error) {
     body.push_back(0xAA);
@@ -128,6 +220,7 @@ std::vector<uint8_t> SimulatedUnit::buildResponse(uint8_t command, const Reply& 
     body.insert(body.end(), reply.data.begin(), reply.data.end());
   }
   std::vector<uint8_t> frame;
+  frame.reserve(body.size() + 3);
   frame.push_back(uint8_t(body.size()));
   frame.push_back(uint8_t(body.size() >> 8));
   frame.insert(frame.end(), body.begin(), body.end());
@@ -140,9 +233,18 @@ std::vector<uint8_t> SimulatedUnit::buildResponse(uint8_t command, const Reply& 
 void SimulatedUnit::processRequest() {
   std::vector<uint8_t> req = std::move(incoming_);
   incoming_.clear();
-  requests_.push_back(req);
+  if (history_) requests_.push_back(req);
 
   uint8_t command = req.size() > 2 ? req[2] : 0;
+  ++requestSerial_;
+  armTriggeredFaults(command);
+  if (takeFault(Fault::Unplug)) {
+    detached_ = true;
+    detachPending_ = true;
+    configuration_ = 0;
+    outgoing_.clear();
+    return;
+  }
   Reply reply;
   // The unit checks the request's own length word and checksum first.
   const size_t n = req.size() >= 2 ? size_t(req[0] | (req[1] << 8)) : 0;
@@ -160,6 +262,7 @@ void SimulatedUnit::processRequest() {
   } else {
     reply = handleCommand(command, req.data() + 3, n >= 1 ? n - 1 : 0);
   }
+  if (takeFault(Fault::NoReply)) return;
 
   if (takeFault(Fault::WrongEcho)) {
     outgoing_.push_back(buildResponse(uint8_t(command + 1), reply));

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -30,6 +31,8 @@ class SimulatedUnit {
     FailRead,          // the IN transfer of the response fails
     FailZeroLength,    // the zero-length OUT packet fails
     Stall,             // both pipes stay halted until the recovery request
+    NoReply,           // the request is taken but no response comes (a time-out)
+    Unplug,            // the unit leaves the bus when this request arrives
   };
 
   SimulatedUnit(uint16_t vendorId, uint16_t productId);
@@ -50,9 +53,32 @@ class SimulatedUnit {
   // The host's recovery request (clear halt on both pipes): drops any half
   // received request and any unread response.
   void recoveryRequest();
+  // True while a Stall keeps the pipes halted (until the recovery request).
+  bool halted() const;
 
   void injectFault(Fault fault, uint8_t code = 0);
   void clearFaults();
+  // Faults armed for a later request instead of the next one: the n-th
+  // complete request from now (1 = the next), or the next request (every
+  // request when everyTime is set) carrying the given command code. Only the
+  // faults of the response side apply here (all but FailWrite,
+  // FailZeroLength and Stall, which act before a request is complete).
+  void injectFaultAtRequest(unsigned n, Fault fault, uint8_t code = 0);
+  void injectFaultOnCommand(uint8_t command, Fault fault, uint8_t code = 0,
+                            bool everyTime = false);
+
+  // Pulls the unit off the bus: configuration 0, both pipes fail from now
+  // on, and the detach handler runs (outside the unit's lock). Used for the
+  // Unplug fault and for an unplug on request.
+  void detach();
+  bool detached() const;
+  void setDetachHandler(std::function<void()> handler);
+
+  // Complete requests handled since the unit was made.
+  uint64_t requestCount() const;
+  // Off: transfers() and requests() stay empty (a long-running simulator
+  // would otherwise keep every page it was sent).
+  void setHistoryEnabled(bool on);
 
   // What the unit saw, for tests: every OUT transfer as it arrived, every
   // complete request frame, and the recovery requests.
@@ -80,6 +106,16 @@ class SimulatedUnit {
     Fault fault;
     uint8_t code;
   };
+  struct ArmedFault {
+    Fault fault;
+    uint8_t code;
+    uint64_t atRequest;  // request serial number, 0 = by command
+    int command;         // -1 = by request number
+    bool everyTime;
+  };
+  bool writeLocked(const uint8_t* data, size_t length);
+  void armTriggeredFaults(uint8_t command);
+  void runDetachHandler();
   void processRequest();
   std::vector<uint8_t> buildResponse(uint8_t command, const Reply& reply) const;
   bool takeFault(Fault f, uint8_t* code = nullptr);
@@ -94,6 +130,12 @@ class SimulatedUnit {
   std::vector<std::vector<uint8_t>> transfers_;
   std::vector<std::vector<uint8_t>> requests_;
   int recoveries_ = 0;
+  std::vector<ArmedFault> armed_;
+  uint64_t requestSerial_ = 0;
+  bool history_ = true;
+  bool detached_ = false;
+  bool detachPending_ = false;
+  std::function<void()> detachHandler_;
 };
 
 }  // namespace vrx4

@@ -1,0 +1,243 @@
+#include "link/SocketUsbDriver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/Log.h"
+
+namespace vrx4 {
+namespace {
+constexpr uint32_t kMaxReply = 1u << 20;
+
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint32_t get32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+bool sendAll(int fd, const uint8_t* p, size_t n, int timeoutMs) {
+  size_t done = 0;
+  while (done < n) {
+    pollfd pfd{fd, POLLOUT, 0};
+    const int r = ::poll(&pfd, 1, timeoutMs);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    const ssize_t k = ::send(fd, p + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (k <= 0) return false;
+    done += size_t(k);
+  }
+  return true;
+}
+
+bool recvAll(int fd, uint8_t* p, size_t n, int timeoutMs) {
+  size_t got = 0;
+  while (got < n) {
+    pollfd pfd{fd, POLLIN, 0};
+    const int r = ::poll(&pfd, 1, timeoutMs);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    const ssize_t k = ::recv(fd, p + got, n - got, MSG_DONTWAIT);
+    if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (k <= 0) return false;
+    got += size_t(k);
+  }
+  return true;
+}
+}  // namespace
+
+SocketUsbDriver::SocketUsbDriver(std::string socketPath, int timeoutMs)
+    : socketPath_(std::move(socketPath)), timeoutMs_(timeoutMs) {
+  if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+}
+
+SocketUsbDriver::~SocketUsbDriver() {
+  if (wake_[1] >= 0) {
+    const char b = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake_[1], &b, 1);
+  }
+  if (watcher_.joinable()) watcher_.join();
+  if (fd_ >= 0) ::close(fd_);
+  for (int fd : wake_)
+    if (fd >= 0) ::close(fd);
+}
+
+bool SocketUsbDriver::connected() const {
+  std::lock_guard lock(mutex_);
+  return fd_ >= 0 && !lost_;
+}
+
+bool SocketUsbDriver::ensureConnected() {
+  std::lock_guard lock(mutex_);
+  if (lost_) return false;
+  if (fd_ >= 0) return true;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (socketPath_.empty() || socketPath_.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  watcher_ = std::thread([this] { watch(); });
+  return true;
+}
+
+void SocketUsbDriver::watch() {
+  int fd;
+  {
+    std::lock_guard lock(mutex_);
+    fd = fd_;
+  }
+  for (;;) {
+    // Only the hang-up is watched: replies are read by the requests.
+    pollfd fds[2] = {{fd, POLLRDHUP, 0}, {wake_[0], POLLIN, 0}};
+    const int r = ::poll(fds, 2, -1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 || fds[1].revents) return;
+    if (fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) {
+      connectionLost();
+      return;
+    }
+  }
+}
+
+void SocketUsbDriver::connectionLost() {
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_) return;
+    lost_ = true;
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+    handler = changeHandler_;
+  }
+  logLine("socket unit: connection to " + socketPath_ + " lost");
+  if (handler) handler();
+}
+
+bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
+                               std::vector<uint8_t>& reply) {
+  reply.clear();
+  if (!ensureConnected()) return false;
+  bool ok = false;
+  {
+    std::lock_guard io(ioMutex_);
+    int fd;
+    {
+      std::lock_guard lock(mutex_);
+      if (lost_) return false;
+      fd = fd_;
+    }
+    uint8_t head[5] = {uint8_t(type)};
+    put32(head + 1, uint32_t(length));
+    if (sendAll(fd, head, 5, timeoutMs_) && (!length || sendAll(fd, payload, length, timeoutMs_)) &&
+        recvAll(fd, head, 5, timeoutMs_) && head[0] == uint8_t(type)) {
+      const uint32_t n = get32(head + 1);
+      if (n <= kMaxReply) {
+        reply.resize(n);
+        ok = !n || recvAll(fd, reply.data(), n, timeoutMs_);
+      }
+    }
+  }
+  // A request without its reply leaves the stream out of step: the unit is gone.
+  if (!ok) {
+    reply.clear();
+    connectionLost();
+  }
+  return ok;
+}
+
+std::optional<std::string> SocketUsbDriver::control(const std::string& text) {
+  std::vector<uint8_t> reply;
+  if (!transact('X', reinterpret_cast<const uint8_t*>(text.data()), text.size(), reply))
+    return std::nullopt;
+  return std::string(reply.begin(), reply.end());
+}
+
+std::optional<std::string> SocketUsbDriver::enumerateInterface(int index) {
+  if (index != 0 || !ensureConnected()) return std::nullopt;
+  return devicePath();
+}
+
+UsbHandle SocketUsbDriver::open(const std::string& path) {
+  if (!ensureConnected()) return kInvalidHandle;
+  Kind kind;
+  if (path == devicePath())
+    kind = Kind::Device;
+  else if (path == pipePath(devicePath(), 0, 0))
+    kind = Kind::PipeIn;
+  else if (path == pipePath(devicePath(), 0, 1))
+    kind = Kind::PipeOut;
+  else
+    return kInvalidHandle;
+  std::lock_guard lock(mutex_);
+  handles_[nextHandle_] = kind;
+  return nextHandle_++;
+}
+
+void SocketUsbDriver::close(UsbHandle h) {
+  std::lock_guard lock(mutex_);
+  handles_.erase(h);
+}
+
+bool SocketUsbDriver::isHandle(UsbHandle h, Kind kind) const {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(h);
+  return it != handles_.end() && it->second == kind && !lost_;
+}
+
+bool SocketUsbDriver::getDeviceDescriptor(UsbHandle device, std::array<uint8_t, 18>& out) {
+  std::vector<uint8_t> reply;
+  if (!isHandle(device, Kind::Device) || !transact('D', nullptr, 0, reply) || reply.size() != 18)
+    return false;
+  std::memcpy(out.data(), reply.data(), 18);
+  return true;
+}
+
+bool SocketUsbDriver::getConfiguration(UsbHandle device, uint32_t& value) {
+  std::vector<uint8_t> reply;
+  if (!isHandle(device, Kind::Device) || !transact('C', nullptr, 0, reply) || reply.size() != 4)
+    return false;
+  value = get32(reply.data());
+  return true;
+}
+
+void SocketUsbDriver::recover(UsbHandle device) {
+  std::vector<uint8_t> reply;
+  if (isHandle(device, Kind::Device)) transact('R', nullptr, 0, reply);
+}
+
+bool SocketUsbDriver::write(UsbHandle pipe, const uint8_t* data, size_t length) {
+  std::vector<uint8_t> reply;
+  return isHandle(pipe, Kind::PipeOut) && transact('W', data, length, reply) && reply.size() == 4 &&
+         get32(reply.data()) == 0;
+}
+
+bool SocketUsbDriver::read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) {
+  got = 0;
+  uint8_t want[4];
+  put32(want, uint32_t(std::min<size_t>(maxLength, 0xFFFFFFFFu)));
+  std::vector<uint8_t> reply;
+  if (!isHandle(pipe, Kind::PipeIn) || !transact('I', want, 4, reply) || reply.empty()) return false;
+  // A unit that sends more than was asked is cut to the caller's buffer.
+  got = std::min(reply.size(), maxLength);
+  std::memcpy(data, reply.data(), got);
+  return true;
+}
+
+void SocketUsbDriver::setDeviceChangeHandler(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  changeHandler_ = std::move(handler);
+}
+
+}  // namespace vrx4

@@ -1,0 +1,295 @@
+#include "sim/UnitState.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "sim/TargetModel.h"
+
+namespace vrx4 {
+namespace {
+
+constexpr char kMagic[8] = {'V', 'R', 'X', '4', 'U', 'N', 'I', 'T'};
+constexpr uint32_t kFormatVersion = 1;
+enum : uint32_t { kSecSettings = 1, kSecFirmware = 2, kSecUser = 3, kSecBoot = 4, kSecTarget = 5 };
+constexpr size_t kPage = 256;
+
+class Writer {
+ public:
+  std::vector<uint8_t> bytes;
+  void u8(uint8_t v) { bytes.push_back(v); }
+  void u16(uint16_t v) {
+    u8(uint8_t(v));
+    u8(uint8_t(v >> 8));
+  }
+  void u32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) u8(uint8_t(v >> (8 * i)));
+  }
+  void raw(const uint8_t* p, size_t n) { bytes.insert(bytes.end(), p, p + n); }
+  void blob(const std::vector<uint8_t>& v) {
+    u32(uint32_t(v.size()));
+    raw(v.data(), v.size());
+  }
+  void text(const std::string& s) {
+    u32(uint32_t(s.size()));
+    raw(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  }
+  // Non-blank pages of a memory area; the last page may be short.
+  void pages(const std::vector<uint8_t>& mem) {
+    const size_t countAt = bytes.size();
+    u32(0);
+    uint32_t count = 0;
+    for (size_t off = 0; off < mem.size(); off += kPage) {
+      const size_t n = std::min(kPage, mem.size() - off);
+      bool blank = true;
+      for (size_t i = 0; i < n && blank; ++i) blank = mem[off + i] == 0xFF;
+      if (blank) continue;
+      u32(uint32_t(off / kPage));
+      raw(mem.data() + off, n);
+      ++count;
+    }
+    for (int i = 0; i < 4; ++i) bytes[countAt + i] = uint8_t(count >> (8 * i));
+  }
+  void section(uint32_t tag, const Writer& body) {
+    u32(tag);
+    blob(body.bytes);
+  }
+};
+
+class Reader {
+ public:
+  Reader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+  bool ok = true;
+  bool done() const { return pos_ >= n_; }
+  uint8_t u8() { return need(1) ? p_[pos_++] : 0; }
+  uint16_t u16() {
+    uint16_t a = u8();
+    return uint16_t(a | (u8() << 8));
+  }
+  uint32_t u32() {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t(u8()) << (8 * i);
+    return v;
+  }
+  void raw(uint8_t* out, size_t n) {
+    if (!need(n)) return;
+    std::memcpy(out, p_ + pos_, n);
+    pos_ += n;
+  }
+  std::vector<uint8_t> blob(size_t limit) {
+    const uint32_t n = u32();
+    if (n > limit || !need(n)) {
+      ok = false;
+      return {};
+    }
+    std::vector<uint8_t> v(p_ + pos_, p_ + pos_ + n);
+    pos_ += n;
+    return v;
+  }
+  std::string text(size_t limit) {
+    std::vector<uint8_t> v = blob(limit);
+    return std::string(v.begin(), v.end());
+  }
+  void pages(std::vector<uint8_t>& mem) {
+    const uint32_t count = u32();
+    for (uint32_t k = 0; k < count && ok; ++k) {
+      const size_t off = size_t(u32()) * kPage;
+      if (off >= mem.size()) {
+        ok = false;
+        return;
+      }
+      raw(mem.data() + off, std::min(kPage, mem.size() - off));
+    }
+  }
+
+ private:
+  bool need(size_t n) {
+    if (!ok || n > n_ - pos_) ok = false;
+    return ok;
+  }
+  const uint8_t* p_;
+  size_t n_;
+  size_t pos_ = 0;
+};
+
+void writeSettings(Writer& w, const KeptSettings& s) {
+  w.u8(s.hasDevice ? 1 : 0);
+  w.blob(s.devicePayload);
+  w.u8(s.userDataPresent);
+  w.text(s.userFileName);
+  for (uint16_t sum : s.blockSums) w.u16(sum);
+  w.blob(s.idCode);
+  w.u8(s.operationCode);
+  w.u8(s.sendFlags);
+  w.u8(s.lockBitState);
+  w.raw(s.operationBlockMask.bytes, 8);
+  w.raw(s.lockAfterProgramMask.bytes, 8);
+  w.raw(s.can, sizeof s.can);
+}
+
+void readSettings(Reader& r, KeptSettings& s) {
+  s.hasDevice = r.u8() != 0;
+  s.devicePayload = r.blob(1024);
+  s.userDataPresent = r.u8();
+  s.userFileName = r.text(255);
+  for (uint16_t& sum : s.blockSums) sum = r.u16();
+  s.idCode = r.blob(255);
+  s.operationCode = r.u8();
+  s.sendFlags = r.u8();
+  s.lockBitState = r.u8();
+  r.raw(s.operationBlockMask.bytes, 8);
+  r.raw(s.lockAfterProgramMask.bytes, 8);
+  r.raw(s.can, sizeof s.can);
+}
+
+}  // namespace
+
+uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc) {
+  crc = ~crc;
+  for (size_t i = 0; i < length; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+UnitState::UnitState()
+    : userBuffer(kUnitUserBufferSize, 0xFF), bootBuffer(kUnitBootBufferSize, 0xFF) {}
+
+StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return StateLoad::Missing;
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    why = "cannot be read";
+    return StateLoad::Damaged;
+  }
+  if (file.size() < sizeof kMagic + 8 || std::memcmp(file.data(), kMagic, sizeof kMagic) != 0) {
+    why = "not a unit state file";
+    return StateLoad::Damaged;
+  }
+  const size_t bodyEnd = file.size() - 4;
+  Reader tail(file.data() + bodyEnd, 4);
+  if (tail.u32() != crc32(file.data(), bodyEnd)) {
+    why = "checksum mismatch";
+    return StateLoad::Damaged;
+  }
+  Reader r(file.data() + sizeof kMagic, bodyEnd - sizeof kMagic);
+  if (r.u32() != kFormatVersion) {
+    why = "unknown format version";
+    return StateLoad::Damaged;
+  }
+  UnitState s;
+  while (r.ok && !r.done()) {
+    const uint32_t tag = r.u32();
+    std::vector<uint8_t> body = r.blob(64u << 20);
+    Reader b(body.data(), body.size());
+    switch (tag) {
+      case kSecSettings: readSettings(b, s.settings); break;
+      case kSecFirmware:
+        s.firmwareVersion = b.text(32);
+        s.firmwareDate = b.text(16);
+        break;
+      case kSecUser: b.pages(s.userBuffer); break;
+      case kSecBoot:
+        s.bootDataPresent = b.u8() != 0;
+        b.pages(s.bootBuffer);
+        break;
+      case kSecTarget: {
+        s.targetPayload = b.blob(1024);
+        const uint32_t size = b.u32();
+        if (size > kUnitUserBufferSize) b.ok = false;
+        s.targetFlash.assign(b.ok ? size : 0, 0xFF);
+        b.pages(s.targetFlash);
+        b.raw(s.targetLockBits.bytes, 8);
+        s.targetVersion = b.text(8);
+        break;
+      }
+      default: break;  // a section of a later version: skipped
+    }
+    if (!b.ok) r.ok = false;
+  }
+  if (!r.ok) {
+    why = "truncated or malformed section";
+    return StateLoad::Damaged;
+  }
+  if (!s.targetPayload.empty()) {
+    auto g = TargetGeometry::parse(s.targetPayload.data(), s.targetPayload.size());
+    if (!g || g->userRomSize != s.targetFlash.size()) {
+      why = "target record inconsistent";
+      return StateLoad::Damaged;
+    }
+  }
+  state = std::move(s);
+  return StateLoad::Loaded;
+}
+
+bool saveUnitState(const std::string& path, const UnitState& state, std::string& why) {
+  Writer w;
+  w.raw(reinterpret_cast<const uint8_t*>(kMagic), sizeof kMagic);
+  w.u32(kFormatVersion);
+  Writer sec;
+  writeSettings(sec, state.settings);
+  w.section(kSecSettings, sec);
+  sec = Writer{};
+  sec.text(state.firmwareVersion);
+  sec.text(state.firmwareDate);
+  w.section(kSecFirmware, sec);
+  sec = Writer{};
+  sec.pages(state.userBuffer);
+  w.section(kSecUser, sec);
+  sec = Writer{};
+  sec.u8(state.bootDataPresent ? 1 : 0);
+  sec.pages(state.bootBuffer);
+  w.section(kSecBoot, sec);
+  sec = Writer{};
+  sec.blob(state.targetPayload);
+  sec.u32(uint32_t(state.targetFlash.size()));
+  sec.pages(state.targetFlash);
+  sec.raw(state.targetLockBits.bytes, 8);
+  sec.text(state.targetVersion);
+  w.section(kSecTarget, sec);
+  w.u32(crc32(w.bytes.data(), w.bytes.size()));
+
+  std::error_code ec;
+  const std::filesystem::path target(path);
+  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+  const std::string temp = path + ".tmp" + std::to_string(::getpid());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    why = std::string("cannot create ") + temp + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < w.bytes.size()) {
+    const ssize_t n = ::write(fd, w.bytes.data() + done, w.bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+  const bool written = done == w.bytes.size() && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  ::close(fd);
+  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    why = std::string("cannot write ") + path + ": " + std::strerror(written ? errno : savedErrno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string defaultUnitStatePath() {
+  const char* xdg = std::getenv("XDG_STATE_HOME");
+  if (xdg && *xdg == '/') return std::string(xdg) + "/vrx4/unit-state";
+  const char* home = std::getenv("HOME");
+  if (home && *home) return std::string(home) + "/.local/state/vrx4/unit-state";
+  return {};
+}
+
+}  // namespace vrx4

@@ -1,0 +1,145 @@
+// vrx4-unitsim: a simulated T552-VRX4 served over a Unix domain socket until
+// it is stopped (SIGINT or SIGTERM) or unplugged; the state file is saved on
+// the way out.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Log.h"
+#include "sim/SimulatedProgrammer.h"
+#include "sim/UnitFaults.h"
+#include "sim/UnitSocketServer.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: vrx4-unitsim --socket PATH [options]\n"
+    "Serves a simulated T552-VRX4 with a target behind it; start the program\n"
+    "with --unit socket:PATH.\n"
+    "\n"
+    "  --socket PATH            socket to serve (required)\n"
+    "  --state PATH             state file (default $XDG_STATE_HOME/vrx4/unit-state,\n"
+    "                           else ~/.local/state/vrx4/unit-state)\n"
+    "  --no-state               keep nothing across runs\n"
+    "  --fresh                  start as a fresh unit (the state file is overwritten)\n"
+    "  --verbose                log every command handled, one line each\n"
+    "  --update-mode            start in update mode\n"
+    "  --firmware-version TEXT  report this firmware version instead of Ver.1.11\n"
+    "  --target-version TEXT    version text of the target (Read Version)\n"
+    "  --instant                busy phases and operations take no time\n"
+    "  --time-scale FACTOR      busy phases and operations take FACTOR times as long\n"
+    "  --no-target              operations end with \"Contact Err\"\n"
+    "  --no-target-status CMD   answer CMD with status 228 (\"No target.\")\n"
+    "  --error-status CMD:CODE  answer CMD with error status CODE\n"
+    "  --bad-checksum N         corrupt the checksum of the N-th reply\n"
+    "  --wrong-echo N           echo another command in the N-th reply\n"
+    "  --stall N                give no reply to the N-th request\n"
+    "  --unplug-at CMD          leave the bus when CMD arrives\n"
+    "  --memory-error           operations end with \"Memory Err\"\n"
+    "  --result CODE            operations end with result CODE\n"
+    "  --help                   show this text\n"
+    "CMD is a command code (decimal or 0x hex) or name, e.g. getOperationStatus.\n"
+    "A program can send the same faults at run time as control messages\n"
+    "(type 'X', text \"NAME VALUE\", e.g. \"unplug\" or \"bad-checksum 1\").\n";
+
+vrx4::UnitSocketServer* activeServer = nullptr;
+
+void onSignal(int) {
+  if (activeServer) activeServer->stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vrx4::ProgrammerOptions options;
+  options.statePath = vrx4::defaultUnitStatePath();
+  std::string socketPath;
+  std::vector<std::pair<std::string, std::string>> faults;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "vrx4-unitsim: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--socket") {
+      if (!value(socketPath)) return 2;
+    } else if (arg == "--state") {
+      if (!value(options.statePath)) return 2;
+    } else if (arg == "--no-state") {
+      options.statePath.clear();
+    } else if (arg == "--fresh") {
+      options.freshState = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--update-mode") {
+      options.startInUpdateMode = true;
+    } else if (arg == "--firmware-version") {
+      if (!value(options.firmwareVersion)) return 2;
+    } else if (arg == "--target-version") {
+      if (!value(options.targetVersion)) return 2;
+    } else if (arg.rfind("--", 0) == 0) {
+      const std::string name = arg.substr(2);
+      if (vrx4::unitFaultTakesValue(name) && !value(v)) return 2;
+      faults.emplace_back(name, v);
+    } else {
+      std::fprintf(stderr, "vrx4-unitsim: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (socketPath.empty()) {
+    std::fprintf(stderr, "vrx4-unitsim: --socket PATH is required\n%s", kUsage);
+    return 2;
+  }
+
+  auto unit = std::make_shared<vrx4::SimulatedProgrammer>(options);
+  unit->setHistoryEnabled(false);
+  for (const auto& [name, v] : faults) {
+    std::string why;
+    if (!vrx4::applyUnitFault(*unit, name, v, why)) {
+      std::fprintf(stderr, "vrx4-unitsim: --%s: %s\n", name.c_str(), why.c_str());
+      return 2;
+    }
+  }
+
+  auto server = std::make_unique<vrx4::UnitSocketServer>(unit, socketPath);
+  server->setVerbose(options.verbose);
+  server->setControlHandler(
+      [&unit](const std::string& text) { return vrx4::applyUnitControl(*unit, text); });
+  std::string why;
+  if (!server->listen(why)) {
+    std::fprintf(stderr, "vrx4-unitsim: %s\n", why.c_str());
+    return 1;
+  }
+  activeServer = server.get();
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  vrx4::logLine("unitsim: serving " + socketPath +
+                (options.statePath.empty() ? std::string(" (no state file)")
+                                           : " (state " + options.statePath + ")"));
+  server->serve();
+  activeServer = nullptr;
+  server.reset();
+  const bool saved = unit->saveState();
+  unit.reset();
+  vrx4::logLine(saved ? "unitsim: stopped, state saved" : "unitsim: stopped, state NOT saved");
+  return saved ? 0 : 1;
+}
