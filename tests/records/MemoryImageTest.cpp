@@ -186,12 +186,5 @@ TEST_F(MemoryImageTest, BlockChecksumsKeepToTheImage) {
   EXPECT_EQ(guard[0], 0x5555);
 }
 
-TEST(ImageAddresses, BankAndUnitAddressRules) {
-  EXPECT_EQ(bankOf(0x3FFFF), 3);
-  EXPECT_EQ(bankOf(0x410000), 1);
-  EXPECT_EQ(unitUserAddress(0xC12345), 0x012345u);
-  EXPECT_EQ(unitBootAddress(0xFF1234), 0xF1234u);
-}
-
 }  // namespace
 }  // namespace vrx4::test
