@@ -1,0 +1,3 @@
+target_sources(vrx4_core PRIVATE
+  LibUsbDriver.cpp
+)

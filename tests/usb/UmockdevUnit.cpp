@@ -1,0 +1,396 @@
+#include "UmockdevUnit.h"
+
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <umockdev.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "link/LibUsbDriver.h"
+
+namespace vrx4::test {
+namespace {
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+  std::string s;
+  char b[3];
+  for (uint8_t v : bytes) {
+    std::snprintf(b, sizeof b, "%02x", v);
+    s += b;
+  }
+  return s;
+}
+
+void put16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
+  v[at] = uint8_t(x);
+  v[at + 1] = uint8_t(x >> 8);
+}
+
+// Configuration descriptor 1 with interface 0 and the given endpoint
+// descriptors (7 bytes each) behind it.
+std::vector<uint8_t> configuration(uint8_t interfaceClass, const std::vector<std::vector<uint8_t>>& endpoints) {
+  std::vector<uint8_t> c = {9, 2, 0, 0, 1, 1, 0, 0x80, 50,
+                            9, 4, 0, 0, uint8_t(endpoints.size()), interfaceClass, 0, 0, 0};
+  for (const auto& e : endpoints) c.insert(c.end(), e.begin(), e.end());
+  put16(c, 2, uint16_t(c.size()));
+  return c;
+}
+
+std::vector<uint8_t> endpoint(uint8_t address, uint8_t type, uint16_t maxPacket, uint8_t interval) {
+  return {7, 5, address, type, uint8_t(maxPacket), uint8_t(maxPacket >> 8), interval};
+}
+
+}  // namespace
+
+bool UmockdevUnit::inMockEnvironment() {
+  // umockdev_in_mock_environment() only turns true once a testbed exists;
+  // what matters before that is whether the preload library is there.
+  const char* preload = std::getenv("LD_PRELOAD");
+  return preload && std::strstr(preload, "libumockdev-preload") != nullptr;
+}
+
+UmockdevUnit::UmockdevUnit() {
+  testbed_ = umockdev_testbed_new();
+  handler_ = umockdev_ioctl_base_new();
+  g_signal_connect_after(handler_, "handle-ioctl", G_CALLBACK(&UmockdevUnit::handleIoctlThunk), this);
+}
+
+UmockdevUnit::~UmockdevUnit() {
+  // The testbed goes first: it stops answering ioctls and removes its
+  // temporary folders.
+  g_clear_object(&testbed_);
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& d : devices_) dropUrbs(*d);
+  }
+  g_clear_object(&handler_);
+}
+
+void UmockdevUnit::dropUrbs(Device& d) {
+  for (auto& w : d.waiting) umockdev_ioctl_data_unref(w.first);
+  for (UMockdevIoctlData* u : d.reapable) umockdev_ioctl_data_unref(u);
+  d.waiting.clear();
+  d.reapable.clear();
+}
+
+int UmockdevUnit::addUnit(std::shared_ptr<SimulatedUnit> unit, int port) {
+  const auto dev = unit->deviceDescriptor();
+  std::vector<uint8_t> d(dev.begin(), dev.end());
+  const auto c = configuration(0xFF, {endpoint(kUnitInterruptIn, LIBUSB_TRANSFER_TYPE_INTERRUPT, 8, 10),
+                                      endpoint(kUnitBulkIn, LIBUSB_TRANSFER_TYPE_BULK, 64, 0),
+                                      endpoint(kUnitBulkOut, LIBUSB_TRANSFER_TYPE_BULK, 64, 0)});
+  d.insert(d.end(), c.begin(), c.end());
+  return addDevice(d, std::move(unit), port);
+}
+
+int UmockdevUnit::addOtherDevice(uint16_t vendorId, uint16_t productId, int port) {
+  std::vector<uint8_t> d = {18, 1, 0x00, 0x02, 0, 0, 0, 8, 0, 0, 0, 0, 0x00, 0x01, 1, 2, 0, 1};
+  put16(d, 8, vendorId);
+  put16(d, 10, productId);
+  const auto c = configuration(0x03, {endpoint(0x81, LIBUSB_TRANSFER_TYPE_INTERRUPT, 8, 10)});
+  d.insert(d.end(), c.begin(), c.end());
+  return addDevice(d, nullptr, port);
+}
+
+int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit,
+                            int port) {
+  auto d = std::make_unique<Device>();
+  d->port = port;
+  d->devnum = port + 1;
+  d->unit = std::move(unit);
+  char devnum[8];
+  std::snprintf(devnum, sizeof devnum, "%03d", d->devnum);
+  const std::string sysfs = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
+  d->sysfsPath = "/sys" + sysfs;
+  d->devnode = std::string("/dev/bus/usb/001/") + devnum;
+
+  // The handler first: libusb may open the node as soon as the device is there.
+  GError* error = nullptr;
+  if (!umockdev_testbed_attach_ioctl(testbed_, d->devnode.c_str(), handler_, &error)) {
+    std::fprintf(stderr, "umockdev: attaching the ioctl handler failed: %s\n", error ? error->message : "?");
+    g_clear_error(&error);
+  }
+  const std::string text = "P: " + sysfs + "\n" +
+                           "N: bus/usb/001/" + devnum + "\n"
+                           "E: SUBSYSTEM=usb\n"
+                           "E: DEVTYPE=usb_device\n"
+                           "E: DRIVER=usb\n"
+                           "E: BUSNUM=001\n"
+                           "E: DEVNUM=" + devnum + "\n"
+                           "E: DEVNAME=" + d->devnode + "\n"
+                           "A: busnum=1\\n\n"
+                           "A: devnum=" + std::to_string(d->devnum) + "\\n\n"
+                           "A: speed=12\\n\n"
+                           "A: bConfigurationValue=1\\n\n"
+                           "H: descriptors=" + hex(descriptors) + "\n";
+  if (!umockdev_testbed_add_from_string(testbed_, text.c_str(), &error)) {
+    std::fprintf(stderr, "umockdev: adding the device failed: %s\n", error ? error->message : "?");
+    g_clear_error(&error);
+  }
+  std::lock_guard lock(mutex_);
+  devices_.push_back(std::move(d));
+  return int(devices_.size()) - 1;
+}
+
+void UmockdevUnit::unplug(int device) {
+  std::string sysfs;
+  {
+    std::lock_guard lock(mutex_);
+    if (device < 0 || device >= int(devices_.size()) || devices_[device]->gone) return;
+    Device& d = *devices_[device];
+    d.gone = true;
+    dropUrbs(d);
+    sysfs = d.sysfsPath;
+  }
+  umockdev_testbed_uevent(testbed_, sysfs.c_str(), "remove");
+  umockdev_testbed_remove_device(testbed_, sysfs.c_str());
+}
+
+void UmockdevUnit::setNakIdleReads(bool on) {
+  std::lock_guard lock(mutex_);
+  nakIdleReads_ = on;
+}
+
+std::string UmockdevUnit::devicePath(int device) const {
+  std::lock_guard lock(mutex_);
+  if (device < 0 || device >= int(devices_.size())) return {};
+  return "/usb/1-" + std::to_string(devices_[device]->port);
+}
+
+std::vector<SeenUrb> UmockdevUnit::urbs(int device) const {
+  std::lock_guard lock(mutex_);
+  return device >= 0 && device < int(devices_.size()) ? devices_[device]->urbs : std::vector<SeenUrb>{};
+}
+
+std::vector<unsigned> UmockdevUnit::clearedHalts(int device) const {
+  std::lock_guard lock(mutex_);
+  return device >= 0 && device < int(devices_.size()) ? devices_[device]->clearedHalts
+                                                       : std::vector<unsigned>{};
+}
+
+bool UmockdevUnit::interfaceClaimed(int device) const {
+  std::lock_guard lock(mutex_);
+  return device >= 0 && device < int(devices_.size()) && devices_[device]->claimed;
+}
+
+int UmockdevUnit::discardCount(int device) const {
+  std::lock_guard lock(mutex_);
+  return device >= 0 && device < int(devices_.size()) ? devices_[device]->discards : 0;
+}
+
+void UmockdevUnit::clearHistory() {
+  std::lock_guard lock(mutex_);
+  for (auto& d : devices_) {
+    d->urbs.clear();
+    d->clearedHalts.clear();
+    d->discards = 0;
+    for (auto& w : d->waiting) w.second = SIZE_MAX;
+  }
+}
+
+int UmockdevUnit::handleIoctlThunk(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+  return static_cast<UmockdevUnit*>(self)->handleIoctl(client);
+}
+
+void UmockdevUnit::finish(UMockdevIoctlData* urb, int status, int actualLength) {
+  auto* u = reinterpret_cast<usbdevfs_urb*>(urb->data);
+  u->status = status;
+  u->actual_length = actualLength;
+}
+
+bool UmockdevUnit::handleIoctl(UMockdevIoctlClient* client) {
+  std::lock_guard lock(mutex_);
+  const std::string node = umockdev_ioctl_client_get_devnode(client);
+  Device* dev = nullptr;
+  for (auto& d : devices_)
+    if (d->devnode == node) dev = d.get();
+  if (!dev) return false;
+  Device& d = *dev;
+  if (d.gone) {
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+    return true;
+  }
+  UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+  switch (umockdev_ioctl_client_get_request(client)) {
+    case USBDEVFS_GET_CAPABILITIES: {
+      UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
+      *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                                                 USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                                 USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+      umockdev_ioctl_client_complete(client, 0, 0);
+      umockdev_ioctl_data_unref(caps);
+      return true;
+    }
+    case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE: {
+      UMockdevIoctlData* n = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+      const unsigned itf = *reinterpret_cast<unsigned*>(n->data);
+      umockdev_ioctl_data_unref(n);
+      if (itf != 0) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return true;
+      }
+      const bool claim = umockdev_ioctl_client_get_request(client) == USBDEVFS_CLAIMINTERFACE;
+      if (claim && d.claimed) {
+        umockdev_ioctl_client_complete(client, -1, EBUSY);
+        return true;
+      }
+      d.claimed = claim;
+      umockdev_ioctl_client_complete(client, 0, 0);
+      return true;
+    }
+    case USBDEVFS_DISCONNECT_CLAIM: {
+      // Claim, taking the interface from any kernel driver (there is none).
+      UMockdevIoctlData* dc = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_disconnect_claim), nullptr);
+      const unsigned itf = reinterpret_cast<usbdevfs_disconnect_claim*>(dc->data)->interface;
+      umockdev_ioctl_data_unref(dc);
+      if (itf != 0 || d.claimed) {
+        umockdev_ioctl_client_complete(client, -1, itf != 0 ? EINVAL : EBUSY);
+        return true;
+      }
+      d.claimed = true;
+      umockdev_ioctl_client_complete(client, 0, 0);
+      return true;
+    }
+    case USBDEVFS_IOCTL: {
+      // Driver requests to an interface: there is no kernel driver to
+      // disconnect, and reconnecting one is a no-op.
+      UMockdevIoctlData* r = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+      const int code = reinterpret_cast<usbdevfs_ioctl*>(r->data)->ioctl_code;
+      umockdev_ioctl_data_unref(r);
+      if (code == USBDEVFS_CONNECT)
+        umockdev_ioctl_client_complete(client, 0, 0);
+      else
+        umockdev_ioctl_client_complete(client, -1, code == USBDEVFS_DISCONNECT ? ENODATA : ENOTTY);
+      return true;
+    }
+    case USBDEVFS_GETDRIVER:
+      umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver bound
+      return true;
+    case USBDEVFS_CLEAR_HALT: {
+      UMockdevIoctlData* n = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+      const unsigned ep = *reinterpret_cast<unsigned*>(n->data);
+      umockdev_ioctl_data_unref(n);
+      d.clearedHalts.push_back(ep);
+      if (d.unit) d.unit->recoveryRequest();
+      umockdev_ioctl_client_complete(client, 0, 0);
+      return true;
+    }
+    case USBDEVFS_RESET:
+    case USBDEVFS_RESETEP:
+    case USBDEVFS_SETINTERFACE:
+      umockdev_ioctl_client_complete(client, 0, 0);
+      return true;
+    case USBDEVFS_SUBMITURB:
+      submitUrb(d, client);
+      return true;
+    case USBDEVFS_REAPURB:
+    case USBDEVFS_REAPURBNDELAY: {
+      if (d.reapable.empty()) {
+        umockdev_ioctl_client_complete(client, -1, EAGAIN);
+        return true;
+      }
+      UMockdevIoctlData* urb = d.reapable.front();
+      d.reapable.pop_front();
+      UMockdevIoctlData* where = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+      umockdev_ioctl_data_set_ptr(where, 0, urb);
+      umockdev_ioctl_client_complete(client, 0, 0);
+      umockdev_ioctl_data_unref(where);
+      umockdev_ioctl_data_unref(urb);
+      return true;
+    }
+    case USBDEVFS_DISCARDURB: {
+      const gulong address = gulong(*reinterpret_cast<void**>(arg->data));
+      for (auto it = d.waiting.begin(); it != d.waiting.end(); ++it) {
+        if (it->first->client_addr != address) continue;
+        ++d.discards;
+        finish(it->first, -ENOENT, 0);
+        if (it->second < d.urbs.size()) {
+          d.urbs[it->second].pending = false;
+          d.urbs[it->second].status = -ENOENT;
+        }
+        d.reapable.push_back(it->first);
+        d.waiting.erase(it);
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return true;
+      }
+      umockdev_ioctl_client_complete(client, -1, EINVAL);
+      return true;
+    }
+    default:
+      return false;  // umockdev's default answer
+  }
+}
+
+void UmockdevUnit::submitUrb(Device& d, UMockdevIoctlClient* client) {
+  UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+  UMockdevIoctlData* urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+  auto* u = reinterpret_cast<usbdevfs_urb*>(urb->data);
+  SeenUrb seen;
+  seen.type = u->type;
+  seen.endpoint = u->endpoint;
+  seen.bufferLength = u->buffer_length;
+  const bool in = (u->endpoint & 0x80) != 0;
+  // A zero-length buffer resolves to nothing; that is a zero-length packet.
+  UMockdevIoctlData* buffer =
+      u->buffer_length > 0 ? umockdev_ioctl_data_resolve(urb, offsetof(usbdevfs_urb, buffer), size_t(u->buffer_length), nullptr)
+                           : nullptr;
+  if (!in && buffer) seen.data.assign(buffer->data, buffer->data + u->buffer_length);
+
+  const bool unitPipe = d.unit && u->type == USBDEVFS_URB_TYPE_BULK &&
+                        u->endpoint == (in ? kUnitBulkIn : kUnitBulkOut);
+  const size_t index = d.urbs.size();
+  d.urbs.push_back(seen);
+
+  if (!unitPipe) {
+    // No such request or endpoint: the device stalls it.
+    finish(urb, -EPIPE, 0);
+    d.urbs[index].status = -EPIPE;
+    d.reapable.push_back(urb);
+  } else if (!in) {
+    const bool ok = d.unit->hostWrite(seen.data.data(), seen.data.size());
+    const int status = ok ? 0 : d.unit->halted() ? -EPIPE : -EPROTO;
+    finish(urb, status, ok ? u->buffer_length : 0);
+    d.urbs[index].status = status;
+    d.reapable.push_back(urb);
+    // A response may now be there for an IN URB that was waiting.
+    std::deque<std::pair<UMockdevIoctlData*, size_t>> waiting;
+    waiting.swap(d.waiting);
+    for (auto& w : waiting) completeBulkIn(d, w.first, w.second, true);
+  } else {
+    completeBulkIn(d, urb, index, true);
+  }
+  if (buffer) umockdev_ioctl_data_unref(buffer);
+  // Accepted; the result comes back with the reap. Completing last hands
+  // what was written into the URB and its buffer back to the client.
+  umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void UmockdevUnit::completeBulkIn(Device& d, UMockdevIoctlData* urb, size_t seen, bool mayWait) {
+  auto* u = reinterpret_cast<usbdevfs_urb*>(urb->data);
+  UMockdevIoctlData* buffer =
+      u->buffer_length > 0 ? umockdev_ioctl_data_resolve(urb, offsetof(usbdevfs_urb, buffer), size_t(u->buffer_length), nullptr)
+                           : nullptr;
+  size_t got = 0;
+  const bool ok = d.unit->hostRead(buffer ? buffer->data : nullptr, size_t(u->buffer_length), got);
+  if (buffer) umockdev_ioctl_data_unref(buffer);
+  const bool halted = d.unit->halted();
+  if (!ok && !halted && mayWait && nakIdleReads_) {
+    if (seen < d.urbs.size()) d.urbs[seen].pending = true;
+    d.waiting.emplace_back(urb, seen);
+    return;
+  }
+  const int status = ok ? 0 : halted ? -EPIPE : -ETIME;
+  finish(urb, status, ok ? int(got) : 0);
+  if (seen < d.urbs.size()) {
+    d.urbs[seen].status = status;
+    d.urbs[seen].pending = false;
+  }
+  d.reapable.push_back(urb);
+}
+
+}  // namespace vrx4::test

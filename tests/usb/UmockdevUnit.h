@@ -1,0 +1,107 @@
+#pragma once
+// Emulated USB devices below an unmodified libusb: a umockdev testbed with
+// the sysfs entries and descriptors of each device, whose usbdevfs ioctls
+// are answered here. A device with a SimulatedUnit behind it passes its bulk
+// OUT URBs to hostWrite, fills its bulk IN URBs from hostRead and turns a
+// CLEAR_HALT into the unit's recovery request.
+//
+// The process must run under umockdev-wrapper (inMockEnvironment()). Add all
+// devices before the libusb context is made.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/SimulatedUnit.h"
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
+typedef struct _UMockdevIoctlData UMockdevIoctlData;
+
+namespace vrx4::test {
+
+// Endpoints of the emulated unit's interface 0. An interrupt endpoint comes
+// first so that a driver that does not look at the transfer type picks the
+// wrong one.
+inline constexpr uint8_t kUnitInterruptIn = 0x83;
+inline constexpr uint8_t kUnitBulkIn = 0x82;
+inline constexpr uint8_t kUnitBulkOut = 0x01;
+
+// One URB as the device saw it on submission.
+struct SeenUrb {
+  uint8_t type = 0;       // USBDEVFS_URB_TYPE_*
+  uint8_t endpoint = 0;
+  int bufferLength = 0;
+  std::vector<uint8_t> data;  // the bytes of an OUT URB
+  int status = 0;             // the status it completed with (0, -EPIPE, ...)
+  bool pending = false;       // still waiting for data (NAK)
+};
+
+class UmockdevUnit {
+ public:
+  UmockdevUnit();
+  ~UmockdevUnit();
+  UmockdevUnit(const UmockdevUnit&) = delete;
+  UmockdevUnit& operator=(const UmockdevUnit&) = delete;
+
+  static bool inMockEnvironment();
+
+  // A device with the unit's descriptors and the given unit behind it, on
+  // bus 1 at the given port; returns its number.
+  int addUnit(std::shared_ptr<SimulatedUnit> unit, int port);
+  // A device with other IDs (one interrupt endpoint on interface 0) that
+  // refuses every transfer.
+  int addOtherDevice(uint16_t vendorId, uint16_t productId, int port);
+
+  // Pulls a device out: its ioctls fail with ENODEV from now on and its
+  // sysfs entries and node go (with a remove uevent).
+  void unplug(int device);
+
+  // While on, a bulk IN URB the unit has nothing for stays pending (the
+  // device NAKs) until data arrive or the host discards it; while off it
+  // completes at once with -ETIME.
+  void setNakIdleReads(bool on);
+
+  std::string devicePath(int device) const;  // the path LibUsbDriver gives it
+  std::vector<SeenUrb> urbs(int device) const;
+  std::vector<unsigned> clearedHalts(int device) const;
+  bool interfaceClaimed(int device) const;
+  int discardCount(int device) const;
+  void clearHistory();
+
+ private:
+  struct Device {
+    int port = 0;
+    int devnum = 0;
+    std::string sysfsPath;
+    std::string devnode;
+    std::shared_ptr<SimulatedUnit> unit;
+    bool gone = false;
+    bool claimed = false;
+    std::vector<SeenUrb> urbs;
+    std::vector<unsigned> clearedHalts;
+    int discards = 0;
+    std::deque<std::pair<UMockdevIoctlData*, size_t>> waiting;  // NAKed IN URBs (URB, index in urbs)
+    std::deque<UMockdevIoctlData*> reapable;                  // completed, not yet reaped
+  };
+
+  int addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit,
+                int port);
+  static int handleIoctlThunk(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
+  bool handleIoctl(UMockdevIoctlClient* client);
+  void submitUrb(Device& d, UMockdevIoctlClient* client);
+  void completeBulkIn(Device& d, UMockdevIoctlData* urb, size_t seen, bool mayWait);
+  static void finish(UMockdevIoctlData* urb, int status, int actualLength);
+  void dropUrbs(Device& d);
+
+  UMockdevTestbed* testbed_ = nullptr;
+  UMockdevIoctlBase* handler_ = nullptr;
+  mutable std::mutex mutex_;  // the ioctl handler runs on umockdev's thread
+  std::vector<std::unique_ptr<Device>> devices_;
+  bool nakIdleReads_ = false;
+};
+
+}  // namespace vrx4::test
