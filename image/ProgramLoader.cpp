@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <sys/mman.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -26,11 +29,48 @@ constexpr std::array<int8_t, 256> kHex = makeHexTable();
 
 inline int hexValue(char c) { return kHex[uint8_t(c)]; }
 
-// The field of `digits` characters at `pos` of the line. The common case of
-// plain digits is decoded directly; anything else goes through the general
-// field reader, so blanks and early ends keep their exact meaning. Past the
-// end of the line the field reads as if the line ended in a NUL.
-bool field(std::string_view line, size_t pos, int digits, uint32_t& v) {
+// Value of each pair of characters as a two-digit hex byte, -1 when either
+// is not a digit: one look-up per byte on the common path.
+struct PairTable {
+  int16_t v[65536];
+  PairTable() {
+    for (int a = 0; a < 256; ++a)
+      for (int b = 0; b < 256; ++b) {
+        int hi = kHex[size_t(a)], lo = kHex[size_t(b)];
+        v[a << 8 | b] = int16_t(hi < 0 || lo < 0 ? -1 : hi << 4 | lo);
+      }
+  }
+};
+const PairTable kPairs;
+
+inline int pairValue(const char* p) { return kPairs.v[uint8_t(p[0]) << 8 | uint8_t(p[1])]; }
+
+// Decodes n plain two-digit bytes at p; false when any character is not a
+// digit (the caller then takes the field-by-field path).
+[[gnu::always_inline]] inline bool decodePlain(const char* p, int n, uint8_t* out, uint32_t& sum) {
+  int bad = 0;
+  uint32_t s = 0;
+  for (int i = 0; i < n; ++i) {
+    int v = pairValue(p + 2 * i);
+    bad |= v;
+    out[i] = uint8_t(v);
+    s += uint32_t(v) & 0xFF;
+  }
+  sum = s;
+  return bad >= 0;
+}
+
+// The field of `digits` characters at `pos` of the line, read the slow way:
+// through the general field reader, so blanks and early ends keep their
+// exact meaning. Past the end of the line the field reads as if the line
+// ended in a NUL.
+[[gnu::noinline]] bool fieldSlow(std::string_view line, size_t pos, int digits, uint32_t& v) {
+  if (pos >= line.size()) return false;  // nothing but the implied NUL
+  return parseHexField(line.substr(pos), digits, v);
+}
+
+// The same; plain digits, the common case, are decoded directly.
+[[gnu::always_inline]] inline bool field(std::string_view line, size_t pos, int digits, uint32_t& v) {
   if (pos + size_t(digits) <= line.size()) {
     uint32_t r = 0;
     int bad = 0;
@@ -44,14 +84,27 @@ bool field(std::string_view line, size_t pos, int digits, uint32_t& v) {
       return true;
     }
   }
-  if (pos >= line.size()) return false;  // nothing but the implied NUL
-  return parseHexField(line.substr(pos), digits, v);
+  return fieldSlow(line, pos, digits, v);
 }
 
 // Decodes `n` two-digit bytes starting at `pos` into out and returns their
 // sum, or -1 when a field fails.
-int64_t readBytes(std::string_view line, size_t pos, int n, uint8_t* out) {
+[[gnu::always_inline]] inline int64_t readBytes(std::string_view line, size_t pos, int n, uint8_t* out) {
   uint32_t sum = 0;
+  if (pos + 2 * size_t(n) <= line.size()) {
+    const char* p = line.data() + pos;
+    int bad = 0;
+    for (int i = 0; i < n; ++i) {
+      int hi = hexValue(p[2 * i]);
+      int lo = hexValue(p[2 * i + 1]);
+      bad |= hi | lo;
+      uint32_t b = uint32_t(((hi & 0xF) << 4) | (lo & 0xF));
+      out[i] = uint8_t(b);
+      sum += b;
+    }
+    if (bad >= 0) return sum;
+    sum = 0;
+  }
   for (int i = 0; i < n; ++i) {
     uint32_t b;
     if (!field(line, pos + 2 * size_t(i), 2, b)) return -1;
@@ -107,6 +160,22 @@ int storeRecord(uint64_t address, const uint8_t* data, int n, std::span<uint8_t>
   return kLineOk;
 }
 
+// The 4 MiB working buffer of one load. Aligned to 2 MiB and offered to the
+// kernel for huge pages: the buffer is touched whole, and two huge page
+// faults cost far less than a thousand small ones.
+struct WorkBuffer {
+  static constexpr size_t kAlign = 2 * 1024 * 1024;
+  uint8_t* data = static_cast<uint8_t*>(std::aligned_alloc(kAlign, kUserImageSize));
+  WorkBuffer() {
+#ifdef MADV_HUGEPAGE
+    if (data) ::madvise(data, kUserImageSize, MADV_HUGEPAGE);
+#endif
+  }
+  ~WorkBuffer() { std::free(data); }
+  WorkBuffer(const WorkBuffer&) = delete;
+  WorkBuffer& operator=(const WorkBuffer&) = delete;
+};
+
 }  // namespace
 
 bool parseHexField(std::string_view text, int digits, uint32_t& value) {
@@ -147,6 +216,34 @@ char fileTypeLetter(std::string_view path) {
 
 int parseHexLine(std::string_view line, std::span<uint8_t> buffer, ParseState& st) {
   st.recordFirst = st.recordLast = kNoAddress;
+  // Common path: a record of plain digits, decoded in one pass (count,
+  // address, type, data, checksum). Anything unusual takes the field-by-field
+  // path below, which gives the same result for such a line.
+  if (line.size() >= 11) {
+    int c = pairValue(line.data() + 1);
+    uint8_t raw[5 + 255];
+    uint32_t sum;
+    if (c >= 0 && line.size() >= 11 + 2 * size_t(c) && decodePlain(line.data() + 1, c + 5, raw, sum)) {
+      if ((sum & 0xFF) != 0) return kLineBadChecksum;
+      switch (raw[3]) {
+        case 0x00:
+          return storeRecord(uint32_t(st.base + (uint32_t(raw[1]) << 8 | raw[2])), raw + 4, c, buffer, st);
+        case 0x01:
+          return kLineEnd;
+        case 0x02:
+          if (c < 2) break;
+          st.base = (uint32_t(raw[4]) << 8 | raw[5]) * 16;
+          return kLineOk;
+        case 0x04:
+        case 0xFF:
+          if (c < 2) break;
+          st.base = (uint32_t(raw[4]) << 8 | raw[5]) << 16;
+          return kLineOk;
+        default:
+          return kLineMalformed;
+      }
+    }
+  }
   uint32_t count;
   if (!field(line, 1, 2, count)) return kLineMalformed;
   // count, address high, address low, type, data
@@ -184,14 +281,26 @@ int parseHexLine(std::string_view line, std::span<uint8_t> buffer, ParseState& s
 int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseState& st) {
   st.recordFirst = st.recordLast = kNoAddress;
   uint32_t count;
-  if (!field(line, 2, 2, count)) return kLineMalformed;
-  // count byte, address bytes, data bytes
-  uint8_t bytes[256];
-  int64_t sum = readBytes(line, 2, int(count), bytes);
-  if (sum < 0) return kLineMalformed;
-  uint32_t check;
-  if (!field(line, 2 + 2 * size_t(count), 2, check)) return kLineMalformed;
-  if (check != (0xFF - (uint32_t(sum) & 0xFF))) return kLineBadChecksum;
+  // count byte, address bytes, data bytes, checksum
+  uint8_t bytes[257];
+  bool plain = false;
+  if (line.size() >= 4) {
+    int c = pairValue(line.data() + 2);
+    uint32_t sum;
+    if (c >= 0 && line.size() >= 4 + 2 * size_t(c) && decodePlain(line.data() + 2, c + 1, bytes, sum)) {
+      if ((sum & 0xFF) != 0xFF) return kLineBadChecksum;
+      count = uint32_t(c);
+      plain = true;
+    }
+  }
+  if (!plain) {
+    if (!field(line, 2, 2, count)) return kLineMalformed;
+    int64_t sum = readBytes(line, 2, int(count), bytes);
+    if (sum < 0) return kLineMalformed;
+    uint32_t check;
+    if (!field(line, 2 + 2 * size_t(count), 2, check)) return kLineMalformed;
+    if (check != (0xFF - (uint32_t(sum) & 0xFF))) return kLineBadChecksum;
+  }
   if (line.empty() || line[0] != 'S') return kLineMalformed;
   char kind = line.size() > 1 ? line[1] : '\0';
   int addressBytes;
@@ -212,8 +321,12 @@ int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseStat
   // A count too small for its own address is damage, never a negative length.
   int n = int(count) - addressBytes - 1;
   if (n < 0) return kLineMalformed;
-  uint32_t address;
-  if (!field(line, 4, addressBytes * 2, address)) return kLineMalformed;
+  uint32_t address = 0;
+  if (plain) {
+    for (int k = 1; k <= addressBytes; ++k) address = address << 8 | bytes[k];
+  } else if (!field(line, 4, addressBytes * 2, address)) {
+    return kLineMalformed;
+  }
   const uint8_t* data = bytes + 1 + addressBytes;
   if (!termination) return storeRecord(address, data, n, buffer, st);
 
@@ -238,8 +351,9 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
     return false;
   };
 
-  std::unique_ptr<uint8_t[]> work(new uint8_t[kUserImageSize]);
-  std::span<uint8_t> buffer(work.get(), kUserImageSize);
+  WorkBuffer work;
+  if (!work.data) return fail(kFileOpenError);
+  std::span<uint8_t> buffer(work.data, kUserImageSize);
   std::fill(buffer.begin(), buffer.end(), kBlank);
   image.bankHasData.fill(0);
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace vrx4 {
@@ -119,11 +120,21 @@ class OutFile {
   std::string temp_, final_;
 };
 
-constexpr char kDigits[] = "0123456789ABCDEF";
+// "00" .. "FF", two characters per byte value.
+struct DigitPairs {
+  char v[512];
+  constexpr DigitPairs() : v() {
+    const char* d = "0123456789ABCDEF";
+    for (int b = 0; b < 256; ++b) {
+      v[2 * b] = d[b >> 4];
+      v[2 * b + 1] = d[b & 0xF];
+    }
+  }
+};
+constexpr DigitPairs kPairs;
 
-inline char* putByte(char* p, uint32_t b) {
-  p[0] = kDigits[(b >> 4) & 0xF];
-  p[1] = kDigits[b & 0xF];
+[[gnu::always_inline]] inline char* putByte(char* p, uint32_t b) {
+  std::memcpy(p, kPairs.v + 2 * (b & 0xFF), 2);
   return p + 2;
 }
 

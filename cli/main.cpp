@@ -1,0 +1,19 @@
+// vrx4-cli: the program's file work from a command line, without the unit.
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "cli/FileCommands.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  // The device table ships beside the executable.
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string path = n > 0 ? std::string(self, size_t(n)) : std::string(argv[0]);
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  return vrx4::cli::run(args, folder);
+}
