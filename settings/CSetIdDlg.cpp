@@ -57,7 +57,8 @@ void CSetIdDlg::checkField(QLineEdit* edit) {
   if (upper != text) {
     const int cursor = edit->cursorPosition();
     edit->setText(upper);  // comes back here with the upper-case text
-    edit->setCursorPosition(cursor);
+    // Keep the caret where it was, unless the check replaced the text.
+    if (edit->text() == upper) edit->setCursorPosition(cursor);
     return;
   }
   if (!armed_) return;

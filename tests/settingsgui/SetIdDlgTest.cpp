@@ -83,9 +83,11 @@ class SetIdDlgTest : public QObject {
     QCOMPARE(f->text(), QString("00"));
     QCOMPARE(f->selectedText(), QString("00"));
     prompts.clear();
-    f->setText("g");
+    f->clear();
+    QTest::keyClicks(f, "g");  // forced to "G", then refused
     QCOMPARE(prompts.texts(), std::vector<std::string>{"Please input hex one byte code."});
     QCOMPARE(f->text(), QString("00"));
+    QCOMPARE(f->selectedText(), QString("00"));
     prompts.clear();
     d.field(0)->setText("ff");
     d.field(2)->setText("");  // empty stores 0
