@@ -1,0 +1,246 @@
+// The socket transport against the unit's socket server, in a thread of this
+// process and in the vrx4-unitsim process.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "SimFixture.h"
+#include "link/SocketUsbDriver.h"
+#include "sim/UnitFaults.h"
+#include "sim/UnitSocketServer.h"
+
+extern char** environ;
+
+namespace vrx4::test {
+namespace {
+
+// Counts device-change notifications and lets a test wait for one.
+class ChangeWatch {
+ public:
+  std::function<void()> handler() {
+    return [this] {
+      std::lock_guard lock(m_);
+      ++count_;
+      cv_.notify_all();
+    };
+  }
+  bool waitFor(int n) {
+    std::unique_lock lock(m_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return count_ >= n; });
+  }
+  int count() {
+    std::lock_guard lock(m_);
+    return count_;
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  int count_ = 0;
+};
+
+// The job of a whole run, end to end: device, image, operations, read-back,
+// ID code and lock bits.
+void runWholeJob() {
+  ASSERT_TRUE(setDevice(testDevice()));
+  ASSERT_TRUE(setBlockSettings(blocks({0, 1, 2, 3}, 0, {0})));
+  Bytes image = pattern(0x10000, 3);
+  for (int i = 0; i < 4; ++i) image[0xFFF0 + i] = uint8_t(0x30 + i);
+  ASSERT_TRUE(setIdCode(idCodeOf({0x30, 0x31, 0x32, 0x33})));
+  ASSERT_TRUE(download(0x10000, image));
+  EXPECT_EQ(runOperation(1).result, 1);  // "Pass"
+
+  Bytes changed = pattern(256, 99);
+  ASSERT_TRUE(download(0x1A000, changed));
+  EXPECT_EQ(runOperation(5).result, 6);  // "Verify Err"
+
+  ASSERT_TRUE(download(0x10000, Bytes(0x10000, 0xFF)));
+  ASSERT_EQ(runOperation(6).result, 1);
+  EXPECT_EQ(fetch(0x10000, 0x10000), image);
+
+  ASSERT_TRUE(setIdCode(idCodeOf({0x30, 0x31, 0x32, 0x34})));
+  EXPECT_EQ(runOperation(5).result, 9);  // "ID Err"
+  ASSERT_TRUE(setIdCode(idCodeOf({0x30, 0x31, 0x32, 0x33})));
+
+  BlockMask locks;
+  ASSERT_TRUE(readLockBits(locks));
+  EXPECT_EQ(locks.bytes[0], 0x01);
+  ASSERT_TRUE(setBlockSettings(blocks({0}, 1)));
+  EXPECT_EQ(runOperation(3).result, 4);  // "Erase Err"
+}
+
+class SocketTransport : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScriptedPrompter prompts;
+  FakeClockScope fakeClock;
+};
+
+TEST_F(SocketTransport, ServerThreadServesTheWholeJobAndClosingIsAnUnplug) {
+  ProgrammerOptions o;
+  o.statePath = dir.file("state");
+  auto unit = std::make_shared<SimulatedProgrammer>(o);
+  UnitSocketServer server(unit, dir.file("u.sock"));
+  server.setControlHandler([&](const std::string& t) { return applyUnitControl(*unit, t); });
+  std::string why;
+  ASSERT_TRUE(server.listen(why)) << why;
+  std::thread serving([&] { server.serve(); });
+
+  {
+    SocketUsbDriver client(dir.file("u.sock"));
+    UsbDriver* previous = setUsbDriver(&client);
+    ChangeWatch changes;
+    client.setDeviceChangeHandler(changes.handler());
+    ASSERT_TRUE(openLink());
+    UnitInfo info;
+    ASSERT_TRUE(getUnitInfo(info));
+    EXPECT_EQ(info.model, "T552-VRX4");
+    runWholeJob();
+
+    // A second program is turned away while this one is served.
+    SocketUsbDriver second(dir.file("u.sock"), 2000);
+    ASSERT_TRUE(second.enumerateInterface(0));
+    EXPECT_TRUE(changes.count() == 0);
+
+    EXPECT_EQ(client.control("bad-checksum 1"), "ok");
+    EXPECT_FALSE(getUnitInfo(info));
+    EXPECT_EQ(prompts.texts().back(), "Checksum error.");
+
+    EXPECT_EQ(client.control("unplug"), "ok");
+    ASSERT_TRUE(changes.waitFor(1));
+    EXPECT_FALSE(isLinkAlive());
+    EXPECT_FALSE(getUnitInfo(info));
+    EXPECT_FALSE(client.enumerateInterface(0));
+    closeLink();
+    setUsbDriver(previous);
+  }
+  serving.join();
+}
+
+// The vrx4-unitsim process, started and stopped by the test.
+class UnitProcess {
+ public:
+  explicit UnitProcess(std::vector<std::string> args) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    args.insert(args.begin(), VRX4_UNITSIM_PATH);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, VRX4_UNITSIM_PATH, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(out[1]);
+    err_ = out[0];
+  }
+  ~UnitProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (err_ >= 0) ::close(err_);
+  }
+  // Reads the process's log until a line holds `text` (false at its end).
+  bool waitForLog(const std::string& text) {
+    char buf[512];
+    while (log_.find(text) == std::string::npos) {
+      const ssize_t n = ::read(err_, buf, sizeof buf);
+      if (n <= 0) return false;
+      log_.append(buf, size_t(n));
+    }
+    return true;
+  }
+  // Signals the process and returns its exit status (-1 when it did not exit).
+  int stop(int sig = SIGTERM) {
+    if (pid_ <= 0) return -1;
+    if (sig) ::kill(pid_, sig);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& log() const { return log_; }
+
+ private:
+  pid_t pid_ = -1;
+  int err_ = -1;
+  std::string log_;
+};
+
+TEST_F(SocketTransport, UnitProcessServesAJobAndKeepsItsStateAcrossRuns) {
+  const std::string sock = dir.file("u.sock");
+  const std::string state = dir.file("unit-state");
+  {
+    UnitProcess sim({"--socket", sock, "--state", state, "--instant", "--verbose"});
+    ASSERT_TRUE(sim.waitForLog("unitsim: serving")) << sim.log();
+    SocketUsbDriver client(sock);
+    UsbDriver* previous = setUsbDriver(&client);
+    ASSERT_TRUE(openLink());
+    runWholeJob();
+    ASSERT_TRUE(setUserFileName("first-run.mot"));
+    closeLink();
+    setUsbDriver(previous);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+    sim.waitForLog("state saved");
+    EXPECT_NE(sim.log().find("startOperation"), std::string::npos);  // --verbose
+  }
+  {
+    UnitProcess sim({"--socket", sock, "--state", state, "--instant"});
+    ASSERT_TRUE(sim.waitForLog("unitsim: serving")) << sim.log();
+    SocketUsbDriver client(sock);
+    UsbDriver* previous = setUsbDriver(&client);
+    ChangeWatch changes;
+    client.setDeviceChangeHandler(changes.handler());
+    ASSERT_TRUE(openLink());
+    InitialLoadData d;
+    ASSERT_EQ(getInitialLoadData(d), LoadDataResult::Ok);
+    EXPECT_EQ(d.deviceName, "TEST-64K4");
+    EXPECT_EQ(d.userFileName, "first-run.mot");
+    EXPECT_EQ(runOperation(2).result, 8);  // the target still holds the image
+
+    // The process ending is an unplug for the program.
+    EXPECT_EQ(sim.stop(SIGINT), 0);
+    ASSERT_TRUE(changes.waitFor(1));
+    EXPECT_FALSE(isLinkAlive());
+    closeLink();
+    setUsbDriver(previous);
+  }
+}
+
+TEST_F(SocketTransport, UnitProcessFaultOptions) {
+  const std::string sock = dir.file("u.sock");
+  UnitProcess sim({"--socket", sock, "--no-state", "--instant", "--update-mode",
+                   "--error-status", "getUnitInfo:227", "--no-target"});
+  ASSERT_TRUE(sim.waitForLog("unitsim: serving")) << sim.log();
+  SocketUsbDriver client(sock);
+  UsbDriver* previous = setUsbDriver(&client);
+  ASSERT_TRUE(openLink());
+  uint8_t mode = 0;
+  ASSERT_TRUE(getExecutionState(mode));
+  EXPECT_EQ(mode, 1);
+  UnitInfo info;
+  EXPECT_FALSE(getUnitInfo(info));
+  EXPECT_EQ(prompts.texts().back(), "Command execution error.");
+  ASSERT_TRUE(setExecutionMode(2));
+  ASSERT_TRUE(setDevice(testDevice()));
+  EXPECT_EQ(runOperation(1).result, 3);  // "Contact Err"
+  closeLink();
+  setUsbDriver(previous);
+  EXPECT_EQ(sim.stop(), 0);
+
+  UnitProcess bad({"--socket", sock, "--stall", "zero"});
+  EXPECT_FALSE(bad.waitForLog("serving"));
+  EXPECT_EQ(bad.stop(0), 2);
+  EXPECT_NE(bad.log().find("--stall"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vrx4::test

@@ -1,0 +1,266 @@
+// The unit's firmware update, its state file across lifetimes, and the
+// faults it injects as the program's frame exchange sees them.
+#include <cstring>
+#include <fstream>
+
+#include "SimFixture.h"
+#include "sim/UnitFaults.h"
+#include "sim/UnitState.h"
+
+namespace vrx4::test {
+namespace {
+
+// A firmware image as the update sends it: pages 0xF800..0xFEFF.
+Bytes firmwareImage(const char* model, const char* version, const char* date) {
+  Bytes img(0x70000, 0xFF);
+  std::memcpy(img.data() + 0x60000, model, std::strlen(model));
+  std::memcpy(img.data() + 0x60020, version, std::strlen(version));
+  std::memcpy(img.data() + 0x60030, date, std::strlen(date) + 1);
+  return img;
+}
+
+// Runs the host's update sequence; returns the state after mode 2.
+uint8_t sendFirmware(const Bytes& img, int& busyPolls) {
+  EXPECT_TRUE(beginFirmwareUpdate());
+  for (uint32_t page = 0xF800; page <= 0xFEFF; ++page)
+    EXPECT_TRUE(writeFirmwarePage(uint16_t(page), img.data() + (page - 0xF800) * 256));
+  busyPolls = 0;
+  bool busy = true;
+  while (busy && busyPolls < 100000) {
+    if (!getUpdateState(busy)) return 0;
+    ++busyPolls;
+  }
+  EXPECT_TRUE(setExecutionMode(2));
+  uint8_t mode = 0;
+  EXPECT_TRUE(getExecutionState(mode));
+  return mode;
+}
+
+class UnitFirmware : public SimFixture {};
+
+TEST_F(UnitFirmware, UpdateModeInstallsTheNewVersion) {
+  ProgrammerOptions o = options();
+  o.startInUpdateMode = true;
+  auto unit = plugIn(o);
+  uint8_t mode = 0;
+  ASSERT_TRUE(getExecutionState(mode));
+  ASSERT_EQ(mode, 1);
+  int polls = 0;
+  EXPECT_EQ(sendFirmware(firmwareImage("T552-VRX4", "Ver.2.00", "2027/01/01"), polls), 2);
+  // Busy for 1.5 s; the host polls without pausing, so with no time passing
+  // the unit ends the busy phase after a bounded number of polls.
+  EXPECT_GT(polls, 1);
+  UnitInfo info;
+  ASSERT_TRUE(getUnitInfo(info));
+  EXPECT_EQ(info.firmwareVersion, "Ver.2.00");
+  EXPECT_EQ(info.firmwareDate, "2027/01/01");
+
+  // The installed firmware is the unit's own: it survives the unit.
+  unit.reset();
+  pullOut();
+  auto again = plugIn();
+  EXPECT_EQ(again->firmwareVersion(), "Ver.2.00");
+}
+
+TEST_F(UnitFirmware, BusyLastsItsTimeWhenTheClockRuns) {
+  auto unit = plugIn();
+  ASSERT_TRUE(setExecutionMode(1));
+  ASSERT_TRUE(beginFirmwareUpdate());
+  const Bytes img = firmwareImage("T552-VRX4", "Ver.1.12", "");
+  ASSERT_TRUE(writeFirmwarePage(0xFE00, img.data() + 0x60000));
+  bool busy = false;
+  int polls = 0;
+  do {
+    ASSERT_TRUE(getUpdateState(busy));
+    clock().sleepMs(10);
+  } while (busy && ++polls < 1000);
+  EXPECT_EQ(polls, 150);
+  EXPECT_FALSE(writeFirmwarePage(0xF7FF, img.data()));  // below the range
+}
+
+TEST_F(UnitFirmware, FirmwareWithoutTheModelTextKeepsUpdateMode) {
+  auto unit = plugIn();
+  ASSERT_TRUE(setExecutionMode(1));
+  int polls = 0;
+  EXPECT_EQ(sendFirmware(firmwareImage("X552-VRX4", "Ver.9.99", ""), polls), 1);
+  EXPECT_EQ(unit->firmwareVersion(), "Ver.1.11");
+}
+
+TEST_F(UnitFirmware, ShippedFirmwareFileReportsItsVersion) {
+  // The firmware file beside the programs, read as the update reads it.
+  std::ifstream in(VRX4_FIRMWARE_FILE_PATH);
+  ASSERT_TRUE(in) << VRX4_FIRMWARE_FILE_PATH;
+  Bytes img(0x80000, 0xFF);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() < 4 || line[0] != 'S' || line[1] < '1' || line[1] > '3') continue;
+    const int addrLen = line[1] - '0' + 1;
+    Bytes b;
+    for (size_t i = 2; i + 1 < line.size(); i += 2) b.push_back(uint8_t(std::stoi(line.substr(i, 2), nullptr, 16)));
+    uint32_t a = 0;
+    for (int i = 0; i < addrLen; ++i) a = (a << 8) | b[1 + i];
+    for (size_t i = 1 + addrLen; i + 1 < b.size(); ++i)
+      if (a - 0xF80000 + (i - 1 - addrLen) < img.size()) img[a - 0xF80000 + (i - 1 - addrLen)] = b[i];
+  }
+  img.resize(0x70000);
+  auto unit = plugIn();
+  ASSERT_TRUE(setExecutionMode(1));
+  int polls = 0;
+  ASSERT_EQ(sendFirmware(img, polls), 2);
+  UnitInfo info;
+  ASSERT_TRUE(getUnitInfo(info));
+  EXPECT_EQ(info.firmwareVersion.substr(0, 8), "Ver.1.11");
+}
+
+class UnitPersistence : public SimFixture {};
+
+TEST_F(UnitPersistence, SettingsAndTargetMemorySurviveTheUnit) {
+  const Bytes img = pattern(0x10000, 5);
+  {
+    auto unit = plugIn();
+    ASSERT_TRUE(setDevice(testDevice()));
+    ASSERT_TRUE(setUserFileName("/data/job.hex"));
+    ASSERT_TRUE(setBlockSettings(blocks({0, 1, 2, 3}, 0, {1})));
+    ASSERT_TRUE(setIdCode(idCodeOf({img[0xFFF0], img[0xFFF1], img[0xFFF2], img[0xFFF3]})));
+    ASSERT_TRUE(download(0x10000, img));
+    ASSERT_EQ(runOperation(4).result, 1);
+    ASSERT_TRUE(setOperation(4, 1));
+    pullOut();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("unit-state.tmp") + std::to_string(::getpid())));
+  auto unit = plugIn();
+  InitialLoadData d;
+  ASSERT_EQ(getInitialLoadData(d), LoadDataResult::Ok);
+  ASSERT_TRUE(d.hasSettings);
+  EXPECT_EQ(d.deviceName, "TEST-64K4");
+  EXPECT_EQ(d.userFileName, "/data/job.hex");
+  EXPECT_EQ(d.operationCode, 4);
+  EXPECT_EQ(d.sendFlags, 1);
+  EXPECT_EQ(unit->targetFlash(), img);
+  BlockMask locks;
+  ASSERT_TRUE(readLockBits(locks));
+  EXPECT_EQ(locks.bytes[0], 0x02);
+  // The buffer is kept too: Verify needs no new download.
+  EXPECT_EQ(runOperation(5).result, 1);
+}
+
+TEST_F(UnitPersistence, DamagedStateFileGivesAFreshUnit) {
+  {
+    auto unit = plugIn();
+    ASSERT_TRUE(setDevice(testDevice()));
+    pullOut();
+  }
+  // Flip one byte in the middle.
+  {
+    std::fstream f(dir.file("unit-state"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(20);
+    char c = 0;
+    f.read(&c, 1);
+    f.seekp(20);
+    c = char(c ^ 0x40);
+    f.write(&c, 1);
+  }
+  LogCapture log;
+  auto unit = plugIn();
+  InitialLoadData d;
+  ASSERT_EQ(getInitialLoadData(d), LoadDataResult::Ok);
+  EXPECT_FALSE(d.hasSettings);
+  bool logged = false;
+  for (const std::string& l : log.lines()) logged |= l.find("damaged") != std::string::npos;
+  EXPECT_TRUE(logged);
+}
+
+TEST(UnitStateFile, TruncatedAndForeignFilesAreRefused) {
+  TempDir dir;
+  UnitState s;
+  s.settings.hasDevice = true;
+  s.settings.userFileName = "x";
+  s.userBuffer[0x1234] = 0;
+  std::string why;
+  ASSERT_TRUE(saveUnitState(dir.file("s"), s, why)) << why;
+  UnitState back;
+  ASSERT_EQ(loadUnitState(dir.file("s"), back, why), StateLoad::Loaded);
+  EXPECT_EQ(back.settings, s.settings);
+  EXPECT_EQ(back.userBuffer, s.userBuffer);
+  const auto size = std::filesystem::file_size(dir.file("s"));
+  for (auto cut : {size - 1, size / 2, uintmax_t(10), uintmax_t(0)}) {
+    std::filesystem::copy_file(dir.file("s"), dir.file("t"), std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(dir.file("t"), cut);
+    UnitState u;
+    EXPECT_EQ(loadUnitState(dir.file("t"), u, why), StateLoad::Damaged) << cut;
+  }
+  EXPECT_EQ(loadUnitState(dir.file("none"), back, why), StateLoad::Missing);
+}
+
+TEST_F(UnitPersistence, FreshStateForgetsTheOldOne) {
+  {
+    auto unit = plugIn();
+    ASSERT_TRUE(setDevice(testDevice()));
+    pullOut();
+  }
+  ProgrammerOptions o = options();
+  o.freshState = true;
+  auto unit = plugIn(o);
+  InitialLoadData d;
+  ASSERT_EQ(getInitialLoadData(d), LoadDataResult::Ok);
+  EXPECT_FALSE(d.hasSettings);
+}
+
+class UnitFaults : public SimFixture {};
+
+TEST_F(UnitFaults, EachFaultReachesTheFrameExchange) {
+  auto unit = plugIn();
+  UnitInfo info;
+  std::string why;
+  ASSERT_TRUE(applyUnitFault(*unit, "bad-checksum", "2", why));
+  EXPECT_TRUE(getUnitInfo(info));
+  EXPECT_FALSE(getUnitInfo(info));
+  EXPECT_EQ(prompts.texts().back(), "Checksum error.");
+  ASSERT_TRUE(applyUnitFault(*unit, "wrong-echo", "1", why));
+  EXPECT_FALSE(getUnitInfo(info));
+  EXPECT_EQ(prompts.texts().back(), "Command error.");
+  ASSERT_TRUE(applyUnitFault(*unit, "stall", "1", why));
+  EXPECT_FALSE(getUnitInfo(info));
+  EXPECT_EQ(prompts.texts().back(), "Communication error from T552-VRX4.");
+  EXPECT_TRUE(getUnitInfo(info));  // the next one goes through again
+
+  ASSERT_TRUE(applyUnitFault(*unit, "error-status", "getOperationStatus:234", why));
+  OperationStatus st;
+  EXPECT_FALSE(getOperationStatus(st));
+  EXPECT_EQ(prompts.texts().back(), "Flash ROM write error.");
+  EXPECT_FALSE(getOperationStatus(st));  // every time
+  ASSERT_TRUE(applyUnitFault(*unit, "clear", "", why));
+  EXPECT_TRUE(getOperationStatus(st));
+
+  ASSERT_TRUE(applyUnitFault(*unit, "no-target-status", "0x24", why));
+  std::string version;
+  ASSERT_TRUE(setDevice(testDevice()));
+  EXPECT_FALSE(readVersion(version));
+  EXPECT_EQ(prompts.texts().back(), "No target.");
+
+  EXPECT_FALSE(applyUnitFault(*unit, "bad-checksum", "0", why));
+  EXPECT_FALSE(applyUnitFault(*unit, "error-status", "nosuch:1", why));
+  EXPECT_FALSE(applyUnitFault(*unit, "melt", "", why));
+  EXPECT_EQ(applyUnitControl(*unit, "time-scale -1").rfind("error: ", 0), 0u);
+  EXPECT_EQ(applyUnitControl(*unit, "memory-error"), "ok");
+  EXPECT_EQ(runOperation(1).result, 10);
+}
+
+TEST_F(UnitFaults, UnplugAtACommandReachesTheDeviceChangeHandler) {
+  auto unit = plugIn();
+  int changes = 0;
+  driver->setDeviceChangeHandler([&] { ++changes; });
+  std::string why;
+  ASSERT_TRUE(applyUnitFault(*unit, "unplug-at", "startOperation", why));
+  ASSERT_TRUE(setDevice(testDevice()));
+  EXPECT_TRUE(isLinkAlive());
+  EXPECT_FALSE(startOperation());
+  EXPECT_EQ(prompts.texts().back(), "Communication error from T552-VRX4.");
+  EXPECT_EQ(changes, 1);
+  EXPECT_FALSE(isLinkAlive());
+  UnitInfo info;
+  EXPECT_FALSE(getUnitInfo(info));
+}
+
+}  // namespace
+}  // namespace vrx4::test
