@@ -5,3 +5,8 @@ target_sources(vrx4_core PRIVATE
 target_sources(vrx4_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/BootFileReader.cpp
 )
+if(VRX4_BUILD_GUI)
+  target_sources(vrx4_gui PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/CLoadConfirmDlg.cpp
+  )
+endif()
