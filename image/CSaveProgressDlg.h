@@ -16,7 +16,7 @@ class CSaveProgressDlg : public CWorkerDialog {
 
   int exec() override;
 
-  SaveResult result() const { return result_; }
+  SaveResult saveResult() const { return result_; }
   uint32_t position() const { return position_.load(); }
   uint32_t maximum() const { return maximum_; }
 
