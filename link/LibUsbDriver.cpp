@@ -218,8 +218,11 @@ std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::openDevice(const std::st
   auto device = std::make_shared<OpenDevice>();
   const int r = libusb_open(dev, &device->handle);
   if (r < 0) {
-    logUsb("open " + devicePath, r);
-    device->handle = nullptr;  // libusb_close ignores a null handle
+    // The search opens every device on the bus, ten times over while it
+    // waits for the unit: say once per device why one cannot be opened.
+    if (openFailuresLogged_.insert(devicePath + " " + libusb_error_name(r)).second)
+      logUsb("open " + devicePath, r);
+    device->handle = nullptr;
     return nullptr;
   }
   device->path = devicePath;

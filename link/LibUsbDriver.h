@@ -83,10 +83,11 @@ class LibUsbDriver final : public UsbDriver {
   LibUsbOptions options_;
   libusb_context* ctx_ = nullptr;
 
-  mutable std::mutex mutex_;  // guards handles_, opened_, nextHandle_
+  mutable std::mutex mutex_;  // guards handles_, opened_, nextHandle_, openFailuresLogged_
   std::map<UsbHandle, Handle> handles_;
   std::map<std::string, std::weak_ptr<OpenDevice>> opened_;
   UsbHandle nextHandle_ = 1;
+  std::set<std::string> openFailuresLogged_;
 
   std::mutex handlerMutex_;
   std::function<void()> changeHandler_;

@@ -49,17 +49,19 @@ std::vector<SeenUrb> bulkUrbs(const std::vector<SeenUrb>& all) {
 
 class LibUsbDriverTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    other = bed.addOtherDevice(0x046D, 0xC077, 1);
-    unitDevice = bed.addUnit(unit, 2);
-  }
   void TearDown() override {
     closeLink();
     setUsbDriver(previous_);
     driver.reset();
   }
-  // Devices are added first: libusb must find them when it starts.
+  // Devices are added first: libusb must find them when it starts. Unless
+  // a test has placed its own, an unrelated device sits on port 1 and the
+  // unit on port 2.
   void start(LibUsbOptions options = {}) {
+    if (unitDevice < 0) {
+      other = bed.addOtherDevice(0x046D, 0xC077, 1);
+      unitDevice = bed.addUnit(unit, 2);
+    }
     driver = std::make_unique<LibUsbDriver>(options);
     ASSERT_TRUE(driver->ready());
     previous_ = setUsbDriver(driver.get());
@@ -97,6 +99,23 @@ TEST_F(LibUsbDriverTest, OpenLinkFindsTheUnitPastAnUnrelatedDevice) {
   EXPECT_FALSE(bed.interfaceClaimed(other));
   EXPECT_EQ(driver->openHandleCount(), 3) << "the unrelated device is closed again";
   EXPECT_TRUE(prompts.texts().empty());
+}
+
+TEST_F(LibUsbDriverTest, DeviceThatCannotBeOpenedIsPassedOverAndReportedOnce) {
+  auto unreachable = std::make_shared<SimulatedUnit>(kUnitVendorId, kUnitProductId);
+  const int first = bed.addUnit(unreachable, 1, /*withNode=*/false);
+  unitDevice = bed.addUnit(unit, 2);
+  LogCapture log;
+  start();
+  ASSERT_TRUE(openLink());
+  EXPECT_EQ(slotPath(linkSlot()), bed.devicePath(unitDevice));
+  closeLink();
+  ASSERT_TRUE(openLink());
+  const auto lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+              return l.find("open " + bed.devicePath(first) + ": LIBUSB_ERROR_") != std::string::npos;
+            }),
+            1);
 }
 
 TEST_F(LibUsbDriverTest, FramesTravelBothWaysOnTheBulkEndpoints) {

@@ -77,14 +77,14 @@ void UmockdevUnit::dropUrbs(Device& d) {
   d.reapable.clear();
 }
 
-int UmockdevUnit::addUnit(std::shared_ptr<SimulatedUnit> unit, int port) {
+int UmockdevUnit::addUnit(std::shared_ptr<SimulatedUnit> unit, int port, bool withNode) {
   const auto dev = unit->deviceDescriptor();
   std::vector<uint8_t> d(dev.begin(), dev.end());
   const auto c = configuration(0xFF, {endpoint(kUnitInterruptIn, LIBUSB_TRANSFER_TYPE_INTERRUPT, 8, 10),
                                       endpoint(kUnitBulkIn, LIBUSB_TRANSFER_TYPE_BULK, 64, 0),
                                       endpoint(kUnitBulkOut, LIBUSB_TRANSFER_TYPE_BULK, 64, 0)});
   d.insert(d.end(), c.begin(), c.end());
-  return addDevice(d, std::move(unit), port);
+  return addDevice(d, std::move(unit), port, withNode);
 }
 
 int UmockdevUnit::addOtherDevice(uint16_t vendorId, uint16_t productId, int port) {
@@ -93,11 +93,11 @@ int UmockdevUnit::addOtherDevice(uint16_t vendorId, uint16_t productId, int port
   put16(d, 10, productId);
   const auto c = configuration(0x03, {endpoint(0x81, LIBUSB_TRANSFER_TYPE_INTERRUPT, 8, 10)});
   d.insert(d.end(), c.begin(), c.end());
-  return addDevice(d, nullptr, port);
+  return addDevice(d, nullptr, port, true);
 }
 
 int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit,
-                            int port) {
+                            int port, bool withNode) {
   auto d = std::make_unique<Device>();
   d->port = port;
   d->devnum = port + 1;
@@ -110,12 +110,12 @@ int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared
 
   // The handler first: libusb may open the node as soon as the device is there.
   GError* error = nullptr;
-  if (!umockdev_testbed_attach_ioctl(testbed_, d->devnode.c_str(), handler_, &error)) {
+  if (withNode && !umockdev_testbed_attach_ioctl(testbed_, d->devnode.c_str(), handler_, &error)) {
     std::fprintf(stderr, "umockdev: attaching the ioctl handler failed: %s\n", error ? error->message : "?");
     g_clear_error(&error);
   }
-  const std::string text = "P: " + sysfs + "\n" +
-                           "N: bus/usb/001/" + devnum + "\n"
+  const std::string node = withNode ? std::string("N: bus/usb/001/") + devnum + "\n" : std::string();
+  const std::string text = "P: " + sysfs + "\n" + node +
                            "E: SUBSYSTEM=usb\n"
                            "E: DEVTYPE=usb_device\n"
                            "E: DRIVER=usb\n"

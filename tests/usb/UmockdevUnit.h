@@ -50,8 +50,9 @@ class UmockdevUnit {
   static bool inMockEnvironment();
 
   // A device with the unit's descriptors and the given unit behind it, on
-  // bus 1 at the given port; returns its number.
-  int addUnit(std::shared_ptr<SimulatedUnit> unit, int port);
+  // bus 1 at the given port; returns its number. Without its device node it
+  // is listed but cannot be opened.
+  int addUnit(std::shared_ptr<SimulatedUnit> unit, int port, bool withNode = true);
   // A device with other IDs (one interrupt endpoint on interface 0) that
   // refuses every transfer.
   int addOtherDevice(uint16_t vendorId, uint16_t productId, int port);
@@ -89,7 +90,7 @@ class UmockdevUnit {
   };
 
   int addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit,
-                int port);
+                int port, bool withNode);
   static int handleIoctlThunk(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);
   bool handleIoctl(UMockdevIoctlClient* client);
   void submitUrb(Device& d, UMockdevIoctlClient* client);
