@@ -59,7 +59,7 @@ class LibUsbDriver final : public UsbDriver {
   bool read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) override;
   void setDeviceChangeHandler(std::function<void()> handler) override;
 
-  // "/usb/<bus>-<port>.<port>..." of a device (exposed for tests).
+  // The device path of a libusb device: "/usb/<bus>-<port>.<port>...".
   static std::string devicePathOf(libusb_device* dev);
 
  private:
