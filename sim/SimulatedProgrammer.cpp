@@ -90,11 +90,12 @@ void SimulatedProgrammer::loadState() {
   if (!options_.freshState) {
     std::string why;
     switch (loadUnitState(options_.statePath, state_, why)) {
-      case StateLoad::Loaded: break;
+      case StateLoad::Loaded:
+        if (!why.empty()) logLine("unit: " + why + "; the unit's memory and the target start blank");
+        break;
       case StateLoad::Missing: break;
       case StateLoad::Damaged:
-        logLine("unit: state file " + options_.statePath + " is damaged (" + why +
-                "); starting as a fresh unit");
+        logLine("unit: state file damaged (" + why + "); starting as a fresh unit");
         state_ = UnitState{};
         break;
     }
@@ -111,9 +112,9 @@ void SimulatedProgrammer::loadState() {
   if (options_.freshState) saveState();
 }
 
-bool SimulatedProgrammer::saveState() {
+bool SimulatedProgrammer::saveState(unsigned parts) {
   std::lock_guard lock(mutex_);
-  dirty_ = false;
+  dirtyParts_ &= ~parts;
   if (options_.statePath.empty()) return true;
   if (target_.fitted()) {
     state_.targetPayload = target_.geometry().encode();
@@ -125,7 +126,7 @@ bool SimulatedProgrammer::saveState() {
     state_.targetFlash.clear();
   }
   std::string why;
-  if (!saveUnitState(options_.statePath, state_, why)) {
+  if (!saveUnitState(options_.statePath, state_, why, parts)) {
     logLine("unit: state not saved: " + why);
     return false;
   }
@@ -175,6 +176,7 @@ BlockMask SimulatedProgrammer::targetLockBits() const {
 void SimulatedProgrammer::setTargetLockBits(const BlockMask& bits) {
   std::lock_guard lock(mutex_);
   target_.setLockBits(bits);
+  saveState(kStateSettings);
 }
 std::vector<uint8_t> SimulatedProgrammer::userBufferBytes(uint32_t address, size_t length) const {
   std::lock_guard lock(mutex_);
@@ -226,9 +228,9 @@ bool SimulatedProgrammer::lockEffective() const {
 
 SimulatedUnit::Reply SimulatedProgrammer::handleCommand(uint8_t command, const uint8_t* payload,
                                                         size_t length) {
-  tick();
+  tick(command);
   Reply r = dispatch(command, payload, length);
-  if (dirty_) saveState();
+  if (dirtyParts_) saveState(dirtyParts_);
   if (verbose_) logCommand(command, r);
   return r;
 }
@@ -260,11 +262,13 @@ void SimulatedProgrammer::logCommand(uint8_t command, const Reply& r) {
   logLine(line);
 }
 
-void SimulatedProgrammer::tick() {
+void SimulatedProgrammer::tick(uint8_t command) {
   const uint64_t now = clock().nowMs();
-  if (processing_ && now >= busyUntil_) {
+  // Pages still coming belong to the same download: it is written out once,
+  // after its last page has been processed.
+  if (processing_ && now >= busyUntil_ && command != 0x1C) {
     processing_ = false;
-    markDirty();
+    markDirty(kStateMemory);
   }
   advanceOperation();
 }
@@ -336,6 +340,7 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
       if (!g || g->name.size() > kMaxKeptName) return Reply::fail(kExec);
       kept.hasDevice = true;
       kept.devicePayload.assign(p, p + n);
+      if (!target_.fitted() || !target_.geometry().sameChip(*g)) markDirty(kStateMemory);
       fitTarget(*g);
       if (!options_.targetVersion.empty() && target_.versionText() != options_.targetVersion)
         target_.setVersionText(options_.targetVersion);
@@ -386,7 +391,7 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
       resetSettings();
       busyUntil_ = now + scaled(kResetBusyMs);
       processing_ = true;
-      markDirty();
+      markDirty(kStateAll);
       return Reply::ok();
     case 0x1A:  // beginUserDataDownload
     case 0x1B:  // beginBootDataDownload
@@ -397,6 +402,7 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
       if (download_ == Area::Boot) {
         std::fill(state_.bootBuffer.begin(), state_.bootBuffer.end(), 0xFF);
         state_.bootDataPresent = false;
+        markDirty(kStateMemory);
       }
       return Reply::ok();
     case 0x1C: {  // writeDataPage
@@ -480,7 +486,7 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
         running_ = false;
         opStatus_ = uint8_t(opStatus_ & 0x7F);
         opResult_ = 0;
-        markDirty();
+        markDirty(kStateAll);
       }
       return Reply::ok();
     case 0x22:  // getInitialLoadData
@@ -590,7 +596,7 @@ void SimulatedProgrammer::finishOperation(uint8_t result) {
   opResult_ = result;
   const uint64_t pct = opTotal_ ? std::min<uint64_t>(100, opDone_ * 100 / opTotal_) : 100;
   opStatus_ = uint8_t(result == 1 ? 100 : pct);
-  markDirty();
+  markDirty(kStateAll);
 }
 
 std::vector<uint8_t> SimulatedProgrammer::unitInfo() const {

@@ -116,7 +116,7 @@ class SimulatedProgrammer : public SimulatedUnit {
 
   // Writes the state file now (no-op without a path); false on failure
   // (logged).
-  bool saveState();
+  bool saveState(unsigned parts = kStateAll);
 
   // Views for tests and the simulator's own log.
   uint8_t executionMode() const;
@@ -139,7 +139,7 @@ class SimulatedProgrammer : public SimulatedUnit {
     uint64_t cost;
   };
   Reply dispatch(uint8_t command, const uint8_t* p, size_t n);
-  void tick();
+  void tick(uint8_t command);
   void advanceOperation();
   bool runStep(const Step& s, uint8_t& result);
   void finishOperation(uint8_t result);
@@ -152,7 +152,7 @@ class SimulatedProgrammer : public SimulatedUnit {
   void fitTarget(const TargetGeometry& g);
   void resetSettings();
   void loadState();
-  void markDirty() { dirty_ = true; }
+  void markDirty(unsigned parts = kStateSettings) { dirtyParts_ |= parts; }
   void logCommand(uint8_t command, const Reply& reply);
 
   ProgrammerOptions options_;
@@ -164,7 +164,7 @@ class SimulatedProgrammer : public SimulatedUnit {
   uint8_t forcedResult_ = 0;
   double timeScale_ = 1.0;
   bool verbose_ = false;
-  bool dirty_ = false;
+  unsigned dirtyParts_ = 0;  // StateParts still to be written
 
   // Firmware update.
   bool updateOpen_ = false;

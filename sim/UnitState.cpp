@@ -162,101 +162,58 @@ uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc) {
 UnitState::UnitState()
     : userBuffer(kUnitUserBufferSize, 0xFF), bootBuffer(kUnitBootBufferSize, 0xFF) {}
 
-StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why) {
+namespace {
+
+constexpr char kMemoryMagic[8] = {'V', 'R', 'X', '4', 'U', 'M', 'E', 'M'};
+enum : uint32_t { kSecTargetMemory = 6 };
+
+// Reads a whole file and checks its magic, CRC and format version; the
+// reader then stands on the first section.
+StateLoad readChecked(const std::string& path, const char (&magic)[8], std::vector<uint8_t>& file,
+                      std::string& why) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return StateLoad::Missing;
-  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (in.bad()) {
-    why = "cannot be read";
+    why = path + " cannot be read";
     return StateLoad::Damaged;
   }
-  if (file.size() < sizeof kMagic + 8 || std::memcmp(file.data(), kMagic, sizeof kMagic) != 0) {
-    why = "not a unit state file";
+  if (file.size() < sizeof magic + 8 || std::memcmp(file.data(), magic, sizeof magic) != 0) {
+    why = path + ": not a unit state file";
     return StateLoad::Damaged;
   }
   const size_t bodyEnd = file.size() - 4;
   Reader tail(file.data() + bodyEnd, 4);
   if (tail.u32() != crc32(file.data(), bodyEnd)) {
-    why = "checksum mismatch";
+    why = path + ": checksum mismatch";
     return StateLoad::Damaged;
   }
-  Reader r(file.data() + sizeof kMagic, bodyEnd - sizeof kMagic);
+  Reader r(file.data() + sizeof magic, 4);
   if (r.u32() != kFormatVersion) {
-    why = "unknown format version";
+    why = path + ": unknown format version";
     return StateLoad::Damaged;
   }
-  UnitState s;
-  while (r.ok && !r.done()) {
-    const uint32_t tag = r.u32();
-    std::vector<uint8_t> body = r.blob(64u << 20);
-    Reader b(body.data(), body.size());
-    switch (tag) {
-      case kSecSettings: readSettings(b, s.settings); break;
-      case kSecFirmware:
-        s.firmwareVersion = b.text(32);
-        s.firmwareDate = b.text(16);
-        break;
-      case kSecUser: b.pages(s.userBuffer); break;
-      case kSecBoot:
-        s.bootDataPresent = b.u8() != 0;
-        b.pages(s.bootBuffer);
-        break;
-      case kSecTarget: {
-        s.targetPayload = b.blob(1024);
-        const uint32_t size = b.u32();
-        if (size > kUnitUserBufferSize) b.ok = false;
-        s.targetFlash.assign(b.ok ? size : 0, 0xFF);
-        b.pages(s.targetFlash);
-        b.raw(s.targetLockBits.bytes, 8);
-        s.targetVersion = b.text(8);
-        break;
-      }
-      default: break;  // a section of a later version: skipped
-    }
-    if (!b.ok) r.ok = false;
-  }
-  if (!r.ok) {
-    why = "truncated or malformed section";
-    return StateLoad::Damaged;
-  }
-  if (!s.targetPayload.empty()) {
-    auto g = TargetGeometry::parse(s.targetPayload.data(), s.targetPayload.size());
-    if (!g || g->userRomSize != s.targetFlash.size()) {
-      why = "target record inconsistent";
-      return StateLoad::Damaged;
-    }
-  }
-  state = std::move(s);
+  file.resize(bodyEnd);
+  file.erase(file.begin(), file.begin() + sizeof magic + 4);
   return StateLoad::Loaded;
 }
 
-bool saveUnitState(const std::string& path, const UnitState& state, std::string& why) {
-  Writer w;
-  w.raw(reinterpret_cast<const uint8_t*>(kMagic), sizeof kMagic);
-  w.u32(kFormatVersion);
-  Writer sec;
-  writeSettings(sec, state.settings);
-  w.section(kSecSettings, sec);
-  sec = Writer{};
-  sec.text(state.firmwareVersion);
-  sec.text(state.firmwareDate);
-  w.section(kSecFirmware, sec);
-  sec = Writer{};
-  sec.pages(state.userBuffer);
-  w.section(kSecUser, sec);
-  sec = Writer{};
-  sec.u8(state.bootDataPresent ? 1 : 0);
-  sec.pages(state.bootBuffer);
-  w.section(kSecBoot, sec);
-  sec = Writer{};
-  sec.blob(state.targetPayload);
-  sec.u32(uint32_t(state.targetFlash.size()));
-  sec.pages(state.targetFlash);
-  sec.raw(state.targetLockBits.bytes, 8);
-  sec.text(state.targetVersion);
-  w.section(kSecTarget, sec);
-  w.u32(crc32(w.bytes.data(), w.bytes.size()));
+// Calls section(tag, reader) for each section; false when one is malformed.
+template <typename F>
+bool forSections(const std::vector<uint8_t>& body, F section) {
+  Reader r(body.data(), body.size());
+  while (r.ok && !r.done()) {
+    const uint32_t tag = r.u32();
+    std::vector<uint8_t> bytes = r.blob(64u << 20);
+    if (!r.ok) break;
+    Reader b(bytes.data(), bytes.size());
+    section(tag, b);
+    if (!b.ok) return false;
+  }
+  return r.ok;
+}
 
+bool writeAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string& why) {
   std::error_code ec;
   const std::filesystem::path target(path);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
@@ -267,19 +224,143 @@ bool saveUnitState(const std::string& path, const UnitState& state, std::string&
     return false;
   }
   size_t done = 0;
-  while (done < w.bytes.size()) {
-    const ssize_t n = ::write(fd, w.bytes.data() + done, w.bytes.size() - done);
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += size_t(n);
   }
-  const bool written = done == w.bytes.size() && ::fsync(fd) == 0;
+  const bool written = done == bytes.size() && ::fsync(fd) == 0;
   const int savedErrno = errno;
   ::close(fd);
   if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
     why = std::string("cannot write ") + path + ": " + std::strerror(written ? errno : savedErrno);
     ::unlink(temp.c_str());
     return false;
+  }
+  return true;
+}
+
+std::vector<uint8_t> sealed(const char (&magic)[8], Writer& body) {
+  Writer w;
+  w.raw(reinterpret_cast<const uint8_t*>(magic), sizeof magic);
+  w.u32(kFormatVersion);
+  w.raw(body.bytes.data(), body.bytes.size());
+  w.u32(crc32(w.bytes.data(), w.bytes.size()));
+  return std::move(w.bytes);
+}
+
+}  // namespace
+
+std::string unitMemoryPath(const std::string& statePath) { return statePath + ".memory"; }
+
+StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why) {
+  std::vector<uint8_t> body;
+  const StateLoad main = readChecked(path, kMagic, body, why);
+  if (main != StateLoad::Loaded) return main;
+  UnitState s;
+  uint32_t flashSize = 0;
+  const bool ok = forSections(body, [&](uint32_t tag, Reader& b) {
+    switch (tag) {
+      case kSecSettings: readSettings(b, s.settings); break;
+      case kSecFirmware:
+        s.firmwareVersion = b.text(32);
+        s.firmwareDate = b.text(16);
+        break;
+      case kSecTarget:
+        s.targetPayload = b.blob(1024);
+        flashSize = b.u32();
+        b.raw(s.targetLockBits.bytes, 8);
+        s.targetVersion = b.text(8);
+        break;
+      default: break;  // a section of a later version: skipped
+    }
+  });
+  if (!ok) {
+    why = path + ": truncated or malformed section";
+    return StateLoad::Damaged;
+  }
+  if (!s.targetPayload.empty()) {
+    auto g = TargetGeometry::parse(s.targetPayload.data(), s.targetPayload.size());
+    if (!g || g->userRomSize != flashSize) {
+      why = path + ": target record inconsistent";
+      return StateLoad::Damaged;
+    }
+  }
+  s.targetFlash.assign(flashSize, 0xFF);
+
+  // The memory file: damaged or not matching the target, memory starts blank.
+  std::string memWhy;
+  const std::string memPath = unitMemoryPath(path);
+  UnitState m;
+  m.targetFlash.assign(flashSize, 0xFF);
+  StateLoad mem = readChecked(memPath, kMemoryMagic, body, memWhy);
+  if (mem == StateLoad::Loaded) {
+    bool fits = true;
+    const bool memOk = forSections(body, [&](uint32_t tag, Reader& b) {
+      switch (tag) {
+        case kSecUser: b.pages(m.userBuffer); break;
+        case kSecBoot:
+          m.bootDataPresent = b.u8() != 0;
+          b.pages(m.bootBuffer);
+          break;
+        case kSecTargetMemory:
+          if (b.u32() != flashSize) {
+            fits = false;
+            return;
+          }
+          b.pages(m.targetFlash);
+          break;
+        default: break;
+      }
+    });
+    if (!memOk) memWhy = memPath + ": truncated or malformed section";
+    else if (!fits) memWhy = memPath + ": flash size differs from the target's";
+    if (memOk && fits) {
+      s.userBuffer = std::move(m.userBuffer);
+      s.bootBuffer = std::move(m.bootBuffer);
+      s.bootDataPresent = m.bootDataPresent;
+      s.targetFlash = std::move(m.targetFlash);
+    }
+  } else if (mem == StateLoad::Missing && flashSize) {
+    memWhy = memPath + " missing";
+  }
+  why = memWhy;
+  state = std::move(s);
+  return StateLoad::Loaded;
+}
+
+bool saveUnitState(const std::string& path, const UnitState& state, std::string& why,
+                   unsigned parts) {
+  if (parts & kStateMemory) {
+    Writer body, sec;
+    sec.pages(state.userBuffer);
+    body.section(kSecUser, sec);
+    sec = Writer{};
+    sec.u8(state.bootDataPresent ? 1 : 0);
+    sec.pages(state.bootBuffer);
+    body.section(kSecBoot, sec);
+    sec = Writer{};
+    sec.u32(uint32_t(state.targetFlash.size()));
+    sec.pages(state.targetFlash);
+    body.section(kSecTargetMemory, sec);
+    if (!writeAtomically(unitMemoryPath(path), sealed(kMemoryMagic, body), why)) return false;
+  }
+  if (parts & kStateSettings) {
+    Writer body, sec;
+    writeSettings(sec, state.settings);
+    body.section(kSecSettings, sec);
+    sec = Writer{};
+    sec.text(state.firmwareVersion);
+    sec.text(state.firmwareDate);
+    body.section(kSecFirmware, sec);
+    sec = Writer{};
+    sec.blob(state.targetPayload);
+    sec.u32(uint32_t(state.targetFlash.size()));
+    sec.raw(state.targetLockBits.bytes, 8);
+    sec.text(state.targetVersion);
+    body.section(kSecTarget, sec);
+    if (!writeAtomically(path, sealed(kMagic, body), why)) return false;
   }
   return true;
 }

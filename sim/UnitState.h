@@ -1,14 +1,17 @@
 #pragma once
 // What the simulated unit keeps across runs, and its state file.
 //
-// The state file holds the kept settings, the unit's data buffer, the firmware
-// it runs and the target behind it (shape, flash, lock bits, version text).
-// Layout (little-endian): "VRX4UNIT", format version (4), then sections of
-// tag (4), length (4), bytes; last a CRC-32 (4) of everything before it.
-// Buffers and flash are stored as their non-blank 256-byte pages only.
-// It is written to a temporary file beside it and renamed into place, so a
-// crash never leaves half a state file; a file that fails any check is
-// reported as damaged and not used.
+// Two files: the state file itself holds the kept settings, the firmware the
+// unit runs and the target's shape, lock bits and version text; PATH.memory
+// holds the unit's data buffers and the target's flash. Settings change
+// often and are small, memory is large and changes with downloads and
+// operations, so each is written only when it changed.
+// Layout of both (little-endian): "VRX4UNIT" or "VRX4UMEM", format version
+// (4), then sections of tag (4), length (4), bytes; last a CRC-32 (4) of
+// everything before it. Buffers and flash are stored as their non-blank
+// 256-byte pages only. Each is written to a temporary file beside it and
+// renamed into place, so a crash never leaves half a file; a file that fails
+// any check is reported as damaged and not used.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,10 +58,18 @@ struct UnitState {
 
 enum class StateLoad { Loaded, Missing, Damaged };
 
+// Which of the two files to write.
+enum StateParts : unsigned { kStateSettings = 1, kStateMemory = 2, kStateAll = 3 };
+
 // Reads a state file; on Damaged, why is set and state is left unchanged.
+// Loaded with why set: the settings were read but the memory file was
+// damaged or did not fit them, so buffers and flash start blank.
 StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why);
-// Writes it atomically (temporary file, then rename); false with why on failure.
-bool saveUnitState(const std::string& path, const UnitState& state, std::string& why);
+// Writes the chosen parts atomically (temporary file, then rename); false
+// with why on failure.
+bool saveUnitState(const std::string& path, const UnitState& state, std::string& why,
+                   unsigned parts = kStateAll);
+std::string unitMemoryPath(const std::string& statePath);
 // $XDG_STATE_HOME/vrx4/unit-state, else ~/.local/state/vrx4/unit-state; empty
 // when neither is known.
 std::string defaultUnitStatePath();

@@ -190,6 +190,29 @@ TEST(UnitStateFile, TruncatedAndForeignFilesAreRefused) {
     EXPECT_EQ(loadUnitState(dir.file("t"), u, why), StateLoad::Damaged) << cut;
   }
   EXPECT_EQ(loadUnitState(dir.file("none"), back, why), StateLoad::Missing);
+
+  // A damaged memory file keeps the settings and starts the memory blank.
+  std::filesystem::resize_file(unitMemoryPath(dir.file("s")), 40);
+  UnitState partial;
+  ASSERT_EQ(loadUnitState(dir.file("s"), partial, why), StateLoad::Loaded);
+  EXPECT_NE(why.find(".memory"), std::string::npos);
+  EXPECT_EQ(partial.settings, s.settings);
+  EXPECT_EQ(partial.userBuffer, Bytes(kUnitUserBufferSize, 0xFF));
+}
+
+TEST(UnitStateFile, SettingsAloneLeaveTheMemoryFileAsItWas) {
+  TempDir dir;
+  UnitState s;
+  s.userBuffer[7] = 0x42;
+  std::string why;
+  ASSERT_TRUE(saveUnitState(dir.file("s"), s, why));
+  s.userBuffer[7] = 0x43;
+  s.settings.operationCode = 6;
+  ASSERT_TRUE(saveUnitState(dir.file("s"), s, why, kStateSettings));
+  UnitState back;
+  ASSERT_EQ(loadUnitState(dir.file("s"), back, why), StateLoad::Loaded);
+  EXPECT_EQ(back.settings.operationCode, 6);
+  EXPECT_EQ(back.userBuffer[7], 0x42);
 }
 
 TEST_F(UnitPersistence, FreshStateForgetsTheOldOne) {
