@@ -430,8 +430,7 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
       if (n != 2) return Reply::fail(kExec);
       const uint16_t page = get16(p);
       std::vector<uint8_t> d = {p[0], p[1]};
-      if (readArea_ == Area::Boot) {
-        if ((page & 0xFF00) != 0x0F00) return Reply::fail(kExec);
+      if (readArea_ == Area::Boot && (page & 0xFF00) == 0x0F00) {
         const uint8_t* src = state_.bootBuffer.data() + size_t(page & 0xFF) * 256;
         d.insert(d.end(), src, src + 256);
       } else {

@@ -34,8 +34,9 @@
 // 0..0x3FFF) and the 64 KiB boot buffer (pages 0xF00..0xFFF after 27). 28
 // without an open download, or with a page outside its area, gets 227. After
 // the last page, 29 reports busy while the pages are "processed"
-// (100 ms + 1 ms per 16 pages). 30 reads the area of the last download
-// (the user buffer after a Read operation).
+// (100 ms + 1 ms per 16 pages). 30 reads the user buffer; right after a
+// boot download (27) the pages of bank 15 come from the boot buffer instead,
+// until the next user download or Read operation.
 //
 // Target: command 17 fits a chip of that device (blank, no lock bits; a
 // chip of the same device keeps its memory). Operations 31 work on the

@@ -191,6 +191,7 @@ TEST_F(UnitCommands, DataBufferPagesAndBootArea) {
   uint8_t back[256];
   ASSERT_TRUE(readDataPage(0x0F00 | 0xF0, back));
   EXPECT_TRUE(std::equal(back, back + 256, boot.begin()));
+  EXPECT_EQ(fetch(0x3FFC00, 1024), data);  // user pages still read the user buffer
   BootAreaInfo info;
   ASSERT_TRUE(getBootAreaInfo(info));
   uint16_t sum = 0;
