@@ -1,0 +1,5 @@
+find_package(benchmark)
+if(benchmark_FOUND)
+  add_executable(bench_simunit ${CMAKE_CURRENT_LIST_DIR}/SimUnitBench.cpp)
+  target_link_libraries(bench_simunit PRIVATE vrx4_core benchmark::benchmark benchmark::benchmark_main)
+endif()
