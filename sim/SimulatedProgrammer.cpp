@@ -50,6 +50,12 @@ std::string textField(const uint8_t* p, size_t n) {
 
 }  // namespace
 
+ProgrammerOptions userUnitOptions() {
+  ProgrammerOptions o;
+  o.statePath = defaultUnitStatePath();
+  return o;
+}
+
 SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options)
     : SimulatedProgrammer(std::move(options), kUnitVendorId, kUnitProductId) {}
 

@@ -93,6 +93,11 @@ struct ProgrammerOptions {
   std::string deviceTablePath;
 };
 
+// The options of a unit that keeps its state where the user's programs keep
+// theirs (defaultUnitStatePath); the default options keep nothing, which is
+// what tests want.
+ProgrammerOptions userUnitOptions();
+
 inline constexpr const char* kSimModel = "T552-VRX4";
 inline constexpr const char* kSimSecondName = "CAN FLASH PROGRAMMER";
 inline constexpr const char* kSimSecondDate = "2025/11/04";

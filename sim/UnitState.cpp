@@ -173,6 +173,12 @@ StateLoad readChecked(const std::string& path, const char (&magic)[8], std::vect
                       std::string& why) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return StateLoad::Missing;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec || size > (64u << 20)) {
+    why = path + ": not a unit state file";
+    return StateLoad::Damaged;
+  }
   file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (in.bad()) {
     why = path + " cannot be read";

@@ -1,5 +1,6 @@
 // Every command's answer from the simulated unit, through the real command
 // functions and frame exchange.
+#include <algorithm>
 #include <cstring>
 
 #include "SimFixture.h"
@@ -45,6 +46,28 @@ TEST_F(UnitCommands, IdentityAndModes) {
   EXPECT_FALSE(beginFirmwareUpdate());
   bool busy = true;
   EXPECT_FALSE(getUpdateState(busy));
+}
+
+TEST_F(UnitCommands, VerboseUnitLogsOneLinePerCommandAndCountsRepeatedPolls) {
+  auto unit = plugIn();
+  unit->setVerbose(true);
+  LogCapture log;
+  uint8_t mode = 0;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(getExecutionState(mode));
+  UnitInfo info;
+  ASSERT_TRUE(getUnitInfo(info));
+  EXPECT_FALSE(setOperation(9, 0));
+  const std::vector<std::string> want = {
+      "unit:   2 getExecutionState      ok 02",
+      "unit: (last line repeated 2 times)",
+      "unit:   6 getUnitInfo            ok",
+      "unit:  22 setOperation           error 227",
+  };
+  auto lines = log.lines();
+  lines.erase(std::remove_if(lines.begin(), lines.end(),
+                             [](const std::string& l) { return l.rfind("unit:", 0) != 0; }),
+              lines.end());
+  EXPECT_EQ(lines, want);
 }
 
 TEST_F(UnitCommands, UnknownCommandsAndBadLengthsAreRefused) {
