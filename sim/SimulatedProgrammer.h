@@ -15,7 +15,9 @@
 //
 // Firmware update: 3 with 0xF007 opens it (the staging image of pages
 // 0xF800..0xFEFF, 0x70000 bytes, starts blank), 4 stores one page, 5 reports
-// busy for a while after the last page (1.5 s of simulated time), then 1 with
+// busy for a while after the last page (1.5 s on the clock; the host polls
+// without pausing, so 20000 polls within one clock millisecond, as under a
+// test clock that only moves on sleeps, also end it), then 1 with
 // mode 2 starts the new firmware. The new firmware must carry "T552-VRX4" at
 // image offset 0x60000 (device address 0xFE0000), or the unit stays in update
 // mode. Its version text is the 8 characters at image offset 0x60020 (device
