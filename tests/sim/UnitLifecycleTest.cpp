@@ -62,6 +62,15 @@ TEST_F(UnitFirmware, UpdateModeInstallsTheNewVersion) {
   EXPECT_EQ(again->firmwareVersion(), "Ver.2.00");
 }
 
+TEST_F(UnitFirmware, AnotherFirmwareVersionOnRequest) {
+  ProgrammerOptions o = options();
+  o.firmwareVersion = "Ver.1.09";
+  auto unit = plugIn(o);
+  UnitInfo info;
+  ASSERT_TRUE(getUnitInfo(info));
+  EXPECT_EQ(info.firmwareVersion, "Ver.1.09");
+}
+
 TEST_F(UnitFirmware, BusyLastsItsTimeWhenTheClockRuns) {
   auto unit = plugIn();
   ASSERT_TRUE(setExecutionMode(1));

@@ -154,6 +154,11 @@ TEST_F(UnitOperations, TargetFaultsAndForcedResults) {
   unit->setForcedResult(10);
   EXPECT_EQ(runOperation(kEpv).result, 10);  // "Memory Err"
   unit->setForcedResult(0);
+  unit->setTimeScale(3);
+  const OperationRun slow = runOperation(kBlank);  // 300 ms + 4 x 16 ms, three times over
+  EXPECT_EQ(slow.result, 1);
+  EXPECT_GE(slow.elapsedMs, 1092u);
+  EXPECT_LE(slow.elapsedMs, 1200u);
   unit->setTimeScale(0);
   const OperationRun run = runOperation(kEpv);
   EXPECT_EQ(run.result, 1);
