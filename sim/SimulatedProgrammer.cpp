@@ -67,6 +67,7 @@ SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options, uint16_t ven
   timeScale_ = std::max(0.0, options_.timeScale);
   verbose_ = options_.verbose;
   mode_ = options_.startInUpdateMode ? 1 : 2;
+  setHistoryEnabled(options_.keepHistory);
   if (!options_.targetVersion.empty()) target_.setVersionText(options_.targetVersion);
   std::string table = options_.deviceTablePath;
   if (table.empty()) {

@@ -90,6 +90,9 @@ struct ProgrammerOptions {
   uint8_t forcedResult = 0;      // non-zero: operations end with this code
   std::string targetVersion;     // version text of a newly fitted target
   bool verbose = false;          // one log line per command handled
+  // Keep every transfer and request for transfers()/requests(); off by
+  // default, since a long session would keep every page it was sent.
+  bool keepHistory = false;
   // Device table the unit knows its devices from (the full ID code address
   // list of each); empty: "vrx4type.tbl" beside the executable, if there.
   std::string deviceTablePath;

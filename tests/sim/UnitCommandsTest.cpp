@@ -70,6 +70,21 @@ TEST_F(UnitCommands, VerboseUnitLogsOneLinePerCommandAndCountsRepeatedPolls) {
   EXPECT_EQ(lines, want);
 }
 
+TEST_F(UnitCommands, HistoryIsKeptOnlyWhenAsked) {
+  auto quiet = plugIn();
+  UnitInfo info;
+  ASSERT_TRUE(getUnitInfo(info));
+  EXPECT_TRUE(quiet->requests().empty());
+  pullOut();
+  ProgrammerOptions o = options();
+  o.keepHistory = true;
+  auto kept = plugIn(o);
+  kept->clearHistory();
+  ASSERT_TRUE(getUnitInfo(info));
+  ASSERT_EQ(kept->requests().size(), 1u);
+  EXPECT_EQ(kept->requests()[0], (Bytes{1, 0, 6, 6}));
+}
+
 TEST_F(UnitCommands, UnknownCommandsAndBadLengthsAreRefused) {
   auto unit = plugIn();
   EXPECT_TRUE(rawExchange({0x07}).empty());
