@@ -1,0 +1,81 @@
+#include "app/CommandLine.h"
+
+#include <cctype>
+
+namespace vrx4 {
+namespace {
+
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+// "-Embedding" or "/Automation" in any letter case.
+bool isSplashSwitch(const std::string& arg) {
+  if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/')) return false;
+  const std::string name = arg.substr(1);
+  return equalsIgnoringCase(name, "Embedding") || equalsIgnoringCase(name, "Automation");
+}
+
+bool parseUnit(const std::string& value, UnitChoice& unit, std::string& error) {
+  static const std::string socketPrefix = "socket:";
+  if (value == "usb") {
+    unit = {UnitKind::Usb, {}};
+  } else if (value == "sim") {
+    unit = {UnitKind::Sim, {}};
+  } else if (value.compare(0, socketPrefix.size(), socketPrefix) == 0) {
+    std::string path = value.substr(socketPrefix.size());
+    if (path.empty()) {
+      error = "--unit socket: needs the path of the simulator's socket";
+      return false;
+    }
+    unit = {UnitKind::Socket, std::move(path)};
+  } else {
+    error = "unknown unit '" + value + "' (expected usb, sim or socket:PATH)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (isSplashSwitch(arg)) {
+      cl.splashEnabled = false;
+    } else if (arg == "--simulate") {
+      cl.unit = {UnitKind::Sim, {}};
+    } else if (arg == "--unit") {
+      if (i + 1 >= args.size()) {
+        cl.error = "--unit needs a value (usb, sim or socket:PATH)";
+        return cl;
+      }
+      if (!parseUnit(args[++i], cl.unit, cl.error)) return cl;
+    } else if (arg.compare(0, 7, "--unit=") == 0) {
+      if (!parseUnit(arg.substr(7), cl.unit, cl.error)) return cl;
+    } else if (arg == "--help" || arg == "-h") {
+      cl.showHelp = true;
+    } else {
+      cl.error = "unknown option '" + arg + "'";
+      return cl;
+    }
+  }
+  return cl;
+}
+
+std::string commandLineUsage(const std::string& programName) {
+  return "usage: " + programName +
+         " [--unit usb|sim|socket:PATH] [--simulate] [-Embedding] [-Automation]\n"
+         "  --unit usb          the unit on USB (default)\n"
+         "  --unit sim          a simulated unit inside the program (same as --simulate)\n"
+         "  --unit socket:PATH  a simulated unit in another process, on a Unix socket\n"
+         "  -Embedding, -Automation  start without the start-up picture ('/' works too)";
+}
+
+}  // namespace vrx4

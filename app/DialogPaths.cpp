@@ -1,0 +1,91 @@
+#include "app/DialogPaths.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/Log.h"
+
+namespace vrx4 {
+
+std::string DialogPaths::slot(int index) const {
+  if (index < 0 || index >= kDialogPathSlotCount) return {};
+  const char* begin = bytes.data() + size_t(index) * kDialogPathSlotSize;
+  return std::string(begin, strnlen(begin, kDialogPathSlotSize));
+}
+
+bool DialogPaths::setSlot(int index, const std::string& text) {
+  if (index < 0 || index >= kDialogPathSlotCount) return false;
+  if (text.size() >= kDialogPathSlotSize) return false;
+  char* begin = bytes.data() + size_t(index) * kDialogPathSlotSize;
+  std::memset(begin, 0, kDialogPathSlotSize);
+  std::memcpy(begin, text.data(), text.size());
+  return true;
+}
+
+std::string programFolder(const std::string& path) {
+  const size_t cut = path.rfind('/');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+void loadDialogPaths(DialogPaths& paths, const std::string& folder) {
+  paths.clear();
+  const std::string file = folder + kDialogPathFileName;
+  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
+    size_t total = 0;
+    while (total < kDialogPathFileSize) {
+      const size_t got = std::fread(paths.bytes.data() + total, 1, kDialogPathFileSize - total, f);
+      if (got == 0) break;
+      total += got;
+    }
+    std::fclose(f);
+  }
+  if (!paths.setSlot(kProgramFolderSlot, folder)) {
+    logLine("vrx4: program folder path too long to remember: " + folder);
+    return;
+  }
+  for (int i = kUserFileFolderSlot; i <= kDataSaveFolderSlot; ++i) {
+    if (paths.slot(i).empty()) paths.setSlot(i, folder);
+  }
+}
+
+namespace {
+
+bool writeAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    const ssize_t n = ::write(fd, data, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    length -= size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool saveDialogPaths(const DialogPaths& paths) {
+  const std::string folder = paths.slot(kProgramFolderSlot);
+  if (folder.empty()) return false;
+  const std::string target = folder + kDialogPathFileName;
+  std::vector<char> temp(target.begin(), target.end());
+  const char suffix[] = ".XXXXXX";
+  temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the NUL
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, paths.bytes.data(), paths.bytes.size()) &&
+            ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = std::rename(temp.data(), target.c_str()) == 0;
+  if (!ok) ::unlink(temp.data());
+  return ok;
+}
+
+}  // namespace vrx4

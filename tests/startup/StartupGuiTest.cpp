@@ -1,0 +1,417 @@
+// Start-up and exit of the application object, the start-up picture and the
+// main frame's reaction to a lost unit.
+#include <QKeyEvent>
+#include <QLockFile>
+#include <QMainWindow>
+#include <QProcess>
+#include <QShortcut>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+#include "ScriptedPrompter.h"
+#include "app/AppInfo.h"
+#include "app/CProgrammerApp.h"
+#include "app/CSplashWindow.h"
+#include "app/ConnectionCheck.h"
+#include "app/StartupMessage.h"
+#include "link/UsbLink.h"
+#include "sim/SimUsbDriver.h"
+#include "sim/SimulatedUnit.h"
+#include "view/CMainFrame.h"
+#include "view/FrameRules.h"
+
+using namespace vrx4;
+
+namespace {
+
+// Records every message with what the operator could see when it came.
+class WatchingPrompter final : public Prompter {
+ public:
+  struct Seen {
+    Prompt prompt;
+    uint64_t atMs;
+    bool splashUp;
+  };
+  WatchingPrompter() { previous_ = setPrompter(this); }
+  ~WatchingPrompter() override { setPrompter(previous_); }
+  Answer ask(const Prompt& p) override {
+    seen.push_back({p, vrx4::clock().nowMs(), CSplashWindow::current() != nullptr});
+    return p.defaultButton;
+  }
+  QStringList texts() const {
+    QStringList t;
+    for (const Seen& s : seen) t << QString::fromStdString(s.prompt.text);
+    return t;
+  }
+  std::vector<Seen> seen;
+
+ private:
+  Prompter* previous_ = nullptr;
+};
+
+// A transport that forwards to the simulated one and notes, while the link
+// searches for the unit, whether the start-up picture is up and the time.
+class WatchingDriver final : public UsbDriver {
+ public:
+  SimUsbDriver sim;
+  bool splashSeenWhileSearching = false;
+  int searches = 0;
+  uint64_t lastSearchMs = 0;
+
+  std::optional<std::string> enumerateInterface(int index) override {
+    if (index == 0) {
+      ++searches;
+      lastSearchMs = vrx4::clock().nowMs();
+      splashSeenWhileSearching |= CSplashWindow::current() != nullptr;
+    }
+    return sim.enumerateInterface(index);
+  }
+  UsbHandle open(const std::string& path) override { return sim.open(path); }
+  void close(UsbHandle h) override { sim.close(h); }
+  bool getDeviceDescriptor(UsbHandle d, std::array<uint8_t, 18>& out) override {
+    return sim.getDeviceDescriptor(d, out);
+  }
+  bool getConfiguration(UsbHandle d, uint32_t& v) override { return sim.getConfiguration(d, v); }
+  void recover(UsbHandle d) override { sim.recover(d); }
+  bool write(UsbHandle p, const uint8_t* data, size_t n) override { return sim.write(p, data, n); }
+  bool read(UsbHandle p, uint8_t* data, size_t n, size_t& got) override {
+    return sim.read(p, data, n, got);
+  }
+  void setDeviceChangeHandler(std::function<void()> h) override { sim.setDeviceChangeHandler(std::move(h)); }
+};
+
+// Counts the presses and keys that reach it.
+class Target final : public QWidget {
+ public:
+  int presses = 0;
+  int keys = 0;
+
+ protected:
+  void mousePressEvent(QMouseEvent*) override { ++presses; }
+  void keyPressEvent(QKeyEvent*) override { ++keys; }
+};
+
+// Notes every main frame that is ever shown.
+class ShowWatcher final : public QObject {
+ public:
+  int framesShown = 0;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::Show && qobject_cast<CMainFrame*>(o)) ++framesShown;
+    return false;
+  }
+};
+
+void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+}  // namespace
+
+class StartupTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir folder_;
+  AppEnvironment environment(UsbDriver* driver) {
+    AppEnvironment env;
+    env.executablePath = folder_.filePath(QStringLiteral("vrx4"));
+    env.instanceName = QStringLiteral("vrx4-startup-test-%1").arg(QCoreApplication::applicationPid());
+    env.driver = driver;
+    return env;
+  }
+
+ private slots:
+  void init() {
+    CSplashWindow::setSplashEnabled(true);
+    QFile::remove(folder_.filePath(QStringLiteral("dlg_path")));
+  }
+  void cleanup() {
+    CSplashWindow::hideSplash();
+    flushDeletes();
+    closeLink();
+  }
+
+  void noUnitEndsBeforeTheWindowShows() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    ShowWatcher shows;
+    qApp->installEventFilter(&shows);
+    {
+      CProgrammerApp app(environment(&driver));
+      QVERIFY(!app.onProgramStart({QStringLiteral("vrx4")}));
+      QVERIFY(!app.state().startupOk);
+      QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(kNoUnitText)});
+      QCOMPARE(prompts.seen[0].prompt.icon, Icon::Stop);
+      // The picture stood during the search and was gone before the box.
+      QVERIFY(driver.splashSeenWhileSearching);
+      QVERIFY(!prompts.seen[0].splashUp);
+      // Ten looks 100 ms apart, then the 1000 ms start-up pause.
+      QCOMPARE(driver.searches, kFindAttempts);
+      QCOMPARE(fake->sleptMs(), uint64_t(2000));
+      QCOMPARE(prompts.seen[0].atMs, uint64_t(2000));
+      QVERIFY(app.onProgramExit() != 0);
+    }
+    qApp->removeEventFilter(&shows);
+    QCOMPARE(shows.framesShown, 0);
+    // The connection check never got as far as the folders: nothing saved.
+    QVERIFY(!QFile::exists(folder_.filePath(QStringLiteral("dlg_path"))));
+  }
+
+  void automationShowsNoPictureButStillWaits() {
+    for (const QString& sw : {QStringLiteral("/AUTOMATION"), QStringLiteral("-embedding")}) {
+      test::FakeClockScope fake;
+      WatchingPrompter prompts;
+      WatchingDriver driver;
+      CProgrammerApp app(environment(&driver));
+      QVERIFY(!app.onProgramStart({QStringLiteral("vrx4"), sw}));
+      QVERIFY(!CSplashWindow::splashEnabled());
+      QVERIFY(!driver.splashSeenWhileSearching);
+      QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(kNoUnitText)});
+      // The last look at the bus, its 100 ms pause, then 1000 ms more.
+      QCOMPARE(prompts.seen[0].atMs, driver.lastSearchMs + 100 + 1000);
+      app.onProgramExit();
+    }
+  }
+
+  void secondInstanceIsRefusedAndLeavesTheLinkAlone() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    // The link as the first instance would hold it.
+    WatchingDriver driver;
+    driver.sim.addUnit(std::make_shared<SimulatedUnit>(kUnitVendorId, kUnitProductId));
+    UsbDriver* before = setUsbDriver(&driver);
+    QVERIFY(openLink());
+    const int slot = linkSlot();
+
+    AppEnvironment env = environment(nullptr);
+    QLockFile first(CProgrammerApp::instanceLockPath(env.instanceName));
+    QVERIFY(first.tryLock(0));
+    {
+      CProgrammerApp second(env);
+      QVERIFY(!second.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate")}));
+      QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(kAlreadyStartedText)});
+      QCOMPARE(prompts.seen[0].prompt.icon, Icon::Stop);
+      QVERIFY(!second.state().closeLinkAtExit);
+      QVERIFY(second.driver() == nullptr);  // it never reached the transport
+      QVERIFY(second.onProgramExit() != 0);
+    }
+    QCOMPARE(linkSlot(), slot);
+    QVERIFY(isLinkAlive());
+    QCOMPARE(usbDriver(), static_cast<UsbDriver*>(&driver));
+    QCOMPARE(fake->sleptMs(), uint64_t(0));
+
+    // Once the first instance is gone the next one starts.
+    first.unlock();
+    closeLink();
+    prompts.seen.clear();
+    {
+      CProgrammerApp next(environment(&driver));
+      QVERIFY(next.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+      QVERIFY(prompts.seen.empty());
+      QCOMPARE(next.onProgramExit(), 0);
+    }
+    setUsbDriver(before);
+  }
+
+  void simulatedUnitOpensTheWindowAndExitSavesTheFolders() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    QCoreApplication::setOrganizationName(QString());
+    CProgrammerApp app(environment(nullptr));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate")}));
+    QVERIFY(prompts.seen.empty());
+    QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Velmora Inc."));
+
+    CMainFrame* frame = app.mainFrame();
+    QVERIFY(frame && frame->isVisible());
+    QCOMPARE(frame->windowTitle(), QStringLiteral("CAN Flash Programer T552-VRX4"));
+    const int width = QGuiApplication::primaryScreen()->availableGeometry().width();
+    QCOMPARE(frame->opensMaximized(), frameOpensMaximized(width));
+    QCOMPARE(bool(frame->windowState() & Qt::WindowMaximized), frameOpensMaximized(width));
+
+    CSplashWindow* splash = CSplashWindow::current();
+    QVERIFY(splash && splash->isVisible());
+    QCOMPARE(splash->size(), QSize(kSplashWidth, kSplashHeight));
+    const QPoint offset = splash->geometry().center() - frame->plannedGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2, "picture not centred over the main window");
+    QVERIFY(splash->displayTimer().isActive());
+    QCOMPARE(splash->displayTimer().interval(), kSplashDisplayMs);
+    QVERIFY(linkSlot() >= 0);
+
+    QCOMPARE(app.onProgramExit(), 0);
+    QCOMPARE(linkSlot(), -1);
+    QVERIFY(CSplashWindow::current() == nullptr);
+    QFile f(folder_.filePath(QStringLiteral("dlg_path")));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    QCOMPARE(bytes.size(), qsizetype(kDialogPathFileSize));
+    const QByteArray folder = (folder_.path() + QLatin1Char('/')).toUtf8();
+    QCOMPARE(QByteArray(bytes.constData()), folder);                           // slot 0
+    QCOMPARE(QByteArray(bytes.constData() + 4 * kDialogPathSlotSize), folder);  // slot 4
+    QCOMPARE(QByteArray(bytes.constData() + 5 * kDialogPathSlotSize), QByteArray());
+  }
+
+  void lostUnitEndsTheProgramOnce() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    const int unit = driver.sim.addUnit(std::make_shared<SimulatedUnit>(kUnitVendorId, kUnitProductId));
+    std::array<uint8_t, 18> other{18, 1, 0, 2, 0, 0, 0, 64, 0x34, 0x12, 0x78, 0x56};
+    const int mouse = driver.sim.addOtherDevice(other);
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Embedding")}));
+    CMainFrame* frame = app.mainFrame();
+    QVERIFY(frame->isVisible());
+
+    // Another device leaving is a device change too: the unit is still there.
+    driver.sim.unplug(mouse);
+    QCoreApplication::processEvents();
+    QVERIFY(prompts.seen.empty());
+    QVERIFY(frame->isVisible());
+
+    // The unit leaving: one message, however many notifications follow.
+    driver.sim.unplug(unit);
+    driver.sim.unplug(unit);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(CMainFrame::kDisconnectedText)});
+    QCOMPARE(prompts.seen[0].prompt.icon, Icon::Exclamation);
+    QVERIFY(!frame->isVisible());
+    QVERIFY(!frame->onDeviceChange());
+    QCOMPARE(prompts.seen.size(), size_t(1));
+    app.onProgramExit();
+    QCOMPARE(linkSlot(), -1);
+  }
+
+  void pressesRemoveThePictureAndAreConsumed() {
+    QWidget main;
+    main.resize(500, 400);
+    auto* target = new Target;
+    target->setParent(&main);
+    target->setGeometry(0, 0, 500, 400);
+    target->setFocusPolicy(Qt::StrongFocus);
+    int shortcutFired = 0;
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_F5), &main);
+    connect(shortcut, &QShortcut::activated, [&] { ++shortcutFired; });
+    main.show();
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    target->setFocus();
+    // Without a picture the shortcut works (so its silence below means something).
+    QTest::keyClick(target, Qt::Key_F5);
+    QCOMPARE(shortcutFired, 1);
+    shortcutFired = 0;
+
+    // A click on the picture itself.
+    CSplashWindow* splash = CSplashWindow::showSplash(&main);
+    QVERIFY(splash);
+    QVERIFY(CSplashWindow::showSplash(&main) == nullptr);  // only one at a time
+    QTest::mouseClick(splash, Qt::LeftButton, {}, QPoint(10, 10));
+    QVERIFY(CSplashWindow::current() == nullptr);
+    QCOMPARE(target->presses, 0);
+    flushDeletes();
+
+    // A click elsewhere in the program only removes the picture; the next
+    // one arrives.
+    for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+      QVERIFY(CSplashWindow::showSplash(&main));
+      QTest::mouseMove(target, QPoint(50, 50));
+      QVERIFY(CSplashWindow::current() != nullptr);  // moving is not a press
+      QTest::mouseClick(target, b, {}, QPoint(50, 50));
+      QVERIFY(CSplashWindow::current() == nullptr);
+      QCOMPARE(target->presses, 0);
+      QTest::mouseClick(target, b, {}, QPoint(50, 50));
+      QCOMPARE(target->presses, 1);
+      target->presses = 0;
+      flushDeletes();
+    }
+
+    // Keys, shortcuts included, are consumed the same way. (The offscreen
+    // platform activates every window it shows; give the keyboard back to
+    // the main window as a window manager would.)
+    QVERIFY(CSplashWindow::showSplash(&main));
+    QCoreApplication::processEvents();
+    main.activateWindow();
+    QTRY_COMPARE(QGuiApplication::focusWindow(), main.windowHandle());
+    QVERIFY(CSplashWindow::current() != nullptr);
+    QTest::keyClick(target, Qt::Key_F5);
+    QVERIFY(CSplashWindow::current() == nullptr);
+    QCOMPARE(shortcutFired, 0);
+    QTRY_COMPARE(QGuiApplication::focusWindow(), main.windowHandle());  // the keyboard is back
+    QTest::keyClick(target, Qt::Key_A);
+    QCOMPARE(target->keys, 1);
+    QTest::keyClick(target, Qt::Key_F5);
+    QCOMPARE(shortcutFired, 1);
+    flushDeletes();
+
+    // Without a picture nothing is consumed.
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+    QVERIFY(!hideSplashOnInput(&key));
+  }
+
+  void pictureGoesWhenItsTimeIsUp() {
+    QWidget main;
+    main.resize(400, 300);
+    main.show();
+    CSplashWindow* splash = CSplashWindow::showSplash(&main);
+    QVERIFY(splash);
+    QCOMPARE(splash->displayTimer().interval(), kSplashDisplayMs);
+    QVERIFY(splash->displayTimer().isSingleShot());
+    splash->displayTimer().start(1);
+    QTRY_VERIFY(CSplashWindow::current() == nullptr);
+  }
+
+  void picturesCanBeSwitchedOff() {
+    QWidget main;
+    CSplashWindow::setSplashEnabled(false);
+    QVERIFY(CSplashWindow::showSplash(&main) == nullptr);
+    QVERIFY(CSplashWindow::current() == nullptr);
+  }
+
+  void startupMessagesWaitAndRemoveThePictureFirst() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    QWidget main;
+    main.show();
+    QVERIFY(CSplashWindow::showSplash(&main));
+    showMessageAfterSplash("First.", Icon::Stop);
+    // After the picture has gone the pause stays.
+    showMessageAfterSplash("Second.", Icon::Stop);
+    QCOMPARE(prompts.seen.size(), size_t(2));
+    QCOMPARE(prompts.seen[0].atMs, uint64_t(1000));
+    QVERIFY(!prompts.seen[0].splashUp);
+    QCOMPARE(prompts.seen[1].atMs, uint64_t(2000));
+  }
+
+  void pictureIsTheProgramsOwn() {
+    const QImage picture = CSplashWindow::makePicture().toImage();
+    QCOMPARE(picture.size(), QSize(kSplashWidth, kSplashHeight));
+    // Coloured, not a blank.
+    QVERIFY(picture.pixelColor(5, 5) != picture.pixelColor(kSplashWidth / 2, 100));
+    QVERIFY(picture.pixelColor(5, 5).saturation() > 100);
+  }
+
+  // The real executable.
+  void realBinaryRefusesBadOptionsAndSecondInstances() {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--no-such-option")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardError().contains("unknown option '--no-such-option'"));
+
+    QLockFile first(CProgrammerApp::instanceLockPath(QStringLiteral("vrx4")));
+    if (!first.tryLock(0)) QSKIP("a vrx4 is running on this machine");
+    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--simulate")});
+    QVERIFY(p.waitForFinished(30000));
+    QVERIFY(p.exitCode() != 0);
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(err.contains("T552-VRX4 already started."), err.constData());
+  }
+};
+
+QTEST_MAIN(StartupTest)
+#include "StartupGuiTest.moc"
