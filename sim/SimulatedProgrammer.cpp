@@ -102,8 +102,14 @@ void SimulatedProgrammer::loadState() {
         break;
       case StateLoad::Missing: break;
       case StateLoad::Damaged:
-        logLine("unit: state file damaged (" + why + "); starting as a fresh unit");
+      {
+        // Kept aside for a look, never used again.
+        std::error_code ec;
+        std::filesystem::rename(options_.statePath, options_.statePath + ".damaged", ec);
+        logLine("unit: state file damaged (" + why + "); starting as a fresh unit" +
+                (ec ? std::string() : ", the old file kept as " + options_.statePath + ".damaged"));
         state_ = UnitState{};
+      }
         break;
     }
   }

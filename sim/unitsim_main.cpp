@@ -110,7 +110,10 @@ int main(int argc, char** argv) {
   for (const auto& [name, v] : faults) {
     std::string why;
     if (!vrx4::applyUnitFault(*unit, name, v, why)) {
-      std::fprintf(stderr, "vrx4-unitsim: --%s: %s\n", name.c_str(), why.c_str());
+      if (why.rfind("unknown fault", 0) == 0)
+        std::fprintf(stderr, "vrx4-unitsim: unknown option --%s\n%s", name.c_str(), kUsage);
+      else
+        std::fprintf(stderr, "vrx4-unitsim: --%s: %s\n", name.c_str(), why.c_str());
       return 2;
     }
   }

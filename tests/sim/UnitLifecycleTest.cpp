@@ -177,6 +177,7 @@ TEST_F(UnitPersistence, DamagedStateFileGivesAFreshUnit) {
   bool logged = false;
   for (const std::string& l : log.lines()) logged |= l.find("damaged") != std::string::npos;
   EXPECT_TRUE(logged);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("unit-state.damaged")));
 }
 
 TEST(UnitStateFile, TruncatedAndForeignFilesAreRefused) {
