@@ -1,6 +1,7 @@
 #include "app/UnitTransport.h"
 
 #include "link/LibUsbDriver.h"
+#include "link/SocketUsbDriver.h"
 #include "link/UsbLink.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedProgrammer.h"
@@ -18,8 +19,8 @@ std::unique_ptr<UsbDriver> makeUsbDriver(const UnitChoice& choice, std::string& 
       // A libusb that cannot start still gives a driver: it finds no unit.
       return std::make_unique<LibUsbDriver>();
     case UnitKind::Socket:
-      error = "this build has no socket transport";
-      return nullptr;
+      // Connects on the first look for the unit; no simulator, no unit.
+      return std::make_unique<SocketUsbDriver>(choice.socketPath);
   }
   error = "unknown transport";
   return nullptr;

@@ -1,5 +1,10 @@
 // The Qt front end of the T552-VRX4 control program.
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/CProgrammerApp.h"
 #include "app/CQtPrompter.h"
@@ -14,6 +19,33 @@ bool operatorCanAnswer() {
   return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
+// SIGINT and SIGTERM end the event loop like the Exit command, so that the
+// link is closed and the folders are remembered. The handler only writes a
+// byte; the GUI thread does the rest.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char b = 1;
+  [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &b, 1);
+}
+
+void quitOnSignals(QObject* parent) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, [] {
+    char b;
+    [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &b, 1);
+    vrx4::logLine("vrx4: stopped by a signal");
+    QCoreApplication::quit();
+  });
+  struct sigaction sa = {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -24,6 +56,7 @@ int main(int argc, char** argv) {
   // answer, so that scripts and CI runs end instead of waiting for a click.
   vrx4::CQtPrompter qtPrompter;
   if (operatorCanAnswer()) vrx4::setPrompter(&qtPrompter);
+  quitOnSignals(&qapp);
 
   int status = 0;
   {

@@ -11,6 +11,9 @@
 
 #include "app/CommandLine.h"
 #include "app/DialogPaths.h"
+#include "app/UnitTransport.h"
+#include "link/UsbLink.h"
+#include "ScriptedPrompter.h"
 #include "view/FrameRules.h"
 
 namespace vrx4 {
@@ -181,6 +184,26 @@ TEST(CommandLine, UnitChoice) {
     EXPECT_FALSE(parseCommandLine(bad).ok()) << bad[0];
   }
   EXPECT_TRUE(parseCommandLine({"--help"}).showHelp);
+}
+
+TEST(UnitTransport, ChosenTransportReachesItsUnit) {
+  test::FakeClockScope fake;
+  std::string error;
+  std::unique_ptr<UsbDriver> sim = makeUsbDriver({UnitKind::Sim, {}}, error);
+  ASSERT_TRUE(sim) << error;
+  UsbDriver* before = setUsbDriver(sim.get());
+  EXPECT_TRUE(openLink());
+  EXPECT_TRUE(isLinkAlive());
+  closeLink();
+
+  // No simulator behind the socket: a driver that finds no unit.
+  std::unique_ptr<UsbDriver> socket = makeUsbDriver({UnitKind::Socket, "/nonexistent/vrx4.sock"}, error);
+  ASSERT_TRUE(socket) << error;
+  setUsbDriver(socket.get());
+  EXPECT_FALSE(openLink());
+  EXPECT_EQ(fake->sleptMs(), uint64_t(kFindAttempts) * kFindIntervalMs);
+  closeLink();
+  setUsbDriver(before);
 }
 
 TEST(FrameRules, MaximizedUpTo800Pixels) {

@@ -403,9 +403,16 @@ class StartupTest : public QObject {
     QCOMPARE(p.exitCode(), 2);
     QVERIFY(p.readAllStandardError().contains("unknown option '--no-such-option'"));
 
-    QLockFile first(CProgrammerApp::instanceLockPath(QStringLiteral("vrx4")));
-    if (!first.tryLock(0)) QSKIP("a vrx4 is running on this machine");
-    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--simulate")});
+    // A copy under another name keeps the lock apart from any vrx4 that runs
+    // meanwhile, and shows that the lock is named after the executable.
+    QTemporaryDir dir;
+    const QString name = QStringLiteral("vrx4-second-%1").arg(QCoreApplication::applicationPid());
+    const QString copy = dir.filePath(name);
+    QVERIFY(QFile::copy(QStringLiteral(VRX4_BINARY), copy));
+    QVERIFY(QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QLockFile first(CProgrammerApp::instanceLockPath(name));
+    QVERIFY(first.tryLock(0));
+    p.start(copy, {QStringLiteral("--simulate")});
     QVERIFY(p.waitForFinished(30000));
     QVERIFY(p.exitCode() != 0);
     const QByteArray err = p.readAllStandardError();
