@@ -412,11 +412,14 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
       download_ = command == 0x1A ? Area::User : Area::Boot;
       readArea_ = download_;
       pagesInDownload_ = 0;
+      // A download brings a whole new image: what it does not send is blank.
       if (download_ == Area::Boot) {
         std::fill(state_.bootBuffer.begin(), state_.bootBuffer.end(), 0xFF);
         state_.bootDataPresent = false;
-        markDirty(kStateMemory);
+      } else {
+        std::fill(state_.userBuffer.begin(), state_.userBuffer.end(), 0xFF);
       }
+      markDirty(kStateMemory);
       return Reply::ok();
     case 0x1C: {  // writeDataPage
       if (n != 258 || download_ == Area::None) return Reply::fail(kExec);

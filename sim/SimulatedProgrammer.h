@@ -33,7 +33,9 @@
 // fits the host's 512 bytes; longer ones are refused with 227.
 //
 // Data buffer: 4 MiB user buffer (page = 22-bit address / 256, pages
-// 0..0x3FFF) and the 64 KiB boot buffer (pages 0xF00..0xFFF after 27). 28
+// 0..0x3FFF) and the 64 KiB boot buffer (pages 0xF00..0xFFF after 27). 26
+// and 27 blank their buffer, since the host sends only the banks of a new
+// image that hold data. 28
 // without an open download, or with a page outside its area, gets 227. After
 // the last page, 29 reports busy while the pages are "processed"
 // (100 ms + 1 ms per 16 pages). 30 reads the user buffer; right after a

@@ -55,8 +55,9 @@ void runWholeJob() {
   ASSERT_TRUE(download(0x10000, image));
   EXPECT_EQ(runOperation(1).result, 1);  // "Pass"
 
-  Bytes changed = pattern(256, 99);
-  ASSERT_TRUE(download(0x1A000, changed));
+  Bytes changed = image;
+  changed[0xA010] ^= 0x80;
+  ASSERT_TRUE(download(0x10000, changed));
   EXPECT_EQ(runOperation(5).result, 6);  // "Verify Err"
 
   ASSERT_TRUE(download(0x10000, Bytes(0x10000, 0xFF)));

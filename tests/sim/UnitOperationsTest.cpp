@@ -48,9 +48,12 @@ TEST_F(UnitOperations, EraseProgramVerifyTakesSimulatedTimeAndProgramsTheTarget)
 
 TEST_F(UnitOperations, ChangedPageFailsVerifyAndEraseMakesTheTargetBlank) {
   ASSERT_EQ(runOperation(kEraseProgram).result, 1);
-  Bytes changed = pattern(256, 77);
-  ASSERT_TRUE(download(0x14300, changed));
+  Bytes changed = image;
+  changed[0x4321] ^= 0x01;
+  ASSERT_TRUE(download(0x10000, changed));
   EXPECT_EQ(runOperation(kVerify).result, 6);  // "Verify Err"
+  ASSERT_TRUE(download(0x10000, image));
+  EXPECT_EQ(runOperation(kVerify).result, 1);
   EXPECT_EQ(runOperation(kErase).result, 1);
   EXPECT_EQ(runOperation(kBlank).result, 1);
   EXPECT_EQ(unit->targetFlash(), Bytes(0x10000, 0xFF));
