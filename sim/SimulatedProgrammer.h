@@ -35,35 +35,38 @@
 // Data buffer: 4 MiB user buffer (page = 22-bit address / 256, pages
 // 0..0x3FFF) and the 64 KiB boot buffer (pages 0xF00..0xFFF after 27). 26
 // and 27 blank their buffer, since the host sends only the banks of a new
-// image that hold data. 28
-// without an open download, or with a page outside its area, gets 227. After
-// the last page, 29 reports busy while the pages are "processed"
-// (100 ms + 1 ms per 16 pages). 30 reads the user buffer; right after a
-// boot download (27) the pages of bank 15 come from the boot buffer instead,
-// until the next user download or Read operation.
+// image that hold data. 28 without an open download, or with a page outside
+// its area, gets 227. After the last page, 29 reports busy while the pages
+// are "processed" (100 ms + 1 ms per 16 pages). 30 reads the user buffer;
+// right after a boot download (27) the pages of bank 15 come from the boot
+// buffer instead, until the next user download or Read operation.
 //
-// Target: command 17 fits a chip of that device (blank, no lock bits; a
-// chip of the same device keeps its memory). Operations 31 work on the
-// operation blocks of command 23; a device without block selection (one block,
-// or bits 0..1 of blockSelectFlags both 0) always works on all blocks, and an
-// empty selection touches nothing. Every operation first reaches the target:
-// no target -> "Contact Err" (3); the target's ID code (see TargetModel.h;
-// the unit takes a device's full ID code address list from its device table,
-// matched by name, first address and length)
-// not all 0xFF and different from the ID code of 21 -> "ID Err" (9). Then:
+// Target: command 17 fits a chip of that device (blank, no lock bits; a chip
+// of the same device keeps its memory). Operations 31 work on the operation
+// blocks of command 23; a device without block selection (one block, or bits
+// 0..1 of blockSelectFlags both 0) always works on all blocks, and an empty
+// selection touches nothing. Every operation first reaches the target:
+// no target -> "Contact Err" (3); the target's ID code not all 0xFF and
+// different from the ID code of 21 -> "ID Err" (9). The target's ID code is
+// the bytes at the device's ID code addresses: the unit takes the full
+// address list from its device table (row matched by name, first address and
+// length), else the consecutive bytes from the first address (TargetModel.h).
+// Then:
 //   Blank: all bytes 0xFF, else "Blank Err" (8).
 //   Erase: erases each block; a locked block with lockBitState effective
-//     (and a device with lock bits) -> "Erase Err" (4). Erasing clears the lock bit.
+//     (and a device with lock bits) -> "Erase Err" (4). Erasing clears the
+//     lock bit.
 //   Erase/Program(/Verify): blocks already blank are not erased; programming
 //     a locked block with lock bits effective -> "Program Err" (5); after a
 //     block is programmed its lock bit is set when it is in the
 //     lock-after-program mask (lockBitMode 1 only); Verify compares with the
 //     buffer -> "Verify Err" (6).
 //   Read: copies the blocks into the user buffer.
-// 31 without a device set answers 228 ("No target."). The status of 32 has bit
-// 7 set while the operation runs and the percent in bits 0..6; 33 stops it at
-// once (the blocks done so far stay done, result 0). While an operation runs,
-// commands that change or read the unit's data (17..28, 30, 31, 35, 36) get 227.
+// 31 without a device set answers 228 ("No target."). The status of 32 has
+// bit 7 set while the operation runs and the percent in bits 0..6; 33 stops
+// it at once (the blocks done so far stay done, result 0). While an
+// operation runs, commands that change or read the unit's data (1, 17..28,
+// 30, 31, 35, 36) get 227.
 // Times at scale 1: reaching the target 300 ms, blank check 1 ms/KiB, erase
 // 20 ms per block + 2 ms/KiB, program 6 ms/KiB, verify and read 2 ms/KiB (an
 // Erase/Program/Verify of a 256 KiB device takes about 3 s). Scale 0 makes
