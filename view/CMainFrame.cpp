@@ -20,6 +20,10 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 void CMainFrame::create() {
   QRect available(0, 0, 1024, 768);
   if (QScreen* s = QGuiApplication::primaryScreen()) available = s->availableGeometry();
+  createFor(available);
+}
+
+void CMainFrame::createFor(const QRect& available) {
   maximized_ = frameOpensMaximized(available.width());
   if (maximized_) {
     planned_ = available;

@@ -20,6 +20,8 @@ class CMainFrame : public QMainWindow {
   // Finishes the window: size and style from the screen, then the start-up
   // picture over it.
   void create();
+  // The same for a screen whose available area is given.
+  void createFor(const QRect& available);
   void setView(CMainView* view);
   CMainView* view() const { return view_; }
 

@@ -284,6 +284,23 @@ class StartupTest : public QObject {
     QCOMPARE(linkSlot(), -1);
   }
 
+  void frameSizeFollowsTheScreen() {
+    CSplashWindow::setSplashEnabled(false);
+    CMainFrame narrow;
+    narrow.createFor(QRect(0, 0, 800, 600));
+    QVERIFY(narrow.opensMaximized());
+    QVERIFY(narrow.windowFlags() & Qt::WindowMaximizeButtonHint);
+    QCOMPARE(narrow.plannedGeometry(), QRect(0, 0, 800, 600));
+
+    CMainFrame wide;
+    wide.createFor(QRect(0, 0, 801, 700));
+    QVERIFY(!wide.opensMaximized());
+    QVERIFY(!(wide.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(wide.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QCOMPARE(wide.plannedGeometry().size(), QSize(kFrameWidth, kFrameHeight));
+    QCOMPARE(wide.plannedGeometry().topLeft(), QPoint(5, 65));  // centred
+  }
+
   void pressesRemoveThePictureAndAreConsumed() {
     QWidget main;
     main.resize(500, 400);
