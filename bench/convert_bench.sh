@@ -39,10 +39,15 @@ check "$work/check.mot" srec
 "$cli" convert "$work/check.h86" "$work/check2.mot"
 check "$work/check2.mot" srec
 
-measure() {  # output command...
+measure() {  # output command...  -> "seconds peak_kib" of one run
   local out=$1
   shift
-  "$timer" "$runs" "$out" -- "$@"
+  "$timer" 1 "$out" -- "$@"
+}
+
+# Median of the first column and largest second column of "t m" lines.
+summarize() {
+  sort -n | awk '{ t[NR] = $1; if ($2 > m) m = $2 } END { printf "%s %d\n", t[int((NR + 1) / 2)], m }'
 }
 
 printf '%-36s %10s %10s\n' "4 MiB image, median of $runs runs" "seconds" "peak KiB"
@@ -53,9 +58,17 @@ for dir in hex-to-srec srec-to-hex; do
   else
     in=$work/image.mot; out=$work/out.hex; iformat=srec; oformat=ihex; sin=-motorola; sout=-intel
   fi
-  read -r tc mc < <(measure "$out" "$cli" convert "$in" "$out")
-  read -r to mo < <(measure "$out" objcopy -I $iformat -O $oformat "$in" "$out")
-  read -r ts ms < <(measure "$out" srec_cat "$in" $sin -o "$out" $sout)
+  # The tools take turns, run by run, so that a change in the machine's
+  # load falls on all of them alike.
+  : >"$work/t.cli"; : >"$work/t.objcopy"; : >"$work/t.srec_cat"
+  for ((i = 0; i < runs; i++)); do
+    measure "$out" "$cli" convert "$in" "$out" >>"$work/t.cli"
+    measure "$out" objcopy -I $iformat -O $oformat "$in" "$out" >>"$work/t.objcopy"
+    measure "$out" srec_cat "$in" $sin -o "$out" $sout >>"$work/t.srec_cat"
+  done
+  read -r tc mc < <(summarize <"$work/t.cli")
+  read -r to mo < <(summarize <"$work/t.objcopy")
+  read -r ts ms < <(summarize <"$work/t.srec_cat")
   printf '%-36s %10s %10s\n' "vrx4-cli convert ($dir)" "$tc" "$mc"
   printf '%-36s %10s %10s\n' "objcopy ($dir)" "$to" "$mo"
   printf '%-36s %10s %10s\n' "srec_cat ($dir)" "$ts" "$ms"

@@ -1,68 +1,143 @@
 #include "image/LineReader.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vrx4 {
+namespace {
+
+// The first '\n' among n characters at p, or nullptr. Lines are short, so
+// the search is done in place, 16 characters at a time, rather than through
+// a library call per line.
+inline const char* findLineEnd(const char* p, size_t n) {
+#if defined(__SSE2__)
+  const __m128i nl = _mm_set1_epi8('\n');
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    int m = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), nl));
+    if (m) return p + i + size_t(__builtin_ctz(unsigned(m)));
+  }
+  for (; i < n; ++i)
+    if (p[i] == '\n') return p + i;
+  return nullptr;
+#else
+  return static_cast<const char*>(std::memchr(p, '\n', n));
+#endif
+}
+
+}  // namespace
 
 LineReader::LineReader(std::FILE* file, size_t blockSize)
-    : file_(file),
-      capacity_(blockSize < 2 * kMaxLineLength ? 2 * kMaxLineLength : blockSize),
-      buffer_(new char[capacity_]) {}
+    : file_(file), blockSize_(blockSize < kMaxLineLength ? kMaxLineLength : blockSize) {
+  for (Block& b : blocks_) b.mem.reset(new char[kMaxLineLength + blockSize_]);
+  reader_ = std::thread([this] { readerLoop(); });
+  if (!nextBlock(0)) noMoreData_ = true;
+}
 
-bool LineReader::fill() {
-  if (eof_ || error_) return false;
-  if (begin_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
+LineReader::~LineReader() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
   }
-  size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_);
-  end_ += got;
-  if (got == 0) {
-    if (std::ferror(file_))
-      error_ = true;
-    else
-      eof_ = true;
-    return false;
+  wake_.notify_all();
+  reader_.join();
+}
+
+void LineReader::readerLoop() {
+  bool finished = false;  // end of file or a read error: nothing more to read
+  for (int k = 0;; k = (k + 1) % kBlocks) {
+    Block& b = blocks_[k];
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return stop_ || !b.ready; });
+      if (stop_) return;
+    }
+    size_t got = 0;
+    bool error = false;
+    if (!finished) {
+      got = std::fread(b.mem.get() + kMaxLineLength, 1, blockSize_, file_);
+      if (got < blockSize_) {
+        error = std::ferror(file_) != 0;
+        finished = true;
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      b.len = got;
+      b.error = error;
+      b.ready = true;
+    }
+    // After the end, every block handed back reads as empty.
+    done_.notify_all();
   }
+}
+
+bool LineReader::nextBlock(size_t carry) {
+  int next = (current_ + 1) % kBlocks;
+  Block& b = blocks_[next];
+  {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return b.ready; });
+  }
+  if (b.error) error_ = true;
+  if (b.len == 0) return false;
+  // The unfinished line goes just in front of the new data.
+  char* base = b.mem.get();
+  if (carry > 0) std::memcpy(base + kMaxLineLength - carry, blocks_[current_].mem.get() + end_ - carry, carry);
+  pos_ = kMaxLineLength - carry;
+  end_ = kMaxLineLength + b.len;
+  if (current_ >= 0) {
+    // The block just left is free for the reader again.
+    {
+      std::lock_guard lock(mutex_);
+      blocks_[current_].ready = false;
+    }
+    wake_.notify_all();
+  }
+  current_ = next;
   return true;
 }
 
 LineReader::Status LineReader::next(std::string_view& line) {
-  bool overlong = false;
   for (;;) {
-    const char* start = buffer_.get() + begin_;
-    size_t avail = end_ - begin_;
-    size_t look = avail < kMaxLineLength ? avail : kMaxLineLength;
-    if (!overlong) {
-      if (const void* nl = std::memchr(start, '\n', look)) {
-        size_t len = size_t(static_cast<const char*>(nl) - start) + 1;
-        line = std::string_view(start, len);
-        begin_ += len;
-        return Status::Line;
-      }
-      if (avail >= kMaxLineLength) {
-        overlong = true;  // no line end within the limit: skip to it
-        continue;
-      }
-    } else {
-      // Skipping the rest of an overlong line.
-      if (const void* nl = std::memchr(start, '\n', avail)) {
-        begin_ += size_t(static_cast<const char*>(nl) - start) + 1;
+    const char* base = blocks_[current_].mem.get();
+    size_t avail = end_ - pos_;
+    if (overlong_) {
+      if (const void* nl = std::memchr(base + pos_, '\n', avail)) {
+        pos_ = size_t(static_cast<const char*>(nl) - base) + 1;
+        overlong_ = false;
         return Status::Overlong;
       }
-      begin_ = end_;
-    }
-    if (!fill()) {
-      if (error_) return Status::ReadError;
-      if (overlong) return Status::Overlong;
-      if (end_ > begin_) {  // last line without a line end
-        line = std::string_view(buffer_.get() + begin_, end_ - begin_);
-        begin_ = end_;
-        return Status::Line;
+      pos_ = end_;
+      if (noMoreData_ || !nextBlock(0)) {
+        noMoreData_ = true;
+        overlong_ = false;
+        return error_ ? Status::ReadError : Status::Overlong;
       }
-      return Status::End;
+      continue;
     }
+    size_t look = avail < kMaxLineLength ? avail : kMaxLineLength;
+    if (const char* nl = findLineEnd(base + pos_, look)) {
+      size_t len = size_t(nl - (base + pos_)) + 1;
+      line = std::string_view(base + pos_, len);
+      pos_ += len;
+      return Status::Line;
+    }
+    if (avail >= kMaxLineLength) {
+      overlong_ = true;  // no line end within the limit: skip to it
+      continue;
+    }
+    if (!noMoreData_ && nextBlock(avail)) continue;
+    noMoreData_ = true;
+    if (error_) return Status::ReadError;
+    if (avail > 0) {  // the last line, without a line end
+      line = std::string_view(base + pos_, avail);
+      pos_ = end_;
+      return Status::Line;
+    }
+    return Status::End;
   }
 }
 

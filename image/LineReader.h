@@ -1,12 +1,17 @@
 #pragma once
 // Reads a program file line by line from large blocks, so that a 10 MB HEX
 // file costs a few dozen reads instead of millions of character fetches.
-// A line runs up to and including its '\n' (or to the end of the file); the
-// line end stays part of the line, as the record parsers expect.
+// A thread of the reader's own reads the next block while the lines of the
+// current one are parsed. A line runs up to and including its '\n' (or to
+// the end of the file); the line end stays part of the line, as the record
+// parsers expect.
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 namespace vrx4 {
 
@@ -20,22 +25,48 @@ class LineReader {
  public:
   enum class Status { Line, Overlong, End, ReadError };
 
-  explicit LineReader(std::FILE* file, size_t blockSize = 256 * 1024);
+  explicit LineReader(std::FILE* file, size_t blockSize = 1024 * 1024);
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
 
   // The next line in `line` (valid until the next call). Overlong: the line
   // was longer than kMaxLineLength and has been skipped up to its end.
   Status next(std::string_view& line);
 
  private:
-  bool fill();  // moves the unread rest to the front and reads more
+  // Each block keeps kMaxLineLength bytes of room in front of its data, where
+  // the unfinished end of the block before is copied so a line is always in
+  // one piece.
+  // The blocks form a ring that the reader thread fills in turn, ahead of
+  // the lines being parsed.
+  static constexpr int kBlocks = 4;
+  struct Block {
+    std::unique_ptr<char[]> mem;
+    size_t len = 0;      // bytes read into the data part
+    bool ready = false;  // read and not yet handed back
+    bool error = false;
+  };
+
+  // Switches to the next block once it has been read, carrying the unread
+  // rest of the current one along; false at the end of the file.
+  bool nextBlock(size_t carry);
+  void readerLoop();
 
   std::FILE* file_;
-  size_t capacity_;
-  std::unique_ptr<char[]> buffer_;
-  size_t begin_ = 0;  // first unread character
-  size_t end_ = 0;    // one past the last character read
-  bool eof_ = false;
+  size_t blockSize_;
+  Block blocks_[kBlocks];
+  int current_ = -1;  // no block yet
+  size_t pos_ = 0;  // first unread character of the current block
+  size_t end_ = 0;  // one past its last character
+  bool noMoreData_ = false;
   bool error_ = false;
+  bool overlong_ = false;  // skipping the rest of an overlong line
+
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  bool stop_ = false;
 };
 
 }  // namespace vrx4
