@@ -85,6 +85,10 @@ TEST_F(Loader, OverlongLinesAreFormatErrorsButLongRecordsLoad) {
 TEST_F(Loader, MissingFileIsAnOpenError) {
   EXPECT_FALSE(loadProgramFile(LoadMode::Interactive, dir.file("none.hex"), device, *image, idCode, protectLevel));
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{kFileOpenError});
+  // A folder opens on this system but cannot be read.
+  std::filesystem::create_directory(dir.file("folder.hex"));
+  EXPECT_FALSE(loadProgramFile(LoadMode::Interactive, dir.file("folder.hex"), device, *image, idCode, protectLevel));
+  EXPECT_EQ(prompter.texts().back(), kFileOpenError);
   expectUntouched();
 }
 

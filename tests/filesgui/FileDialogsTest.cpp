@@ -1,6 +1,7 @@
 // The save-file dialog's address field, the "Saving..." dialog and the
 // "Load OK ?" dialog, driven offscreen.
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -59,8 +60,13 @@ class FileDialogsTest : public QObject {
     QCOMPARE(saveAddressFieldUnits(false), 218);
     QVERIFY(dlg.nameFilters().first().startsWith(QStringLiteral("Data file (*.hex,*.mot)")));
     QVERIFY(dlg.defaultSuffix().isEmpty());
+    auto* types = dlg.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    QVERIFY(types);
+    QCOMPARE(types->currentText(), QStringLiteral("Data file (*.hex,*.mot)"));
     CSaveFileDlg boot(SaveArea::Boot, 0, 0x7FF, QDir::tempPath());
     QCOMPARE(boot.defaultSuffix(), QStringLiteral("btp"));
+    QCOMPARE(boot.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentText(),
+             QStringLiteral("Update file (*.btp)"));
   }
 
   void addressFieldCheckedWhenLeft() {
