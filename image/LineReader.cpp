@@ -33,7 +33,12 @@ LineReader::LineReader(std::FILE* file, size_t blockSize)
     : file_(file), blockSize_(blockSize < kMaxLineLength ? kMaxLineLength : blockSize) {
   for (Block& b : blocks_) b.mem.reset(new char[kMaxLineLength + blockSize_]);
   reader_ = std::thread([this] { readerLoop(); });
-  if (!nextBlock(0)) noMoreData_ = true;
+  if (!nextBlock(0)) {
+    // Nothing at all to read: an empty current block.
+    noMoreData_ = true;
+    current_ = 0;
+    pos_ = end_ = kMaxLineLength;
+  }
 }
 
 LineReader::~LineReader() {
