@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include "app/Prompter.h"
@@ -61,11 +62,16 @@ bool CSaveFileDlg::isCancelButton(const QWidget* w) const {
 }
 
 void CSaveFileDlg::onFocusChanged(QWidget* old, QWidget* now) {
-  if (old != field_ || isCancelButton(now) || !isVisible()) return;
+  // Only a move to another control of this dialog counts as leaving the
+  // field: the focus also goes away to the message box that a failed check
+  // raises, or to another window, and those must not check again.
+  if (old != field_ || !now || !isAncestorOf(now) || isCancelButton(now) || !isVisible() || validating_) return;
   validateAddress();
 }
 
 bool CSaveFileDlg::validateAddress() {
+  if (validating_) return lastResult_;
+  QScopedValueRollback<bool> guard(validating_, true);
   QString text = field_->text();
   lastChecked_ = text;
   if (text.isEmpty()) {  // an empty field is not checked

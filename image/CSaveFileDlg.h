@@ -43,6 +43,7 @@ class CSaveFileDlg : public QFileDialog {
   QLineEdit* field_ = nullptr;
   QString lastChecked_;
   bool lastResult_ = true;
+  bool validating_ = false;
 };
 
 }  // namespace vrx4

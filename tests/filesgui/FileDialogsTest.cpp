@@ -95,6 +95,44 @@ class FileDialogsTest : public QObject {
     dlg.hide();
   }
 
+  void messageBoxTakingTheFocusDoesNotCheckAgain() {
+    // A prompter that, like a real message box, takes the focus away from
+    // the field while it is up.
+    class FocusTakingPrompter final : public Prompter {
+     public:
+      FocusTakingPrompter() { previous_ = setPrompter(this); }
+      ~FocusTakingPrompter() override { setPrompter(previous_); }
+      Answer ask(const Prompt& p) override {
+        ++count;
+        QLineEdit box;
+        box.show();
+        box.activateWindow();
+        box.setFocus();
+        QTest::qWaitForWindowActive(&box);
+        QApplication::processEvents();
+        return p.defaultButton;
+      }
+      int count = 0;
+
+     private:
+      Prompter* previous_ = nullptr;
+    } prompter;
+    CSaveFileDlg dlg(SaveArea::User, 0, 0xFFFF, QDir::tempPath());
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    // Enter in the field: the check runs with the focus still there, and the
+    // box takes it from the field.
+    dlg.addressField()->setFocus();
+    QApplication::processEvents();
+    dlg.addressField()->setText(QStringLiteral("zz"));
+    dlg.accept();
+    QApplication::processEvents();
+    QCOMPARE(prompter.count, 1);
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    dlg.hide();
+  }
+
   void saveWithAnUncheckedBadAddressIsRefused() {
     test::ScriptedPrompter prompter;
     QTemporaryDir dir;
