@@ -24,16 +24,17 @@ bool isSplashSwitch(const std::string& arg) {
 bool parseUnit(const std::string& value, UnitChoice& unit, std::string& error) {
   static const std::string socketPrefix = "socket:";
   if (value == "usb") {
-    unit = {UnitKind::Usb, {}};
+    unit.kind = UnitKind::Usb;
   } else if (value == "sim") {
-    unit = {UnitKind::Sim, {}};
+    unit.kind = UnitKind::Sim;
   } else if (value.compare(0, socketPrefix.size(), socketPrefix) == 0) {
     std::string path = value.substr(socketPrefix.size());
     if (path.empty()) {
       error = "--unit socket: needs the path of the simulator's socket";
       return false;
     }
-    unit = {UnitKind::Socket, std::move(path)};
+    unit.kind = UnitKind::Socket;
+    unit.socketPath = std::move(path);
   } else {
     error = "unknown unit '" + value + "' (expected usb, sim or socket:PATH)";
     return false;
@@ -50,7 +51,19 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (isSplashSwitch(arg)) {
       cl.splashEnabled = false;
     } else if (arg == "--simulate") {
-      cl.unit = {UnitKind::Sim, {}};
+      cl.unit.kind = UnitKind::Sim;
+    } else if (arg == "--sim-firmware" || arg == "--sim-state") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        cl.error = arg + " needs a value";
+        return cl;
+      }
+      (arg == "--sim-firmware" ? cl.unit.sim.firmwareVersion : cl.unit.sim.statePath) = args[++i];
+    } else if (arg == "--sim-update-mode") {
+      cl.unit.sim.updateMode = true;
+    } else if (arg == "--sim-fresh") {
+      cl.unit.sim.freshState = true;
+    } else if (arg == "--sim-no-state") {
+      cl.unit.sim.keepNothing = true;
     } else if (arg == "--unit") {
       if (i + 1 >= args.size()) {
         cl.error = "--unit needs a value (usb, sim or socket:PATH)";
@@ -75,7 +88,12 @@ std::string commandLineUsage(const std::string& programName) {
          "  --unit usb          the unit on USB (default)\n"
          "  --unit sim          a simulated unit inside the program (same as --simulate)\n"
          "  --unit socket:PATH  a simulated unit in another process, on a Unix socket\n"
-         "  -Embedding, -Automation  start without the start-up picture ('/' works too)";
+         "  -Embedding, -Automation  start without the start-up picture ('/' works too)\n"
+         "  --sim-firmware TEXT  the simulated unit reports this firmware version\n"
+         "  --sim-update-mode    the simulated unit starts in update mode\n"
+         "  --sim-state PATH     where the simulated unit keeps its state\n"
+         "  --sim-fresh          the simulated unit forgets what the last run left\n"
+         "  --sim-no-state       the simulated unit keeps nothing between runs";
 }
 
 }  // namespace vrx4

@@ -8,9 +8,19 @@ namespace vrx4 {
 
 enum class UnitKind { Usb, Sim, Socket };
 
+// How the built-in simulated unit starts (UnitKind::Sim only).
+struct SimChoice {
+  std::string firmwareVersion;  // non-empty: the unit reports this version
+  bool updateMode = false;      // the unit starts in update mode
+  std::string statePath;        // empty: the user's state folder
+  bool freshState = false;      // forget what the last run left in the unit
+  bool keepNothing = false;     // no state file at all
+};
+
 struct UnitChoice {
   UnitKind kind = UnitKind::Usb;  // without an option: the real unit on USB
   std::string socketPath;         // UnitKind::Socket only
+  SimChoice sim;
 };
 
 struct CommandLine {
@@ -27,6 +37,8 @@ struct CommandLine {
 // Parses the arguments after the program name. Understood:
 //   -Embedding, /Embedding, -Automation, /Automation (any letter case)
 //   --unit usb|sim|socket:PATH (also --unit=...), --simulate (= --unit sim),
+//   --sim-firmware TEXT, --sim-update-mode, --sim-state PATH, --sim-fresh,
+//   --sim-no-state (how the built-in simulated unit starts),
 //   --help, -h
 // Anything else is an error.
 CommandLine parseCommandLine(const std::vector<std::string>& args);

@@ -60,9 +60,9 @@ bool loadDeviceTable(AppState& state) {
   return true;
 }
 
-bool runConnectionCheck(AppState& state, const UpdateRunner& runUpdate) {
+bool checkConnection(AppState& state, const UpdateRunner& runUpdate) {
   if (!openLink()) {
-    showMessageAfterSplash("Communication error. Can't accept data from T552-VRX4.", Icon::Stop);
+    showMessageAfterSplash(kNoUnitText, Icon::Stop);
     return false;
   }
   if (!checkUnit(state, runUpdate)) return false;

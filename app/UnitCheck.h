@@ -10,6 +10,7 @@
 
 namespace vrx4 {
 
+inline constexpr const char* kNoUnitText = "Communication error. Can't accept data from T552-VRX4.";
 inline constexpr const char* kDifferentModelText = "Different model.";
 inline constexpr const char* kExecStateErrorText = "Firmware exec state error.";
 inline constexpr const char* kUpdateQuestionText = "Would you like to update firmware?";
@@ -28,6 +29,6 @@ bool checkUnit(AppState& state, const UpdateRunner& runUpdate);
 // Dialog folders, then "vrx4type.tbl" of the program folder.
 bool loadDeviceTable(AppState& state);
 // The whole check in its order; the first failure returns false.
-bool runConnectionCheck(AppState& state, const UpdateRunner& runUpdate);
+bool checkConnection(AppState& state, const UpdateRunner& runUpdate);
 
 }  // namespace vrx4

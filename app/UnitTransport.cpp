@@ -12,7 +12,15 @@ std::unique_ptr<UsbDriver> makeUsbDriver(const UnitChoice& choice, std::string& 
   switch (choice.kind) {
     case UnitKind::Sim: {
       auto driver = std::make_unique<SimUsbDriver>();
-      driver->addUnit(std::make_shared<SimulatedProgrammer>());
+      // The built-in unit remembers its settings and its target between
+      // runs, as the real one does.
+      const SimChoice& sim = choice.sim;
+      ProgrammerOptions options = sim.keepNothing ? ProgrammerOptions{} : userUnitOptions();
+      if (!sim.statePath.empty()) options.statePath = sim.statePath;
+      options.freshState = sim.freshState;
+      options.startInUpdateMode = sim.updateMode;
+      options.firmwareVersion = sim.firmwareVersion;
+      driver->addUnit(std::make_shared<SimulatedProgrammer>(options));
       return driver;
     }
     case UnitKind::Usb:

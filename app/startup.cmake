@@ -2,7 +2,6 @@
 target_sources(vrx4_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AppState.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ConnectionCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogPaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitTransport.cpp
 )

@@ -79,6 +79,7 @@
 #include <vector>
 
 #include "app/DeviceTable.h"
+#include "app/FirmwareUpdate.h"
 #include "sim/SimulatedUnit.h"
 #include "sim/TargetModel.h"
 #include "sim/UnitState.h"
@@ -113,9 +114,6 @@ inline constexpr const char* kSimSecondName = "CAN FLASH PROGRAMMER";
 inline constexpr const char* kSimSecondDate = "2025/11/04";
 inline constexpr const char* kSimFirmwareVersion = "Ver.1.11";
 inline constexpr const char* kSimFirmwareDate = "2026/02/14";
-inline constexpr uint32_t kFirmwareModelOffset = 0x60000;
-inline constexpr uint32_t kFirmwareVersionOffset = 0x60020;
-inline constexpr uint32_t kFirmwareDateOffset = 0x60030;
 
 class SimulatedProgrammer : public SimulatedUnit {
  public:

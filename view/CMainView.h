@@ -17,6 +17,12 @@ class CMainView : public QWidget {
   bool onInitialUpdate();
   bool initialUpdateDone() const { return initialUpdateDone_; }
 
+  // When the unit's stored settings were invalid or its firmware was just
+  // updated: "Initializing..." resets them, then they are read again.
+  // Queued by the first update to run once the window is up; returns
+  // whether it ran.
+  bool runPendingReinit();
+
   QSize sizeHint() const override;
 
  private:

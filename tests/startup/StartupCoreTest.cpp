@@ -19,6 +19,13 @@
 namespace vrx4 {
 namespace {
 
+UnitChoice simWithoutState() {
+  UnitChoice c;
+  c.kind = UnitKind::Sim;
+  c.sim.keepNothing = true;
+  return c;
+}
+
 namespace fs = std::filesystem;
 
 class TempFolder {
@@ -189,7 +196,7 @@ TEST(CommandLine, UnitChoice) {
 TEST(UnitTransport, ChosenTransportReachesItsUnit) {
   test::FakeClockScope fake;
   std::string error;
-  std::unique_ptr<UsbDriver> sim = makeUsbDriver({UnitKind::Sim, {}}, error);
+  std::unique_ptr<UsbDriver> sim = makeUsbDriver(simWithoutState(), error);
   ASSERT_TRUE(sim) << error;
   UsbDriver* before = setUsbDriver(sim.get());
   EXPECT_TRUE(openLink());
@@ -197,7 +204,7 @@ TEST(UnitTransport, ChosenTransportReachesItsUnit) {
   closeLink();
 
   // No simulator behind the socket: a driver that finds no unit.
-  std::unique_ptr<UsbDriver> socket = makeUsbDriver({UnitKind::Socket, "/nonexistent/vrx4.sock"}, error);
+  std::unique_ptr<UsbDriver> socket = makeUsbDriver({UnitKind::Socket, "/nonexistent/vrx4.sock", {}}, error);
   ASSERT_TRUE(socket) << error;
   setUsbDriver(socket.get());
   EXPECT_FALSE(openLink());

@@ -4,6 +4,7 @@
 #include <QLockFile>
 #include <QMainWindow>
 #include <QProcess>
+#include <QProgressBar>
 #include <QShortcut>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,11 +15,15 @@
 #include "app/AppInfo.h"
 #include "app/CProgrammerApp.h"
 #include "app/CSplashWindow.h"
-#include "app/ConnectionCheck.h"
+#include "app/UnitCheck.h"
 #include "app/StartupMessage.h"
 #include "link/UsbLink.h"
 #include "sim/SimUsbDriver.h"
+#include "sim/SimulatedProgrammer.h"
 #include "sim/SimulatedUnit.h"
+#include "app/CUnitDialogs.h"
+#include "view/CMainView.h"
+#include "view/CWorkerDialog.h"
 #include "view/CMainFrame.h"
 #include "view/FrameRules.h"
 
@@ -121,6 +126,14 @@ class StartupTest : public QObject {
   }
 
  private slots:
+  void initTestCase() {
+    // The program folder of these runs holds the shipped device table.
+    const QString table = QCoreApplication::applicationDirPath() + QStringLiteral("/vrx4type.tbl");
+    QVERIFY(QFile::copy(table, folder_.filePath(QStringLiteral("vrx4type.tbl"))));
+    const QString firmware = QCoreApplication::applicationDirPath() + QStringLiteral("/vrx4.fwp");
+    QVERIFY(QFile::copy(firmware, folder_.filePath(QStringLiteral("vrx4.fwp"))));
+    CWorkerDialog::setTimerIntervalMs(1);
+  }
   void init() {
     CSplashWindow::setSplashEnabled(true);
     QFile::remove(folder_.filePath(QStringLiteral("dlg_path")));
@@ -179,7 +192,7 @@ class StartupTest : public QObject {
     WatchingPrompter prompts;
     // The link as the first instance would hold it.
     WatchingDriver driver;
-    driver.sim.addUnit(std::make_shared<SimulatedUnit>(kUnitVendorId, kUnitProductId));
+    driver.sim.addUnit(std::make_shared<SimulatedProgrammer>());
     UsbDriver* before = setUsbDriver(&driver);
     QVERIFY(openLink());
     const int slot = linkSlot();
@@ -189,7 +202,7 @@ class StartupTest : public QObject {
     QVERIFY(first.tryLock(0));
     {
       CProgrammerApp second(env);
-      QVERIFY(!second.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate")}));
+      QVERIFY(!second.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state")}));
       QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(kAlreadyStartedText)});
       QCOMPARE(prompts.seen[0].prompt.icon, Icon::Stop);
       QVERIFY(!second.state().closeLinkAtExit);
@@ -219,7 +232,7 @@ class StartupTest : public QObject {
     WatchingPrompter prompts;
     QCoreApplication::setOrganizationName(QString());
     CProgrammerApp app(environment(nullptr));
-    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate")}));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state")}));
     QVERIFY(prompts.seen.empty());
     QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Velmora Inc."));
 
@@ -256,7 +269,7 @@ class StartupTest : public QObject {
     test::FakeClockScope fake;
     WatchingPrompter prompts;
     WatchingDriver driver;
-    const int unit = driver.sim.addUnit(std::make_shared<SimulatedUnit>(kUnitVendorId, kUnitProductId));
+    const int unit = driver.sim.addUnit(std::make_shared<SimulatedProgrammer>());
     std::array<uint8_t, 18> other{18, 1, 0, 2, 0, 0, 0, 64, 0x34, 0x12, 0x78, 0x56};
     const int mouse = driver.sim.addOtherDevice(other);
     CProgrammerApp app(environment(&driver));
@@ -407,6 +420,48 @@ class StartupTest : public QObject {
     // Coloured, not a blank.
     QVERIFY(picture.pixelColor(5, 5) != picture.pixelColor(kSplashWidth / 2, 100));
     QVERIFY(picture.pixelColor(5, 5).saturation() > 100);
+  }
+
+  // A unit with other firmware: the update is offered, runs with its bar,
+  // and once the window is up "Initializing..." resets the unit's settings.
+  void otherFirmwareIsUpdatedAndTheUnitInitialised() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    ProgrammerOptions options;
+    options.firmwareVersion = "Ver.1.00";
+    auto unit = std::make_shared<SimulatedProgrammer>(options);
+    driver.sim.addUnit(unit);
+    // Time passes while the dialogs wait for the unit.
+    QTimer time;
+    QObject::connect(&time, &QTimer::timeout, [&] { fake->advance(100); });
+    time.start(1);
+    int updateBarMax = 0;
+    int updateBarLast = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (auto* d = dynamic_cast<CFirmwareUpdateDlg*>(QApplication::activeModalWidget())) {
+        updateBarMax = d->progressBar()->maximum();
+        updateBarLast = std::max(updateBarLast, d->progressBar()->value());
+      }
+    });
+    watch.start(1);
+
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Would you like to update firmware?")});
+    QCOMPARE(unit->firmwareVersion(), std::string("Ver.1.11"));
+    QCOMPARE(app.state().unitInfo.firmwareVersion, std::string("Ver.1.11"));
+    QCOMPARE(updateBarMax, 1797);
+    QVERIFY(updateBarLast > 0);
+    QVERIFY(app.state().reinitPending);
+    QVERIFY(app.mainFrame()->isVisible());
+    QVERIFY(app.mainView()->runPendingReinit());
+    QVERIFY(!app.state().reinitPending);
+    QVERIFY(!app.mainView()->runPendingReinit());
+    QVERIFY(!app.state().initialLoad.hasSettings);
+    QCOMPARE(prompts.seen.size(), size_t(1));
+    QCOMPARE(app.onProgramExit(), 0);
   }
 
   // The real executable.

@@ -201,7 +201,7 @@ TEST_F(UnitCheckTest, FirmwareFileChecks) {
 }
 
 TEST_F(UnitCheckTest, ConnectionCheckInItsOrder) {
-  EXPECT_TRUE(runConnectionCheck(state, runUpdate));
+  EXPECT_TRUE(checkConnection(state, runUpdate));
   EXPECT_EQ(state.deviceTable.rowCount(), 1);
   EXPECT_FALSE(state.initialLoad.hasSettings);
   EXPECT_EQ(unit->count(kCmdGetBootAreaInfo), 0) << "not in option mode";
@@ -214,7 +214,7 @@ TEST_F(UnitCheckTest, OptionModeReadsTheBootAreaRecord) {
   writeTable("# T552-VRX4\n# OPTION MODE\nDEMO-1,0,0,0,8000,21,0,0,0,1,0,8000,0,0,0,0\n");
   std::vector<uint8_t> boot{1, 3, 'a', 'b', 'c', 0x00, 0x10, 0, 0, 0x00, 0x02, 0, 0, 0x34, 0x12};
   unit->on(kCmdGetBootAreaInfo, [&](const uint8_t*, size_t) { return ScriptedUnit::ok(boot); });
-  EXPECT_TRUE(runConnectionCheck(state, runUpdate));
+  EXPECT_TRUE(checkConnection(state, runUpdate));
   EXPECT_EQ(state.bootArea.bootFileName, "abc");
   EXPECT_EQ(state.bootArea.bootStart, 0x1000u);
   EXPECT_EQ(state.bootArea.bootSize, 0x200u);
@@ -222,17 +222,17 @@ TEST_F(UnitCheckTest, OptionModeReadsTheBootAreaRecord) {
 
   unit->on(kCmdGetBootAreaInfo, [](const uint8_t*, size_t) { return ScriptedUnit::fail(227); });
   closeLink();
-  EXPECT_FALSE(runConnectionCheck(state, runUpdate));
+  EXPECT_FALSE(checkConnection(state, runUpdate));
 }
 
 TEST_F(UnitCheckTest, MissingOrBrokenTableEndsTheStartUp) {
   fs::remove(folder / "vrx4type.tbl");
-  EXPECT_FALSE(runConnectionCheck(state, runUpdate));
+  EXPECT_FALSE(checkConnection(state, runUpdate));
   EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"No device definition file 'vrx4type.tbl' found."}));
   closeLink();
   prompts.clear();
   writeTable("DEMO-1,0,0\n");
-  EXPECT_FALSE(runConnectionCheck(state, runUpdate));
+  EXPECT_FALSE(checkConnection(state, runUpdate));
   EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Device definition file 'vrx4type.tbl' format error."}));
 }
 
@@ -245,7 +245,7 @@ TEST_F(UnitCheckTest, InconsistentStoredSettingsGoOnAndAskForInitializing) {
   d[4] = 0;              // file name length
   d[5 + 128] = 65;       // ID code length
   unit->on(kCmdGetInitialLoadData, [d](const uint8_t*, size_t) { return ScriptedUnit::ok(d); });
-  EXPECT_TRUE(runConnectionCheck(state, runUpdate));
+  EXPECT_TRUE(checkConnection(state, runUpdate));
   EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Communication error from T552-VRX4.",
                                                        "Invalid Initial load data."}));
   EXPECT_TRUE(state.reinitPending);
@@ -254,7 +254,7 @@ TEST_F(UnitCheckTest, InconsistentStoredSettingsGoOnAndAskForInitializing) {
 TEST_F(UnitCheckTest, NoUnitEndsWithTheCommunicationMessageAfterAboutOneSecond) {
   closeLink();
   driver.unplug(0);
-  EXPECT_FALSE(runConnectionCheck(state, runUpdate));
+  EXPECT_FALSE(checkConnection(state, runUpdate));
   EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Communication error. Can't accept data from T552-VRX4."}));
   EXPECT_EQ(fakeClock->sleptMs(), 1000u + 1000u) << "ten tries 100 ms apart, then the message pause";
 }
