@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -62,9 +63,20 @@ class OutFile {
     }
   }
 
-  bool create(const std::string& path) {
+  bool create(const std::string& requested) {
+    if (requested.empty()) return false;
+    std::string path = requested;
     struct stat st;
-    if (path.empty() || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return false;
+    if (::stat(path.c_str(), &st) == 0) {
+      // Only a regular file is replaced: renaming over a folder, a device or
+      // a pipe would destroy it rather than write it.
+      if (!S_ISREG(st.st_mode)) return false;
+      // Through a symbolic link the file it names is replaced, not the link.
+      if (char* real = ::realpath(path.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
+      }
+    }
     final_ = path;
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -187,6 +188,13 @@ TEST_F(Saver, CreateFailureAndWriteFailureLeaveOldFilesAlone) {
   EXPECT_EQ(saveProgramFile(q, position), SaveResult::CreateFailed);
   q.path = dir.path().string();
   EXPECT_EQ(saveProgramFile(q, position), SaveResult::CreateFailed);
+  // Something other than a regular file is never replaced.
+  std::string fifo = dir.file("pipe.mot");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  q.path = fifo;
+  EXPECT_EQ(saveProgramFile(q, position), SaveResult::CreateFailed);
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  std::filesystem::remove(fifo);
 
   q.path = dir.file("old.mot");
   test::writeFile(q.path, "old contents\r\n");
@@ -208,6 +216,15 @@ TEST_F(Saver, CreateFailureAndWriteFailureLeaveOldFilesAlone) {
 
   EXPECT_EQ(saveProgramFile(q, position), SaveResult::Ok);
   EXPECT_EQ(test::readFile(q.path).substr(0, 12), "S0030000FC\r\n");
+
+  // Saved through a symbolic link: the file it names changes, the link stays.
+  std::string link = dir.file("link.mot");
+  std::filesystem::create_symlink(q.path, link);
+  test::writeFile(q.path, "old\r\n");
+  q.path = link;
+  EXPECT_EQ(saveProgramFile(q, position), SaveResult::Ok);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(test::readFile(dir.file("old.mot")).substr(0, 12), "S0030000FC\r\n");
 }
 
 }  // namespace
