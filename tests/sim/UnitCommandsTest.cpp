@@ -2,9 +2,11 @@
 // functions and frame exchange.
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "SimFixture.h"
 #include "link/FrameExchange.h"
+#include "tests/commands/CommandFixture.h"
 
 namespace vrx4::test {
 namespace {
@@ -265,6 +267,57 @@ TEST_F(UnitCommands, TargetQueriesNeedADevice) {
   unit->setTargetConnected(false);
   EXPECT_FALSE(readVersion(version));
   EXPECT_EQ(prompts.texts().back(), "No target.");
+}
+
+TEST(UnitRobustness, ArbitraryRequestsGetOneWellFormedAnswerEach) {
+  FakeClockScope fake;
+  ProgrammerOptions o;
+  o.timeScale = 0;
+  SimulatedProgrammer unit(o);
+  std::mt19937 rng(5);
+  const uint8_t codes[] = {1, 2, 3, 4, 5, 6, 17, 18, 19, 20, 21, 22, 23, 24, 25,
+                           26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 65, 0, 7, 255};
+  // A device first, so that operations and queries reach the target too.
+  Bytes device(1, 0);
+  const DeviceDef d = testDevice();
+  device = {0x11, 9};
+  device.insert(device.end(), d.deviceName, d.deviceName + 9);
+  for (uint32_t v : {0xF000u, 0x800u, 0x10000u, 0x10000u}) append32(device, v);
+  device.insert(device.end(), {0x21, 4});
+  append32(device, 0x1FFF0);
+  device.push_back(1);
+  append32(device, 0x10000);
+  append32(device, 0x10000);
+  device.insert(device.end(), {0, 0, 1, 1});
+  for (int i = 0; i < 20000; ++i) {
+    Bytes body;
+    if (i % 500 == 0) {
+      body = device;
+    } else {
+      body.push_back(codes[rng() % sizeof codes]);
+      const size_t n = rng() % 4 == 0 ? rng() % 300 : rng() % 20;
+      // Small values, so that lengths and page numbers are often in range.
+      for (size_t k = 0; k < n; ++k) body.push_back(uint8_t(rng() % 3 == 0 ? rng() : rng() % 8));
+      if (body[0] == 0x1C && body.size() > 2) body.resize(259);
+    }
+    const Bytes frame = frameOf(body);
+    const bool whole = frame.size() % 64 != 0;
+    ASSERT_TRUE(unit.hostWrite(frame.data(), frame.size()));
+    if (!whole) {
+      ASSERT_TRUE(unit.hostWrite(nullptr, 0));
+    }
+    uint8_t reply[1024];
+    size_t got = 0;
+    ASSERT_TRUE(unit.hostRead(reply, sizeof reply, got)) << i;
+    ASSERT_GE(got, 4u);
+    const size_t len = CommandFrame::bodyLength(reply);
+    ASSERT_EQ(got, len + 3) << i;
+    ASSERT_LE(got, 512u);
+    EXPECT_EQ(reply[2], body[0]);
+    EXPECT_EQ(responseChecksum(reply), reply[2 + len]);
+    unit.clearHistory();
+    if (i % 97 == 0) fake->advance(1000);
+  }
 }
 
 }  // namespace
