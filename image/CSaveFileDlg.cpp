@@ -74,7 +74,10 @@ bool CSaveFileDlg::validateAddress() {
   QScopedValueRollback<bool> guard(validating_, true);
   QString text = field_->text();
   lastChecked_ = text;
-  if (text.isEmpty()) {  // an empty field is not checked
+  if (text.isEmpty()) {
+    // Nothing to check; ranges left from an earlier text would save less
+    // than the empty field says (the whole area).
+    ranges_ = SaveRanges{};
     lastResult_ = true;
     return true;
   }

@@ -88,6 +88,13 @@ class FileDialogsTest : public QObject {
     QCOMPARE(dlg.addressField()->selectedText(), QStringLiteral("10FF-1000"));
     QCOMPARE(dlg.ranges()[0], (SaveRange{0, 0}));  // the whole array is replaced
 
+    // Emptied again: the whole area, not the ranges of the text before.
+    typeAndLeave(dlg, QStringLiteral("1000"), fileNameField(dlg));
+    QCOMPARE(dlg.ranges()[0], (SaveRange{0x1000, 0x1000}));
+    typeAndLeave(dlg, QString(), fileNameField(dlg));
+    QCOMPARE(dlg.ranges()[0], (SaveRange{0, 0}));
+    QCOMPARE(prompter.texts().size(), size_t(1));
+
     // Leaving for Cancel is not a reason to check.
     prompter.clear();
     typeAndLeave(dlg, QStringLiteral("1,2,3,4,5,6"), cancelButton(dlg));
