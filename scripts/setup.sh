@@ -9,7 +9,7 @@ packages=(
   libusb-1.0-0-dev umockdev libumockdev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth srecord
 )
 
 missing=()
