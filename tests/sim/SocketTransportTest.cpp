@@ -1,6 +1,8 @@
 // The socket transport against the unit's socket server, in a thread of this
 // process and in the vrx4-unitsim process.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -120,6 +122,44 @@ TEST_F(SocketTransport, ServerThreadServesTheWholeJobAndClosingIsAnUnplug) {
     closeLink();
     setUsbDriver(previous);
   }
+  serving.join();
+}
+
+TEST_F(SocketTransport, ServerAnswersUnknownTypesEmptyAndDropsOversizedMessages) {
+  auto unit = std::make_shared<SimulatedProgrammer>();
+  UnitSocketServer server(unit, dir.file("u.sock"));
+  std::string why;
+  ASSERT_TRUE(server.listen(why)) << why;
+  std::thread serving([&] { server.serve(); });
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", dir.file("u.sock").c_str());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  auto readAll = [&](uint8_t* p, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+      const ssize_t k = ::recv(fd, p + got, n - got, 0);
+      if (k <= 0) return false;
+      got += size_t(k);
+    }
+    return true;
+  };
+  const uint8_t unknown[5] = {'Z', 0, 0, 0, 0};
+  ASSERT_EQ(::send(fd, unknown, 5, MSG_NOSIGNAL), 5);
+  uint8_t reply[32];
+  ASSERT_TRUE(readAll(reply, 5));
+  EXPECT_EQ(reply[0], 'Z');
+  EXPECT_EQ(reply[1] | reply[2] | reply[3] | reply[4], 0);
+  const uint8_t config[5] = {'C', 0, 0, 0, 0};
+  ASSERT_EQ(::send(fd, config, 5, MSG_NOSIGNAL), 5);
+  ASSERT_TRUE(readAll(reply, 9));
+  EXPECT_EQ(reply[5], 1);  // configured
+  const uint8_t huge[5] = {'W', 0, 0, 0x20, 0};  // 2 MiB announced
+  ASSERT_EQ(::send(fd, huge, 5, MSG_NOSIGNAL), 5);
+  EXPECT_FALSE(readAll(reply, 1));  // the server hangs up
+  ::close(fd);
+  server.stop();
   serving.join();
 }
 
