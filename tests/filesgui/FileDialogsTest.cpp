@@ -115,7 +115,7 @@ class FileDialogsTest : public QObject {
         box.show();
         box.activateWindow();
         box.setFocus();
-        QTest::qWaitForWindowActive(&box);
+        (void)QTest::qWaitForWindowActive(&box);
         QApplication::processEvents();
         return p.defaultButton;
       }
