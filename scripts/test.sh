@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the
 # GoogleTest and Qt Test suites through CTest (the libusb tests under
-# umockdev), then each fuzz target for a few seconds under AddressSanitizer
-# and UndefinedBehaviorSanitizer.
+# umockdev), the core suites again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for a few seconds under
+# the same sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,4 +11,5 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/sanitize.sh
 scripts/fuzz.sh 5
