@@ -219,6 +219,7 @@ TEST_F(UnitCheckTest, OptionModeReadsTheBootAreaRecord) {
   EXPECT_EQ(state.bootArea.bootStart, 0x1000u);
   EXPECT_EQ(state.bootArea.bootSize, 0x200u);
   EXPECT_EQ(state.bootArea.bootEnd(), 0x11FFu);
+  EXPECT_EQ(unit->count(kCmdGetBootAreaInfo), 1);
 
   unit->on(kCmdGetBootAreaInfo, [](const uint8_t*, size_t) { return ScriptedUnit::fail(227); });
   closeLink();
