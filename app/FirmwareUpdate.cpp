@@ -24,21 +24,12 @@ bool readFirmwareFile(const std::string& path, FirmwareImage& image) {
   st.areaStart = kFirmwareBase;
   st.areaEnd = kFirmwareAreaEnd;
   st.outsideAccepted = 0;
-  int result = kLineOk;
-  {
-    LineReader reader(f);
-    std::string_view line;
-    for (;;) {
-      LineReader::Status s = reader.next(line);
-      if (s == LineReader::Status::End) break;
-      if (s != LineReader::Status::Line) {
-        result = kLineMalformed;
-        break;
-      }
-      result = parseSRecordLine(line, std::span<uint8_t>(work.data(), work.size()), st);
-      if (result != kLineOk) break;
-    }
-  }
+  bool readError = false;
+  int result = forEachLine(f, [&](std::string_view line, bool overlong) {
+    if (overlong) return kLineMalformed;
+    return parseSRecordLine(line, std::span<uint8_t>(work.data(), work.size()), st);
+  }, readError);
+  if (readError) result = kLineMalformed;
   std::fclose(f);
   if (result == kLineMalformed || result == kLineBadChecksum) {
     showMessageAfterSplash(kFileFormatError, Icon::Stop);

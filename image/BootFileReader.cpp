@@ -41,29 +41,15 @@ bool loadBootFile(const std::string& path, MemoryImage& image, ProjectSettings& 
   st.areaStart = 0xFFFFFFFF;  // running minimum
   st.areaEnd = 0;             // running maximum
 
-  int result = kLineOk;
   bool readError = false;
   bool anyData = false;
-  {
-    LineReader reader(f);
-    std::string_view line;
-    for (;;) {
-      LineReader::Status s = reader.next(line);
-      if (s == LineReader::Status::End) break;
-      if (s == LineReader::Status::ReadError) {
-        readError = true;
-        break;
-      }
-      if (s == LineReader::Status::Overlong) {
-        result = kLineMalformed;
-        break;
-      }
-      uint32_t before = st.areaEnd, beforeMin = st.areaStart;
-      result = parseSRecordLine(line, buffer, st);
-      if (st.areaEnd != before || st.areaStart != beforeMin) anyData = true;
-      if (result != kLineOk) break;
-    }
-  }
+  const int result = forEachLine(f, [&](std::string_view line, bool overlong) {
+    if (overlong) return kLineMalformed;
+    const uint32_t before = st.areaEnd, beforeMin = st.areaStart;
+    const int r = parseSRecordLine(line, buffer, st);
+    if (st.areaEnd != before || st.areaStart != beforeMin) anyData = true;
+    return r;
+  }, readError);
   std::fclose(f);
 
   if (readError) {

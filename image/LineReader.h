@@ -69,4 +69,26 @@ class LineReader {
   bool stop_ = false;
 };
 
+// Reads `file` line by line and hands each line to parse(line, overlong)
+// until it returns something other than 0, which is then the result (0 when
+// the file ends first). `overlong` is set for a line longer than
+// kMaxLineLength, whose text is not handed over. readError reports a
+// failed read, which also ends the loop.
+template <typename Parse>
+int forEachLine(std::FILE* file, Parse&& parse, bool& readError) {
+  readError = false;
+  LineReader reader(file);
+  std::string_view line;
+  for (;;) {
+    const LineReader::Status s = reader.next(line);
+    if (s == LineReader::Status::End) return 0;
+    if (s == LineReader::Status::ReadError) {
+      readError = true;
+      return 0;
+    }
+    const bool overlong = s == LineReader::Status::Overlong;
+    if (const int result = parse(overlong ? std::string_view() : line, overlong)) return result;
+  }
+}
+
 }  // namespace vrx4

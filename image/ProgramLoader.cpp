@@ -405,31 +405,19 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
   st.areaEnd = device.userRomEnd;
   st.outsideAccepted = silent ? 1 : 0;
 
-  int result = kLineOk;
   bool anyLine = false;
   bool readError = false;
-  {
-    LineReader reader(f);
-    std::string_view line;
-    for (;;) {
-      LineReader::Status s = reader.next(line);
-      if (s == LineReader::Status::End) break;
-      if (s == LineReader::Status::ReadError) {
-        readError = true;
-        break;
-      }
-      anyLine = true;
-      if (!parser) continue;
-      if (s == LineReader::Status::Overlong) {
-        result = kLineMalformed;
-        break;
-      }
-      result = parser(line, buffer, st);
-      if (result != kLineOk) break;
+  int result = forEachLine(f, [&](std::string_view line, bool overlong) {
+    anyLine = true;
+    if (!parser) return kLineOk;  // lines are read and ignored
+    if (overlong) return kLineMalformed;
+    const int r = parser(line, buffer, st);
+    if (r == kLineOk) {
       if (st.recordFirst != kNoAddress) image.bankHasData[size_t(bankOf(st.recordFirst))] = 1;
       if (st.recordLast != kNoAddress) image.bankHasData[size_t(bankOf(st.recordLast))] = 1;
     }
-  }
+    return r;
+  }, readError);
   std::fclose(f);
 
   if (readError) return fail(kFileOpenError);
