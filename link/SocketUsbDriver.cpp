@@ -40,14 +40,19 @@ bool sendAll(int fd, const uint8_t* p, size_t n, int timeoutMs) {
 bool recvAll(int fd, uint8_t* p, size_t n, int timeoutMs) {
   size_t got = 0;
   while (got < n) {
+    // Bytes already there are taken at once; only an empty socket waits.
+    const ssize_t k = ::recv(fd, p + got, n - got, MSG_DONTWAIT);
+    if (k > 0) {
+      got += size_t(k);
+      continue;
+    }
+    if (k == 0) return false;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
     pollfd pfd{fd, POLLIN, 0};
     const int r = ::poll(&pfd, 1, timeoutMs);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return false;
-    const ssize_t k = ::recv(fd, p + got, n - got, MSG_DONTWAIT);
-    if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (k <= 0) return false;
-    got += size_t(k);
   }
   return true;
 }
@@ -138,9 +143,12 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
       if (lost_) return false;
       fd = fd_;
     }
+    // Type, length and payload in one write: the unit wakes once per message.
     uint8_t head[5] = {uint8_t(type)};
     put32(head + 1, uint32_t(length));
-    if (sendAll(fd, head, 5, timeoutMs_) && (!length || sendAll(fd, payload, length, timeoutMs_)) &&
+    request_.assign(head, head + 5);
+    if (length) request_.insert(request_.end(), payload, payload + length);
+    if (sendAll(fd, request_.data(), request_.size(), timeoutMs_) &&
         recvAll(fd, head, 5, timeoutMs_) && head[0] == uint8_t(type)) {
       const uint32_t n = get32(head + 1);
       if (n <= kMaxReply) {

@@ -60,6 +60,7 @@ class SocketUsbDriver final : public UsbDriver {
   const int timeoutMs_;
   mutable std::mutex mutex_;     // handles, state, handler
   std::mutex ioMutex_;           // one request on the socket at a time
+  std::vector<uint8_t> request_; // the message being sent (under ioMutex_)
   int fd_ = -1;
   bool lost_ = false;
   std::map<UsbHandle, Kind> handles_;

@@ -100,6 +100,13 @@ bool UnitSocketServer::listen(std::string& why) {
 UnitSocketServer::Io UnitSocketServer::readFull(int fd, uint8_t* data, size_t n) {
   size_t got = 0;
   while (got < n) {
+    // Bytes already there are taken without a wait.
+    const ssize_t ready = ::recv(fd, data + got, n - got, MSG_DONTWAIT);
+    if (ready > 0) {
+      got += size_t(ready);
+      continue;
+    }
+    if (ready == 0) return Io::Closed;
     pollfd fds[3] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}};
     const int r = ::poll(fds, 3, -1);
     if (r < 0 && errno == EINTR) continue;
@@ -185,10 +192,12 @@ bool UnitSocketServer::serveClient(int fd) {
       default:
         break;  // unknown type: empty reply of the same type
     }
+    // Type, length and payload go out in one write: one wake-up for the
+    // program instead of two.
     uint8_t out[5] = {head[0]};
     put32(out + 1, uint32_t(reply.size()));
-    if (!writeFull(fd, out, 5) || (!reply.empty() && !writeFull(fd, reply.data(), reply.size())))
-      return true;
+    reply.insert(reply.begin(), out, out + 5);
+    if (!writeFull(fd, reply.data(), reply.size())) return true;
   }
   return false;
 }
