@@ -1,5 +1,6 @@
 // The Qt front end of the T552-VRX4 control program.
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -23,6 +24,7 @@ bool operatorCanAnswer() {
 // link is closed and the folders are remembered. The handler only writes a
 // byte; the GUI thread does the rest.
 int signalPipe[2] = {-1, -1};
+bool stopRequested = false;
 
 void onSignal(int) {
   const char b = 1;
@@ -36,6 +38,12 @@ void quitOnSignals(QObject* parent) {
     char b;
     [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &b, 1);
     vrx4::logLine("vrx4: stopped by a signal");
+    // A question of the start-up checks is answered as Esc would answer it,
+    // and the program then ends instead of opening its window.
+    stopRequested = true;
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) box->reject();
+    }
     QCoreApplication::quit();
   });
   struct sigaction sa = {};
@@ -61,7 +69,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     vrx4::CProgrammerApp app;
-    if (app.onProgramStart(QCoreApplication::arguments())) status = qapp.exec();
+    if (app.onProgramStart(QCoreApplication::arguments()) && !stopRequested) status = qapp.exec();
     const int exitStatus = app.onProgramExit();
     if (status == 0) status = exitStatus;
   }
