@@ -73,9 +73,10 @@ bool exchangeFrame(uint8_t* buffer, size_t readLength, size_t writeLength) {
     reportStatus(kStatusChecksum);
     return false;
   }
-  // Bytes 3 and 4 are read only when the received frame covers them.
-  if (n >= 1 && buffer[3] == kErrorMarker) {
-    reportStatus(n >= 2 ? buffer[4] : 0);
+  // Bytes 3 and 4 are read only when they lie inside the body: with
+  // bodyLength 2 the byte at 4 is the checksum, not a status code.
+  if (n >= 2 && buffer[3] == kErrorMarker) {
+    reportStatus(n >= 3 ? buffer[4] : 0);
     return false;
   }
   if (buffer[2] != command) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "LinkFixture.h"
@@ -135,6 +136,57 @@ TEST_F(FrameExchangeTest, BodyLengthPastTheReadLengthIsRefusedInsideTheBuffer) {
   frameChecksum(small.data());
   EXPECT_FALSE(exchangeFrame(small.data(), small.size(), 4));
   EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Checksum error."}));
+}
+
+// One unit whose every read returns the same hand-made frame.
+class CannedReplyDriver final : public UsbDriver {
+ public:
+  explicit CannedReplyDriver(std::vector<uint8_t> reply) : reply_(std::move(reply)) {}
+  std::optional<std::string> enumerateInterface(int index) override {
+    return index == 0 ? std::optional<std::string>("/canned") : std::nullopt;
+  }
+  UsbHandle open(const std::string&) override { return next_++; }
+  void close(UsbHandle) override {}
+  bool getDeviceDescriptor(UsbHandle, std::array<uint8_t, 18>& out) override {
+    out = {};
+    out[8] = uint8_t(kUnitVendorId);
+    out[9] = uint8_t(kUnitVendorId >> 8);
+    out[10] = uint8_t(kUnitProductId);
+    out[11] = uint8_t(kUnitProductId >> 8);
+    return true;
+  }
+  bool getConfiguration(UsbHandle, uint32_t& value) override {
+    value = 1;
+    return true;
+  }
+  void recover(UsbHandle) override {}
+  bool write(UsbHandle, const uint8_t*, size_t) override { return true; }
+  bool read(UsbHandle, uint8_t* data, size_t maxLength, size_t& got) override {
+    got = std::min(maxLength, reply_.size());
+    std::copy_n(reply_.begin(), got, data);
+    return true;
+  }
+  void setDeviceChangeHandler(std::function<void()>) override {}
+
+ private:
+  std::vector<uint8_t> reply_;
+  UsbHandle next_ = 1;
+};
+
+TEST_F(FrameExchangeTest, ErrorFrameWithoutAStatusByteShowsNoStatusMessage) {
+  // bodyLength 2: command 0x41 and the error marker, then the checksum
+  // 0x41 + 0xAA = 0xEB. The checksum byte is not a status code, though it
+  // has the value of one.
+  CannedReplyDriver canned({0x02, 0x00, 0x41, 0xAA, 0xEB});
+  UsbDriver* previous = setUsbDriver(&canned);
+  EXPECT_TRUE(openLink());
+  uint8_t f[256] = {};
+  CommandFrame::begin(f, 0x41, 1);
+  frameChecksum(f);
+  EXPECT_FALSE(exchangeFrame(f, sizeof f, 4));
+  EXPECT_TRUE(prompts.texts().empty());
+  closeLink();
+  setUsbDriver(previous);
 }
 
 TEST_F(FrameExchangeTest, EveryMessageIsAlsoALogLine) {
