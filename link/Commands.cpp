@@ -262,6 +262,7 @@ bool setCanSetting(const CanSetting& can) {
   uint8_t frame[kSmallBuffer] = {};
   begin(frame, kCmdSetCanSetting, uint16_t(kCanSettingWireSize + 1));
   std::memcpy(frame + 3, &can, kCanSettingWireSize);
+  frame[3 + 5] = 0;  // the reserved byte travels as 0
   return send(frame, sizeof frame);
 }
 

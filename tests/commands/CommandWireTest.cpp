@@ -96,6 +96,12 @@ TEST_F(CommandTest, CanSettingSendsItsFirst44BytesIn48) {
                                   1, 0xF4, 0x01});
   ASSERT_EQ(expected.size(), 48u);
   EXPECT_EQ(unit->transfers(), std::vector<Bytes>{expected});
+
+  // Byte 5 goes out as 0 whatever a loaded record holds there.
+  unit->clearHistory();
+  can.reserved5 = 0x5A;
+  ASSERT_TRUE(setCanSetting(can));
+  EXPECT_EQ(unit->transfers(), std::vector<Bytes>{expected});
 }
 
 TEST_F(CommandTest, PagesGoOutAs262BytesWithoutZeroLengthPacket) {
