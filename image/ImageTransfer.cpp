@@ -20,10 +20,30 @@ AreaBounds boundsOf(ImageArea area, const ProjectSettings& s) {
   return {unitBootAddress(s.bootStart), unitBootAddress(s.bootEnd)};
 }
 
-// Copies one 256-byte page of the image at index, blank past the image's end.
-void pageFrom(const uint8_t* source, size_t size, uint32_t index, uint8_t* page) {
+// The send walk of an area. A boot area may run across a 64 KiB boundary
+// (its addresses are kept modulo 64 KiB); its end is then taken past the top
+// of bank 15, and the pages beyond go to the start of the bank, where the
+// unit keeps those bytes.
+AreaBounds sendBoundsOf(ImageArea area, const ProjectSettings& s) {
+  AreaBounds b = boundsOf(area, s);
+  if (area == ImageArea::Boot && b.last < b.first && uint32_t(s.bootEnd) >= uint32_t(s.bootStart) &&
+      uint32_t(s.bootEnd) - uint32_t(s.bootStart) < kBootImageSize)
+    b.last = b.first + (uint32_t(s.bootEnd) - uint32_t(s.bootStart));
+  return b;
+}
+
+// Page `pageStart` (a multiple of 256) of an area whose first byte, image
+// index 0, is at `first`: each byte at its own offset, blank where the image
+// has nothing (before the area's start, past the image's end).
+void pageFrom(const uint8_t* source, size_t size, uint32_t first, uint32_t pageStart, uint8_t* page) {
   std::memset(page, kBlank, 256);
-  if (index < size) std::memcpy(page, source + index, std::min<size_t>(256, size - index));
+  for (uint32_t j = 0; j < 256; ++j) {
+    const uint32_t address = pageStart + j;
+    if (address < first) continue;
+    const uint32_t index = address - first;
+    if (index >= size) break;
+    page[j] = source[index];
+  }
 }
 
 }  // namespace
@@ -58,7 +78,7 @@ SendPlan prepareSend(TransferProgress& progress, ImageArea area, const MemoryIma
 
 void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const MemoryImage& image,
                      const ProjectSettings& settings) {
-  const AreaBounds b = boundsOf(plan.area, settings);
+  const AreaBounds b = sendBoundsOf(plan.area, settings);
   const uint8_t* source = plan.area == ImageArea::User ? image.userImage.data() : image.bootImage.data();
   const size_t sourceSize = plan.area == ImageArea::User ? image.userImage.size() : image.bootImage.size();
 
@@ -69,7 +89,9 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
   }
 
   uint8_t page[256];
-  uint32_t a = b.first;
+  // Page number a >> 8 holds the unit addresses a .. a + 255, so the walk
+  // goes in whole pages from the one holding the area's first byte.
+  uint32_t a = b.first & ~0xFFu;
   bool walkOver = false;
   while (!walkOver && a <= b.last && progress.position < progress.maximum) {
     if (!plan.bankMarked(int((a >> 16) & 0x3F))) {
@@ -84,8 +106,9 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
         break;
       }
       if (progress.position >= progress.maximum) break;
-      pageFrom(source, sourceSize, a - b.first, page);
-      if (!writeDataPage(uint16_t(a >> 8), page)) {
+      pageFrom(source, sourceSize, b.first, a, page);
+      const uint32_t unitAddress = plan.area == ImageArea::User ? a : unitBootAddress(a);
+      if (!writeDataPage(uint16_t(unitAddress >> 8), page)) {
         progress.abandon();
         break;
       }

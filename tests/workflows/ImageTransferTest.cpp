@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <set>
 
@@ -139,6 +140,45 @@ TEST_F(ImageTransferTest, BootAreaTravelsInBankFifteen) {
   EXPECT_EQ(unit->commands().front(), kCmdBeginBootDataDownload);
   EXPECT_EQ(pages, (std::vector<uint16_t>{0xFF0, 0xFF1}));
   EXPECT_EQ(firstBytes, (std::vector<uint8_t>{0x11, 0x22}));
+}
+
+TEST_F(ImageTransferTest, BootAreaOffAPageBoundaryLandsAtItsOwnAddresses) {
+  // Page p holds unit addresses p * 256 .. p * 256 + 255, so a boot area that
+  // starts inside a page (or crosses into the next bank) must be sent in
+  // whole pages with each byte at its own offset.
+  std::map<uint16_t, std::vector<uint8_t>> sent;
+  unit->on(kCmdWriteDataPage, [&sent](const uint8_t* p, size_t) {
+    sent[uint16_t(p[0] | (p[1] << 8))].assign(p + 2, p + 258);
+    return ScriptedUnit::ok();
+  });
+  settings->bootStart = 0x1F0F80;
+  settings->bootEnd = 0x1F107F;
+  settings->bootSize = 0x100;
+  image->bootImage[0] = 0x11;
+  image->bootImage[0xFF] = 0x22;
+  SendPlan plan = prepareSend(progress, ImageArea::Boot, *image, *settings);
+  sendImageWorker(progress, plan, *image, *settings);
+  ASSERT_EQ(sent.size(), 2u);
+  ASSERT_TRUE(sent.count(0xF0F) && sent.count(0xF10));
+  EXPECT_EQ(sent[0xF0F][0x7F], 0xFF);
+  EXPECT_EQ(sent[0xF0F][0x80], 0x11);
+  EXPECT_EQ(sent[0xF10][0x7F], 0x22);
+  EXPECT_FALSE(progress.abandoned());
+
+  sent.clear();
+  TransferProgress p2;
+  settings->bootStart = 0x01FFFE;
+  settings->bootEnd = 0x020001;
+  settings->bootSize = 4;
+  image->bootImage[0] = 1;
+  image->bootImage[2] = 3;
+  plan = prepareSend(p2, ImageArea::Boot, *image, *settings);
+  sendImageWorker(p2, plan, *image, *settings);
+  ASSERT_EQ(sent.size(), 2u) << "both ends of a span across a bank boundary travel";
+  ASSERT_TRUE(sent.count(0xFFF) && sent.count(0xF00));
+  EXPECT_EQ(sent[0xFFF][0xFE], 1);
+  EXPECT_EQ(sent[0xF00][0x00], 3);
+  EXPECT_FALSE(p2.abandoned());
 }
 
 TEST_F(ImageTransferTest, FetchReadsEveryPageAndNoneWhenFirstEqualsLast) {
