@@ -76,6 +76,11 @@ class OutFile {
         path = real;
         std::free(real);
       }
+      // A file the operator may not write is refused as opening it would
+      // be; the file that replaces it keeps its permissions.
+      if (::access(path.c_str(), W_OK) != 0) return false;
+      keepMode_ = true;
+      mode_ = st.st_mode & 07777;
     }
     final_ = path;
     size_t slash = path.rfind('/');
@@ -88,6 +93,7 @@ class OutFile {
       temp_ = dir + "." + name + tag;
       fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd_ >= 0) {
+        if (keepMode_ && ::fchmod(fd_, mode_) != 0) return false;
         writer_ = std::thread([this] { writerLoop(); });
         return true;
       }
@@ -200,6 +206,8 @@ class OutFile {
   uint32_t pending_ = 0;
   int fd_ = -1;
   std::string temp_, final_;
+  bool keepMode_ = false;
+  mode_t mode_ = 0;
 
   std::thread writer_;
   std::mutex mutex_;

@@ -227,5 +227,22 @@ TEST_F(Saver, CreateFailureAndWriteFailureLeaveOldFilesAlone) {
   EXPECT_EQ(test::readFile(dir.file("old.mot")).substr(0, 12), "S0030000FC\r\n");
 }
 
+TEST_F(Saver, ReplacedFileKeepsItsPermissions) {
+  // The new contents take the old file's place; who may read or write it
+  // stays as the operator had set it.
+  SaveRequest q;
+  q.image = data.data();
+  q.areaStart = 0;
+  q.areaEnd = 0xFF;
+  q.path = dir.file("kept.hex");
+  test::writeFile(q.path, "old\r\n");
+  ASSERT_EQ(chmod(q.path.c_str(), 0640), 0);
+  EXPECT_EQ(saveProgramFile(q, position), SaveResult::Ok);
+  struct stat st;
+  ASSERT_EQ(stat(q.path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(test::readFile(q.path).substr(0, 1), ":");
+}
+
 }  // namespace
 }  // namespace vrx4
