@@ -25,8 +25,8 @@ constexpr double kResetBusyMs = 2000;
 constexpr double kConnectMs = 300;
 constexpr uint32_t kStuckPollLimit = 20000;  // polls within one clock millisecond
 constexpr size_t kMaxKeptName = 64;
-constexpr size_t kMaxKeptId = 64;
-constexpr size_t kMaxKeptFileName = 183;
+constexpr size_t kMaxKeptId = kMaxKeptIdCodeLength;
+constexpr size_t kMaxKeptFileName = kMaxKeptFileNameLength;
 
 void putText(std::vector<uint8_t>& v, const std::string& text, size_t width) {
   for (size_t i = 0; i < width; ++i) v.push_back(i < text.size() ? uint8_t(text[i]) : 0);

@@ -137,9 +137,9 @@ void readSettings(Reader& r, KeptSettings& s) {
   s.hasDevice = r.u8() != 0;
   s.devicePayload = r.blob(1024);
   s.userDataPresent = r.u8();
-  s.userFileName = r.text(255);
+  s.userFileName = r.text(kMaxKeptFileNameLength);
   for (uint16_t& sum : s.blockSums) sum = r.u16();
-  s.idCode = r.blob(255);
+  s.idCode = r.blob(kMaxKeptIdCodeLength);
   s.operationCode = r.u8();
   s.sendFlags = r.u8();
   s.lockBitState = r.u8();

@@ -23,6 +23,11 @@ namespace vrx4 {
 inline constexpr size_t kUnitUserBufferSize = 0x400000;
 inline constexpr size_t kUnitBootBufferSize = 0x10000;
 
+// The longest user file name and ID code the unit keeps: with a 64-character
+// device name its getInitialLoadData answer then still fits 512 bytes.
+inline constexpr size_t kMaxKeptFileNameLength = 183;
+inline constexpr size_t kMaxKeptIdCodeLength = 64;
+
 // The settings the host sends and reads back with getInitialLoadData.
 struct KeptSettings {
   bool hasDevice = false;

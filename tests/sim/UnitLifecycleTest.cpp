@@ -210,6 +210,29 @@ TEST(UnitStateFile, TruncatedAndForeignFilesAreRefused) {
   EXPECT_EQ(partial.userBuffer, Bytes(kUnitUserBufferSize, 0xFF));
 }
 
+TEST(UnitStateFile, KeptValuesLongerThanTheUnitTakesAreRefused) {
+  // A file name or ID code the unit would refuse over the wire would make
+  // its getInitialLoadData answer overrun the host's 512-byte read.
+  TempDir dir;
+  std::string why;
+  UnitState longName;
+  longName.settings.userFileName.assign(kMaxKeptFileNameLength + 1, 'f');
+  ASSERT_TRUE(saveUnitState(dir.file("name"), longName, why)) << why;
+  UnitState back;
+  EXPECT_EQ(loadUnitState(dir.file("name"), back, why), StateLoad::Damaged);
+  UnitState longId;
+  longId.settings.idCode.assign(kMaxKeptIdCodeLength + 1, 0x11);
+  ASSERT_TRUE(saveUnitState(dir.file("id"), longId, why)) << why;
+  EXPECT_EQ(loadUnitState(dir.file("id"), back, why), StateLoad::Damaged);
+
+  UnitState longest;
+  longest.settings.userFileName.assign(kMaxKeptFileNameLength, 'f');
+  longest.settings.idCode.assign(kMaxKeptIdCodeLength, 0x11);
+  ASSERT_TRUE(saveUnitState(dir.file("ok"), longest, why)) << why;
+  ASSERT_EQ(loadUnitState(dir.file("ok"), back, why), StateLoad::Loaded);
+  EXPECT_EQ(back.settings, longest.settings);
+}
+
 TEST(UnitStateFile, SettingsAloneLeaveTheMemoryFileAsItWas) {
   TempDir dir;
   UnitState s;
