@@ -147,14 +147,21 @@ void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& i
   uint8_t* target = area == ImageArea::User ? image.userImage.data() : image.bootImage.data();
   const size_t targetSize = area == ImageArea::User ? image.userImage.size() : image.bootImage.size();
   uint8_t page[256];
-  for (uint32_t a = b.first; a < b.last && progress.position < progress.maximum; a += 256) {
+  if (b.first >= b.last) return;
+  // Page a >> 8 holds the unit addresses a .. a + 255: the walk goes in whole
+  // pages from the one holding the area's first byte, and each byte goes to
+  // the image index of its own address. The bar counts the area's bytes.
+  for (uint32_t a = b.first & ~0xFFu; a < b.last && progress.position < progress.maximum; a += 256) {
     if (!readDataPage(uint16_t(a >> 8), page)) {
       progress.abandon();
       return;
     }
-    const uint32_t index = a - b.first;
-    if (index < targetSize) std::memcpy(target + index, page, std::min<size_t>(256, targetSize - index));
-    progress.position += 256;
+    const uint32_t from = std::max(a, b.first);
+    const uint32_t to = uint32_t(std::min<uint64_t>(uint64_t(a) + 256, uint64_t(b.last) + 1));
+    const uint32_t index = from - b.first;
+    if (index < targetSize)
+      std::memcpy(target + index, page + (from - a), std::min<size_t>(to - from, targetSize - index));
+    progress.position += to - from;
   }
 }
 

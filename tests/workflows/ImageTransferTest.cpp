@@ -208,6 +208,26 @@ TEST_F(ImageTransferTest, FetchReadsEveryPageAndNoneWhenFirstEqualsLast) {
   EXPECT_FALSE(p2.abandoned());
 }
 
+TEST_F(ImageTransferTest, FetchOfAnAreaOffAPageBoundaryTakesEachByteFromItsOwnAddress) {
+  unit->on(kCmdReadDataPage, [this](const uint8_t* p, size_t) {
+    uint16_t page = uint16_t(p[0] | (p[1] << 8));
+    pages.push_back(page);
+    std::vector<uint8_t> d(2 + 256);
+    for (int j = 0; j < 256; ++j) d[size_t(2 + j)] = uint8_t((page & 1) * 0x80 + (j >> 1));
+    return ScriptedUnit::ok(d);
+  });
+  device(0x20080, 0x100);
+  prepareFetch(progress, ImageArea::User, *settings);
+  fetchImageWorker(progress, ImageArea::User, *image, *settings);
+  EXPECT_EQ(pages, (std::vector<uint16_t>{0x200, 0x201}));
+  EXPECT_EQ(image->userImage[0], 0x40);     // unit address 0x20080
+  EXPECT_EQ(image->userImage[0x7F], 0x7F);  // 0x200FF
+  EXPECT_EQ(image->userImage[0x80], 0x80);  // 0x20100
+  EXPECT_EQ(image->userImage[0xFF], 0xBF);  // 0x2017F
+  EXPECT_EQ(image->userImage[0x100], 0xFF);
+  EXPECT_FALSE(progress.abandoned());
+}
+
 TEST_F(ImageTransferTest, FailedFetchKeepsThePagesReadSoFar) {
   auto n = std::make_shared<int>(0);
   unit->on(kCmdReadDataPage, [n](const uint8_t*, size_t) {
