@@ -1,6 +1,7 @@
 #include "sim/UnitFaults.h"
 
 #include <cstdlib>
+#include <limits>
 
 #include "sim/SimulatedProgrammer.h"
 
@@ -59,7 +60,7 @@ bool applyUnitFault(SimulatedProgrammer& unit, const std::string& name, const st
     }
     unit.injectFaultOnCommand(uint8_t(cmd), Fault::ErrorStatus, uint8_t(n), true);
   } else if (name == "bad-checksum" || name == "wrong-echo" || name == "stall") {
-    if (!parseNumber(value, 1LL << 40, n) || n == 0) {
+    if (!parseNumber(value, std::numeric_limits<unsigned>::max(), n) || n == 0) {
       why = "expected a request number from 1, got '" + value + "'";
       return false;
     }

@@ -295,6 +295,8 @@ TEST_F(UnitFaults, EachFaultReachesTheFrameExchange) {
   EXPECT_EQ(prompts.texts().back(), "No target.");
 
   EXPECT_FALSE(applyUnitFault(*unit, "bad-checksum", "0", why));
+  // A request number past the counter's range is refused, not wrapped to 1.
+  EXPECT_FALSE(applyUnitFault(*unit, "bad-checksum", "4294967297", why));
   EXPECT_FALSE(applyUnitFault(*unit, "error-status", "nosuch:1", why));
   EXPECT_FALSE(applyUnitFault(*unit, "melt", "", why));
   EXPECT_EQ(applyUnitControl(*unit, "time-scale -1").rfind("error: ", 0), 0u);
