@@ -58,12 +58,17 @@ void CInitializingDlg::onTick() {
   }
   // At 100 the unit's busy state is polled, one request per tick (100 ms
   // apart), so the GUI thread never waits on the unit.
+  // A failing poll shows its message box, whose loop goes on firing this
+  // timer: no second poll (and second box) may start inside the first.
+  if (polling_) return;
+  polling_ = true;
   bool busy = false;
-  if (!getBusyState(busy)) {
+  const bool ok = getBusyState(busy);
+  polling_ = false;
+  if (!ok)
     finish(false);
-    return;
-  }
-  if (!busy) finish(true);
+  else if (!busy)
+    finish(true);
 }
 
 void CInitializingDlg::onCancelRequest() {

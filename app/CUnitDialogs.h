@@ -43,6 +43,7 @@ class CInitializingDlg : public CWorkerDialog {
  private:
   int counter_ = 0;
   bool sent_ = false;
+  bool polling_ = false;
 };
 
 // "About T552-VRX4": the host's and the unit's firmware versions.

@@ -1,6 +1,7 @@
 #include "view/CWorkerDialog.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMetaObject>
 #include <QProgressBar>
@@ -28,6 +29,15 @@ CWorkerDialog::~CWorkerDialog() {
   if (worker_.joinable()) worker_.join();
 }
 
+int CWorkerDialog::exec() {
+  const int result = QDialog::exec();
+  // A plain join here could wait forever: the worker may be waiting for this
+  // thread to show one of its messages.
+  while (worker_.joinable() && !workerDone_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  if (worker_.joinable()) worker_.join();
+  return result;
+}
+
 void CWorkerDialog::buildLayout(bool withTextLine, bool withCancel) {
   auto* layout = new QVBoxLayout(this);
   if (withTextLine) {
@@ -50,8 +60,10 @@ void CWorkerDialog::startTimer100() { timer_.start(timerIntervalMs()); }
 
 void CWorkerDialog::startWorker(std::function<void()> work) {
   if (worker_.joinable()) worker_.join();
+  workerDone_ = false;
   worker_ = std::thread([this, work = std::move(work)] {
     work();
+    workerDone_ = true;
     // The worker's last act: tell the dialog on its own thread.
     QMetaObject::invokeMethod(this, [this] { onWorkerDone(); }, Qt::QueuedConnection);
   });

@@ -6,6 +6,7 @@
 // onCancelRequest().
 #include <QDialog>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -19,6 +20,11 @@ class CWorkerDialog : public QDialog {
  public:
   explicit CWorkerDialog(QWidget* parent = nullptr);
   ~CWorkerDialog() override;
+
+  // Runs the dialog; when its loop was ended from outside (the program
+  // quitting) while the worker still runs, keeps serving the worker's
+  // queued calls (its message boxes) until it has finished.
+  int exec() override;
 
   // Period of the progress timer of every such dialog (100 ms). Tests may
   // shorten it; the worker's own waits go through the Clock.
@@ -53,6 +59,7 @@ class CWorkerDialog : public QDialog {
  private:
   QTimer timer_;
   std::thread worker_;
+  std::atomic<bool> workerDone_{true};
   QProgressBar* bar_ = nullptr;
   QPushButton* cancel_ = nullptr;
   QLabel* text_ = nullptr;

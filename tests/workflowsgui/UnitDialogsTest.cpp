@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <atomic>
 
@@ -37,6 +38,34 @@ struct Bench {
   std::shared_ptr<ScriptedUnit> unit = std::make_shared<ScriptedUnit>();
   UsbDriver* previous = nullptr;
   bool ok = false;
+};
+
+// Records each message; the first one runs `during` before it is answered,
+// as a message box's own event loop would go on firing timers.
+struct HookPrompter final : Prompter {
+  Answer ask(const Prompt& p) override {
+    texts.push_back(p.text);
+    if (depth++ == 0 && during) during();
+    --depth;
+    return p.defaultButton;
+  }
+  std::vector<std::string> texts;
+  std::function<void()> during;
+  int depth = 0;
+};
+
+// Like the program's own prompter: a worker's question is handed to the GUI
+// thread, and the worker waits there for the answer.
+struct GuiThreadPrompter final : Prompter {
+  Answer ask(const Prompt& p) override {
+    auto record = [this, text = p.text] { texts.push_back(text); };
+    if (QThread::currentThread() == qApp->thread())
+      record();
+    else
+      QMetaObject::invokeMethod(qApp, record, Qt::BlockingQueuedConnection);
+    return p.defaultButton;
+  }
+  std::vector<std::string> texts;
 };
 
 }  // namespace
@@ -182,6 +211,44 @@ class UnitDialogsTest : public QObject {
     });
     QCOMPARE(d.exec(), int(QDialog::Rejected));
     QVERIFY(openBeforeEsc);
+  }
+
+  void initializingDialogPollsOnceWhileItsFailureIsShown() {
+    Bench b;
+    b.unit->on(kCmdGetBusyState, [](const uint8_t*, size_t) { return ScriptedUnit::fail(228); });
+    CInitializingDlg d;
+    HookPrompter hook;
+    hook.during = [&] {
+      for (int i = 0; i < 3; ++i) d.tick();
+    };
+    Prompter* previous = setPrompter(&hook);
+    const int result = d.exec();
+    setPrompter(previous);
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(hook.texts, std::vector<std::string>{"No target."});
+    QCOMPARE(b.unit->count(kCmdGetBusyState), 1);
+  }
+
+  void dialogEndedFromOutsideStillAnswersItsWorker() {
+    // The program quitting ends every event loop, the dialog's too, while
+    // the worker may be about to ask the GUI thread to show a message.
+    Bench b;
+    std::atomic<bool> unplugged{false};
+    b.unit->on(kCmdGetOperationStatus, [&](const uint8_t*, size_t) {
+      return unplugged ? ScriptedUnit::fail(228) : ScriptedUnit::ok({uint8_t(0x80 | 10), 0});
+    });
+    GuiThreadPrompter gui;
+    Prompter* previous = setPrompter(&gui);
+    {
+      CProgrammingDlg dlg(0, 100);
+      QTimer::singleShot(10, &dlg, [&] {
+        dlg.hide();
+        unplugged = true;
+      });
+      QCOMPARE(dlg.exec(), int(QDialog::Rejected));
+    }
+    setPrompter(previous);
+    QCOMPARE(gui.texts, std::vector<std::string>{"No target."});
   }
 
   void aboutBoxShowsBothVersions() {
