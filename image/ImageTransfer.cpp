@@ -37,13 +37,11 @@ AreaBounds sendBoundsOf(ImageArea area, const ProjectSettings& s) {
 // has nothing (before the area's start, past the image's end).
 void pageFrom(const uint8_t* source, size_t size, uint32_t first, uint32_t pageStart, uint8_t* page) {
   std::memset(page, kBlank, 256);
-  for (uint32_t j = 0; j < 256; ++j) {
-    const uint32_t address = pageStart + j;
-    if (address < first) continue;
-    const uint32_t index = address - first;
-    if (index >= size) break;
-    page[j] = source[index];
-  }
+  const uint32_t offset = first > pageStart ? first - pageStart : 0;  // first byte of the area in the page
+  if (offset >= 256) return;
+  const uint32_t index = pageStart + offset - first;
+  if (index >= size) return;
+  std::memcpy(page + offset, source + index, std::min<size_t>(256 - offset, size - index));
 }
 
 }  // namespace
