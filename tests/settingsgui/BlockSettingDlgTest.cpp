@@ -204,17 +204,7 @@ class BlockSettingDlgTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     CCheckListCtrl* list = d.list();
     QHeaderView* header = list->header();
-    const int divider = header->sectionViewportPosition(1) + header->sectionSize(1) - 1;
-    const QPoint from(divider, header->height() / 2), to(divider + 60, header->height() / 2);
-    QMouseEvent press(QEvent::MouseButtonPress, from, header->viewport()->mapToGlobal(from), Qt::LeftButton,
-                      Qt::LeftButton, {});
-    QApplication::sendEvent(header->viewport(), &press);
-    QMouseEvent move(QEvent::MouseMove, to, header->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
-    QApplication::sendEvent(header->viewport(), &move);
-    QMouseEvent release(QEvent::MouseButtonRelease, to, header->viewport()->mapToGlobal(to), Qt::LeftButton,
-                        Qt::NoButton, {});
-    QApplication::sendEvent(header->viewport(), &release);
-    QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, from);
+    tryToResizeColumn(header, 1, 60);
     QCOMPARE(list->columnWidth(1), 110);
     QCOMPARE(list->columnWidth(2), 80);
 

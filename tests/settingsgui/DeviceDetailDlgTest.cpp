@@ -156,17 +156,7 @@ class DeviceDetailDlgTest : public QObject {
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     QHeaderView* header = list.header();
-    const int divider = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
-    const QPoint from(divider, header->height() / 2), to(divider + 80, header->height() / 2);
-    QMouseEvent press(QEvent::MouseButtonPress, from, header->viewport()->mapToGlobal(from), Qt::LeftButton,
-                      Qt::LeftButton, {});
-    QApplication::sendEvent(header->viewport(), &press);
-    QMouseEvent move(QEvent::MouseMove, to, header->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
-    QApplication::sendEvent(header->viewport(), &move);
-    QMouseEvent release(QEvent::MouseButtonRelease, to, header->viewport()->mapToGlobal(to), Qt::LeftButton,
-                        Qt::NoButton, {});
-    QApplication::sendEvent(header->viewport(), &release);
-    QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, from);
+    tryToResizeColumn(header, 0, 80);
     QCOMPARE(list.columnWidth(0), 70);
   }
 };
