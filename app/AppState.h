@@ -9,7 +9,7 @@
 #include "app/AppInfo.h"
 #include "app/DeviceTable.h"
 #include "app/DialogPaths.h"
-#include "app/ProjectSettings.h"
+#include "base/ProjectSettings.h"
 #include "image/MemoryImage.h"
 #include "link/Commands.h"
 

@@ -9,8 +9,8 @@
 
 #include "app/AppInfo.h"
 #include "app/CSplashWindow.h"
-#include "app/Log.h"
-#include "app/Prompter.h"
+#include "base/Log.h"
+#include "base/Prompter.h"
 #include "app/UnitTransport.h"
 #include "link/UsbLink.h"
 #include "view/CKDL2Doc.h"

@@ -1,7 +1,7 @@
 #pragma once
 // The GUI prompter: a QMessageBox on the GUI thread. Called from a worker
 // thread it hands the box to the GUI thread and waits for the answer.
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 
 namespace vrx4 {
 

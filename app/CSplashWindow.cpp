@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QThread>
 
-#include "app/StartupMessage.h"
+#include "base/StartupMessage.h"
 
 namespace vrx4 {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/FirmwareUpdate.h"
-#include "view/CWorkerDialog.h"
+#include "base/CWorkerDialog.h"
 
 namespace vrx4 {
 

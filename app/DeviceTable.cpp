@@ -7,8 +7,8 @@
 #include <istream>
 #include <string_view>
 
-#include "app/Log.h"
-#include "app/StartupMessage.h"
+#include "base/Log.h"
+#include "base/StartupMessage.h"
 
 namespace vrx4 {
 

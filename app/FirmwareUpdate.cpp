@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Clock.h"
-#include "app/StartupMessage.h"
+#include "base/Clock.h"
+#include "base/StartupMessage.h"
 #include "image/LineReader.h"
 #include "image/ProgramLoader.h"
 #include "link/Commands.h"

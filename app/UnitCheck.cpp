@@ -1,7 +1,7 @@
 #include "app/UnitCheck.h"
 
-#include "app/Log.h"
-#include "app/StartupMessage.h"
+#include "base/Log.h"
+#include "base/StartupMessage.h"
 #include "image/ProgramLoader.h"
 #include "link/UsbLink.h"
 

@@ -9,8 +9,8 @@
 
 #include "app/CProgrammerApp.h"
 #include "app/CQtPrompter.h"
-#include "app/Log.h"
-#include "app/Prompter.h"
+#include "base/Log.h"
+#include "base/Prompter.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "app/Clock.h"
-#include "app/Prompter.h"
+#include "base/Clock.h"
+#include "base/Prompter.h"
 #include "link/Commands.h"
 #include "link/SocketUsbDriver.h"
 #include "link/UsbLink.h"

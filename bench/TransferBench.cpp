@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "image/ImageTransfer.h"
 #include "link/Commands.h"
 #include "link/SocketUsbDriver.h"

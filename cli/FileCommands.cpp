@@ -10,9 +10,9 @@
 #include <new>
 
 #include "app/DeviceTable.h"
-#include "app/Log.h"
-#include "app/ProjectSettings.h"
-#include "app/Prompter.h"
+#include "base/Log.h"
+#include "base/ProjectSettings.h"
+#include "base/Prompter.h"
 #include "image/MemoryImage.h"
 #include "image/ProgramLoader.h"
 #include "image/ProgramSaver.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string_view>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "image/LineReader.h"
 
 namespace vrx4::fuzz {

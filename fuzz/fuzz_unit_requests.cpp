@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "sim/SimulatedProgrammer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

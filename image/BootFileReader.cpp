@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "image/LineReader.h"
 #include "image/ProgramLoader.h"
 

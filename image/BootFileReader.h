@@ -3,7 +3,7 @@
 // first 2048 bytes of the boot image and sets the boot-area bounds.
 #include <string>
 
-#include "app/ProjectSettings.h"
+#include "base/ProjectSettings.h"
 #include "image/MemoryImage.h"
 
 namespace vrx4 {

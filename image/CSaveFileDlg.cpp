@@ -11,7 +11,7 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "image/DialogUnits.h"
 
 namespace vrx4 {

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 
 namespace vrx4 {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "image/ProgramSaver.h"
-#include "view/CWorkerDialog.h"
+#include "base/CWorkerDialog.h"
 
 namespace vrx4 {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "image/ImageTransfer.h"
-#include "view/CWorkerDialog.h"
+#include "base/CWorkerDialog.h"
 
 namespace vrx4 {
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/ProjectSettings.h"
+#include "base/ProjectSettings.h"
 #include "image/MemoryImage.h"
 
 namespace vrx4 {

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/DeviceDef.h"
-#include "app/ProjectSettings.h"
+#include "base/DeviceDef.h"
+#include "base/ProjectSettings.h"
 
 namespace vrx4 {
 

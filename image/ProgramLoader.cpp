@@ -12,8 +12,8 @@
 #include <cstring>
 #include <memory>
 
-#include "app/Prompter.h"
-#include "app/StartupMessage.h"
+#include "base/Prompter.h"
+#include "base/StartupMessage.h"
 #include "image/LineReader.h"
 
 namespace vrx4 {

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/DeviceDef.h"
+#include "base/DeviceDef.h"
 #include "image/MemoryImage.h"
-#include "settings/IdCode.h"
+#include "base/IdCode.h"
 
 namespace vrx4 {
 

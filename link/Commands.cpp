@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/Log.h"
-#include "app/Prompter.h"
+#include "base/Log.h"
+#include "base/Prompter.h"
 #include "link/FrameExchange.h"
 
 namespace vrx4 {

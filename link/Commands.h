@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "app/DeviceDef.h"
-#include "app/LittleEndian.h"
-#include "settings/CanSetting.h"
-#include "settings/IdCode.h"
-#include "settings/LockBitTable.h"
+#include "base/DeviceDef.h"
+#include "base/LittleEndian.h"
+#include "base/CanSetting.h"
+#include "base/IdCode.h"
+#include "base/LockBitTable.h"
 
 namespace vrx4 {
 

@@ -1,6 +1,6 @@
 #include "link/FrameExchange.h"
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/UsbLink.h"
 
 namespace vrx4 {

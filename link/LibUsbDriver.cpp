@@ -5,7 +5,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace vrx4 {
 

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace vrx4 {
 namespace {

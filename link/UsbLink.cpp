@@ -3,8 +3,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/Clock.h"
-#include "app/Log.h"
+#include "base/Clock.h"
+#include "base/Log.h"
 
 namespace vrx4 {
 namespace {

@@ -3,8 +3,8 @@
 // that need no window.
 #include <string>
 
-#include "app/DeviceDef.h"
-#include "app/LittleEndian.h"
+#include "base/DeviceDef.h"
+#include "base/LittleEndian.h"
 
 namespace vrx4 {
 

@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/Commands.h"
 #include "settings/BlockSettingRules.h"
 #include "settings/CCheckListCtrl.h"

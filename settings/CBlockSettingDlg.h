@@ -4,8 +4,8 @@
 // are honoured. Reads the lock bits from the unit when it opens.
 #include <QDialog>
 
-#include "app/DeviceDef.h"
-#include "settings/LockBitTable.h"
+#include "base/DeviceDef.h"
+#include "base/LockBitTable.h"
 
 class QPushButton;
 class QRadioButton;

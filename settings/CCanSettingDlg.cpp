@@ -11,7 +11,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/Commands.h"
 
 namespace vrx4 {

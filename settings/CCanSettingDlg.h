@@ -5,7 +5,7 @@
 #include <QDialog>
 
 #include "settings/CanDialogRules.h"
-#include "settings/CanSetting.h"
+#include "base/CanSetting.h"
 
 class QCheckBox;
 class QComboBox;

@@ -9,7 +9,7 @@
 #include <QTreeWidget>
 #include <QVector>
 
-#include "app/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace vrx4 {
 

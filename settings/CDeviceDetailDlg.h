@@ -2,7 +2,7 @@
 // "Device detail": a read-only summary of the selected device.
 #include <QDialog>
 
-#include "app/DeviceDef.h"
+#include "base/DeviceDef.h"
 
 class QLineEdit;
 

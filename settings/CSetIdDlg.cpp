@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "settings/IdCodeRules.h"
 
 namespace vrx4 {

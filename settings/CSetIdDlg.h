@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <QVector>
 
-#include "settings/IdCode.h"
+#include "base/IdCode.h"
 
 class QLineEdit;
 

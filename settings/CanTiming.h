@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/LittleEndian.h"
-#include "settings/CanSetting.h"
+#include "base/LittleEndian.h"
+#include "base/CanSetting.h"
 
 namespace vrx4 {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DeviceDef.h"
+#include "base/DeviceDef.h"
 
 namespace vrx4 {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/DeviceDef.h"
+#include "base/DeviceDef.h"
 #include "settings/CanDialogRules.h"
 
 namespace vrx4 {

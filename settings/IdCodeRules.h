@@ -3,7 +3,7 @@
 // window.
 #include <string>
 
-#include "settings/IdCode.h"
+#include "base/IdCode.h"
 
 namespace vrx4 {
 

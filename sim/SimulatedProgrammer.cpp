@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/Clock.h"
-#include "app/Log.h"
+#include "base/Clock.h"
+#include "base/Log.h"
 #include "link/UsbLink.h"
 
 namespace vrx4 {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace vrx4 {
 

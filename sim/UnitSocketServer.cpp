@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace vrx4 {
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "sim/SimulatedProgrammer.h"
 #include "sim/UnitFaults.h"
 #include "sim/UnitSocketServer.h"

@@ -5,7 +5,7 @@
 
 #include "app/AppInfo.h"
 #include "app/CSplashWindow.h"
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 #include "link/UsbLink.h"
 #include "view/CMainView.h"
 #include "view/FrameRules.h"

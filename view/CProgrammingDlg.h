@@ -1,7 +1,7 @@
 #pragma once
 // "Programming...": the modal dialog of one running operation. No way out for
 // the operator: it ends only when the polling worker has finished.
-#include "view/CWorkerDialog.h"
+#include "base/CWorkerDialog.h"
 #include "view/OperationRunner.h"
 
 namespace vrx4 {

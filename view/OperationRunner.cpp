@@ -1,7 +1,7 @@
 #include "view/OperationRunner.h"
 
-#include "app/Clock.h"
-#include "app/Prompter.h"
+#include "base/Clock.h"
+#include "base/Prompter.h"
 #include "link/Commands.h"
 
 namespace vrx4 {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/ProjectSettings.h"
+#include "base/ProjectSettings.h"
 #include "image/MemoryImage.h"
 #include "view/OperationRunner.h"
 

@@ -5,6 +5,5 @@ target_sources(vrx4_core PRIVATE
 if(VRX4_BUILD_GUI)
   target_sources(vrx4_gui PRIVATE
     CProgrammingDlg.cpp
-    CWorkerDialog.cpp
   )
 endif()

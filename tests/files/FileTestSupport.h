@@ -13,7 +13,7 @@
 #include <vector>
 #include <cstdio>
 
-#include "app/DeviceDef.h"
+#include "base/DeviceDef.h"
 #include "image/MemoryImage.h"
 
 namespace vrx4::test {

@@ -18,7 +18,7 @@
 #include "image/CSaveFileDlg.h"
 #include "image/CSaveProgressDlg.h"
 #include "image/DialogUnits.h"
-#include "view/CWorkerDialog.h"
+#include "base/CWorkerDialog.h"
 
 namespace vrx4 {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/DeviceTable.h"
-#include "app/ProjectSettings.h"
+#include "base/ProjectSettings.h"
 
 namespace vrx4::test {
 namespace {

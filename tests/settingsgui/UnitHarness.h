@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ScriptedPrompter.h"
-#include "app/LittleEndian.h"
+#include "base/LittleEndian.h"
 #include "link/UsbLink.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedUnit.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Clock.h"
-#include "app/Log.h"
-#include "app/Prompter.h"
+#include "base/Clock.h"
+#include "base/Log.h"
+#include "base/Prompter.h"
 
 namespace vrx4::test {
 

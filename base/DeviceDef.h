@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace vrx4 {
 

@@ -4,11 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/DeviceDef.h"
-#include "app/LittleEndian.h"
-#include "settings/CanSetting.h"
-#include "settings/IdCode.h"
-#include "settings/LockBitTable.h"
+#include "base/DeviceDef.h"
+#include "base/LittleEndian.h"
+#include "base/CanSetting.h"
+#include "base/IdCode.h"
+#include "base/LockBitTable.h"
 
 namespace vrx4 {
 

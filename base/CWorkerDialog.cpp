@@ -1,4 +1,4 @@
-#include "view/CWorkerDialog.h"
+#include "base/CWorkerDialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

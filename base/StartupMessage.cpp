@@ -1,8 +1,8 @@
-#include "app/StartupMessage.h"
+#include "base/StartupMessage.h"
 
 #include <mutex>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 
 namespace vrx4 {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 
 namespace vrx4 {
 

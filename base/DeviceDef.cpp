@@ -1,4 +1,4 @@
-#include "app/DeviceDef.h"
+#include "base/DeviceDef.h"
 
 #include <cstring>
 

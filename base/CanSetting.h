@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace vrx4 {
 

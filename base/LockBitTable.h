@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace vrx4 {
 

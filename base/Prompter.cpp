@@ -1,8 +1,8 @@
-#include "app/Prompter.h"
+#include "base/Prompter.h"
 
 #include <atomic>
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace vrx4 {
 namespace {
