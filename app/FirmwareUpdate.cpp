@@ -13,9 +13,11 @@ namespace vrx4 {
 
 bool readFirmwareFile(const std::string& path, FirmwareImage& image) {
   FirmwareImage work(kFirmwareImageSize, 0xFF);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  OpenStatus opened;
+  std::FILE* f = openRegularFile(path, opened);
   if (!f) {
-    showMessageAfterSplash(kNoFirmwareFileText, Icon::Stop);
+    // A name that is there but no regular file is not a missing file.
+    showMessageAfterSplash(opened == OpenStatus::NotRegular ? kFileOpenError : kNoFirmwareFileText, Icon::Stop);
     return false;
   }
   ParseState st;

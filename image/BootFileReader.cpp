@@ -24,7 +24,8 @@ bool loadBootFile(const std::string& path, MemoryImage& image, ProjectSettings& 
     showMessage(kNotBootFileName, Icon::Stop);
     return false;
   }
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  OpenStatus opened;
+  std::FILE* f = openRegularFile(path, opened);
   if (!f) {
     showMessage(kFileOpenError, Icon::Stop);
     return false;

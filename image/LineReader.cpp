@@ -1,5 +1,9 @@
 #include "image/LineReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -8,26 +12,52 @@
 namespace vrx4 {
 namespace {
 
-// The first '\n' among n characters at p, or nullptr. Lines are short, so
-// the search is done in place, 16 characters at a time, rather than through
-// a library call per line.
+inline bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+// The first '\n' or '\r' among n characters at p, or nullptr. Lines are
+// short, so the search is done in place, 16 characters at a time, rather
+// than through a library call per line.
 inline const char* findLineEnd(const char* p, size_t n) {
+  size_t i = 0;
 #if defined(__SSE2__)
   const __m128i nl = _mm_set1_epi8('\n');
-  size_t i = 0;
+  const __m128i cr = _mm_set1_epi8('\r');
   for (; i + 16 <= n; i += 16) {
-    int m = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), nl));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(c, nl), _mm_cmpeq_epi8(c, cr)));
     if (m) return p + i + size_t(__builtin_ctz(unsigned(m)));
   }
-  for (; i < n; ++i)
-    if (p[i] == '\n') return p + i;
-  return nullptr;
-#else
-  return static_cast<const char*>(std::memchr(p, '\n', n));
 #endif
+  for (; i < n; ++i)
+    if (isLineEnd(p[i])) return p + i;
+  return nullptr;
 }
 
 }  // namespace
+
+std::FILE* openRegularFile(const std::string& path, OpenStatus& status) {
+  status = OpenStatus::Failed;
+  // Opened without blocking, so a pipe without a writer cannot hang here;
+  // the mode is checked on what was opened, not on the name.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  const bool known = ::fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    if (known) status = OpenStatus::NotRegular;
+    ::close(fd);
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return nullptr;
+  }
+  status = OpenStatus::Opened;
+  return f;
+}
 
 LineReader::LineReader(std::FILE* file, size_t blockSize)
     : file_(file), blockSize_(blockSize < kMaxLineLength ? kMaxLineLength : blockSize) {
@@ -109,9 +139,19 @@ LineReader::Status LineReader::next(std::string_view& line) {
   for (;;) {
     const char* base = blocks_[current_].mem.get();
     size_t avail = end_ - pos_;
+    // The LF of a CR LF pair whose CR ended the line before: the pair is one
+    // line end. It may be the first character of the next block.
+    if (afterCr_ && avail > 0) {
+      afterCr_ = false;
+      if (base[pos_] == '\n') {
+        ++pos_;
+        continue;
+      }
+    }
     if (overlong_) {
-      if (const void* nl = std::memchr(base + pos_, '\n', avail)) {
-        pos_ = size_t(static_cast<const char*>(nl) - base) + 1;
+      if (const char* nl = findLineEnd(base + pos_, avail)) {
+        afterCr_ = *nl == '\r';
+        pos_ = size_t(nl - base) + 1;
         overlong_ = false;
         return Status::Overlong;
       }
@@ -125,6 +165,7 @@ LineReader::Status LineReader::next(std::string_view& line) {
     }
     size_t look = avail < kMaxLineLength ? avail : kMaxLineLength;
     if (const char* nl = findLineEnd(base + pos_, look)) {
+      afterCr_ = *nl == '\r';
       size_t len = size_t(nl - (base + pos_)) + 1;
       line = std::string_view(base + pos_, len);
       pos_ += len;

@@ -2,14 +2,15 @@
 // Reads a program file line by line from large blocks, so that a 10 MB HEX
 // file costs a few dozen reads instead of millions of character fetches.
 // A thread of the reader's own reads the next block while the lines of the
-// current one are parsed. A line runs up to and including its '\n' (or to
-// the end of the file); the line end stays part of the line, as the record
-// parsers expect.
+// current one are parsed. CR LF, LF and a lone CR each end a line. A line
+// runs up to and including the first character of its line end (or to the
+// end of the file); the LF of a CR LF pair is dropped.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -62,12 +63,21 @@ class LineReader {
   bool noMoreData_ = false;
   bool error_ = false;
   bool overlong_ = false;  // skipping the rest of an overlong line
+  bool afterCr_ = false;   // the last line ended in CR: an LF next belongs to it
 
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
   bool stop_ = false;
 };
+
+enum class OpenStatus { Opened, Failed, NotRegular };
+
+// Opens `path` for reading byte for byte, but only when it names a regular
+// file (through any symbolic links): a device, a pipe or a folder is refused
+// before a byte is read, as such a "file" may never end or never answer.
+// nullptr with `status` Failed (cannot be opened) or NotRegular.
+std::FILE* openRegularFile(const std::string& path, OpenStatus& status);
 
 // Reads `file` line by line and hands each line to parse(line, overlong)
 // until it returns something other than 0, which is then the result (0 when

@@ -338,8 +338,9 @@ int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseStat
   int addressBytes;
   bool termination = false;
   switch (kind) {
-    case '0':
-    case '5':
+    case '0':  // header
+    case '5':  // record count, 16 bits
+    case '6':  // record count, 24 bits (files of more than 65 535 records)
       return kLineOk;
     case '1': addressBytes = 2; break;
     case '2': addressBytes = 3; break;
@@ -397,7 +398,8 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
     default: break;  // lines are read and ignored
   }
 
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  OpenStatus opened;
+  std::FILE* f = openRegularFile(path, opened);
   if (!f) return fail(kFileOpenError);
 
   ParseState st;

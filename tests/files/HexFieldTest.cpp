@@ -102,7 +102,9 @@ TEST_F(LineParse, SRecordTypesAndTheirAddressWidths) {
   EXPECT_EQ(srec(test::sRecord('5', 3)), kLineOk);
   EXPECT_EQ(srec("S9030000FC\r\n"), kLineOk);  // plain termination: go on
   EXPECT_EQ(srec(test::sRecord('4', 0x1000, "00")), kLineMalformed);
-  EXPECT_EQ(srec(test::sRecord('6', 0x1000, "00")), kLineMalformed);
+  // S6 is a record count like S5 (24 bits): ignored, nothing stored.
+  EXPECT_EQ(srec(test::sRecord('6', 0x010000)), kLineOk);
+  EXPECT_EQ(st.recordFirst, kNoAddress);
   std::string lower = test::sRecord('1', 0x1002, "AA");
   lower[0] = 's';
   EXPECT_EQ(srec(lower), kLineMalformed);

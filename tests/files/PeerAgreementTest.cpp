@@ -27,6 +27,11 @@ std::string toLf(std::string s) {
   s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
   return s;
 }
+std::string toCr(std::string s) {
+  s = toLf(s);
+  std::replace(s.begin(), s.end(), '\n', '\r');
+  return s;
+}
 std::string toCrLf(const std::string& s) {
   std::string out;
   for (char c : toLf(s)) {
@@ -85,6 +90,7 @@ class Peers : public ::testing::Test {
     expectLoads("v." + ext, text, areaStart, areaSize, offset, data);
     expectLoads("lf." + ext, toLf(text), areaStart, areaSize, offset, data);
     expectLoads("crlf." + ext, toCrLf(text), areaStart, areaSize, offset, data);
+    expectLoads("cr." + ext, toCr(text), areaStart, areaSize, offset, data);
     expectLoads("lower." + ext, lowerDigits(text), areaStart, areaSize, offset, data);
   }
 
@@ -114,6 +120,19 @@ TEST_F(Peers, SrecCatFilesLoadIntoTheirImage) {
                 " -motorola -address-length=2"), 0);
   ASSERT_NE(test::readFile(out).find("\nS1"), std::string::npos);
   expectAllVariantsLoad(out, "mot", 0, 0x10000, 0x1000, small);
+}
+
+// Beyond 65 535 records srec_cat counts them in an S6 record (24 bits).
+TEST_F(Peers, SrecCatFilesOfMoreThan65535RecordsLoad) {
+  if (!haveTool("srec_cat")) GTEST_SKIP() << "srec_cat not installed";
+  auto data = randomData(0x100100);  // 65 552 records of 16 bytes
+  std::string bin = writeBinary(data);
+  std::string out = dir.file("many.mot");
+  ASSERT_EQ(run("srec_cat " + shellQuoted(bin) + " -binary -offset 0x800 -o " + shellQuoted(out) +
+                " -motorola -obs=16"), 0);
+  std::string text = test::readFile(out);
+  ASSERT_NE(text.find("\nS6"), std::string::npos) << "srec_cat wrote no S6 record";
+  expectLoads("many.mot", text, 0, 0x200000, 0x800, data);
 }
 
 TEST_F(Peers, ObjcopyFilesLoadIntoTheirImage) {
