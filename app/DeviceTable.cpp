@@ -81,17 +81,19 @@ std::string_view trimBlanks(std::string_view t) {
   return t;
 }
 
-// One hexadecimal number: blanks around it allowed, an optional "0x" or "0X"
-// prefix, at least one digit, a value that fits 32 bits, nothing else.
+// One hexadecimal number at the start of a field: leading blanks, an
+// optional "0x" or "0X" prefix, then as many hex digits as there are. What
+// follows the digits ("h", a note) is ignored, and a field without digits
+// (also an empty one) reads as 0. False only for a value that does not fit
+// 32 bits, which cannot be what the line meant.
 bool parseHex(std::string_view text, uint32_t& value) {
-  text = trimBlanks(text);
-  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-    text.remove_prefix(2);
-  if (text.empty()) return false;
+  size_t i = 0;
+  while (i < text.size() && isBlank(text[i])) ++i;
+  if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
   uint64_t v = 0;
-  for (char c : text) {
-    int d = hexDigit(c);
-    if (d < 0) return false;
+  for (; i < text.size(); ++i) {
+    const int d = hexDigit(text[i]);
+    if (d < 0) break;
     v = v * 16 + uint64_t(d);
     if (v > 0xFFFFFFFFu) return false;
   }
@@ -100,7 +102,9 @@ bool parseHex(std::string_view text, uint32_t& value) {
 }
 
 // A "/"-separated list of numbers ended by its comma (the text between the
-// commas is given). An empty list has no values. Entries past `count` keep 0.
+// commas is given). An empty list has no values; an empty item is 0. Entries
+// past `count` keep 0. More items than the array holds are refused, except
+// empty ones at the end (a trailing "/"), which would only store zeros.
 bool parseList(std::string_view text, LeU32* out, size_t capacity, size_t& count,
                std::string& reason, const char* what) {
   count = 0;
@@ -109,12 +113,13 @@ bool parseList(std::string_view text, LeU32* out, size_t capacity, size_t& count
     size_t slash = text.find('/');
     std::string_view item = text.substr(0, slash);
     if (count >= capacity) {
+      if (text.find_first_not_of(" \t\v\f\r/") == std::string_view::npos) return true;
       reason = std::string("more than ") + std::to_string(capacity) + " values in " + what;
       return false;
     }
     uint32_t v = 0;
     if (!parseHex(item, v)) {
-      reason = std::string("bad number in ") + what;
+      reason = std::string("number too large in ") + what;
       return false;
     }
     out[count++] = v;
@@ -158,7 +163,7 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
   uint32_t f[7] = {};
   for (int i = 0; i < 7; ++i) {
     if (!parseHex(field[size_t(1 + i)], f[i])) {
-      reason = "bad number in field F" + std::to_string(i + 1);
+      reason = "number too large in field F" + std::to_string(i + 1);
       return false;
     }
   }
@@ -197,7 +202,7 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
   // 7. The block count; a negative one is refused like one above 64.
   uint32_t count = 0;
   if (!parseHex(field[9], count)) {
-    reason = "bad block count";
+    reason = "block count too large";
     return false;
   }
   d.blockCount = int32_t(count);
@@ -215,7 +220,7 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
   uint32_t e[4] = {};
   for (int i = 0; i < 4; ++i) {
     if (!parseHex(field[size_t(12 + i)], e[i])) {
-      reason = "bad number in field E" + std::to_string(i + 1);
+      reason = "number too large in field E" + std::to_string(i + 1);
       return false;
     }
   }

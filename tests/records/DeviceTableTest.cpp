@@ -338,29 +338,71 @@ TEST_F(DeviceTableTest, ListCountsAreNotComparedWithTheirLengths) {
   EXPECT_EQ(uint32_t(table.row(0).blockSize[0]), 0u);
 }
 
-TEST_F(DeviceTableTest, MalformedNumbersAreFormatErrors) {
-  const char* bad[] = {"", "  ", "0x", "zz", "12zz", "1 2", "100000000", "-1", "0x0x1"};
-  for (const char* v : bad) {
-    Line f;
-    f.f[4] = v;
-    EXPECT_FALSE(parseLine(f)) << "F5 '" << v << "'";
-    Line e;
-    e.e[3] = v;
-    EXPECT_FALSE(parseLine(e)) << "E4 '" << v << "'";
-    Line b;
-    b.listB = std::string("8000/") + v;
-    EXPECT_FALSE(parseLine(b)) << "list value '" << v << "'";
+TEST_F(DeviceTableTest, NumbersAreReadAsFarAsTheirDigitsGo) {
+  // Text after the digits is ignored; a field or item without digits is 0.
+  struct Case {
+    const char* text;
+    uint32_t value;
+  } cases[] = {{"", 0},        {"  ", 0},    {"0x", 0},    {"zz", 0},    {"12zz", 0x12},
+               {"21h", 0x21},  {"1 2", 1},   {"-1", 0},    {"0x0x1", 0}, {" 0XaB // note", 0xAB},
+               {"0 // note", 0}, {"000000000FFFF", 0xFFFF}};
+  for (const Case& c : cases) {
+    Line l;
+    l.f[5] = c.text;
+    l.e[3] = c.text;
+    l.count = std::string("2") + "  " + c.text;  // digits first: the count stays 2
+    l.listB = std::string("8000/") + c.text;
+    ASSERT_TRUE(parseLine(l)) << "'" << c.text << "'";
+    expectNoMessage();
+    const DeviceDef& d = table.row(0);
+    EXPECT_EQ(uint32_t(d.protectAddress), c.value) << "F6 '" << c.text << "'";
+    EXPECT_EQ(d.blockSelectFlags, uint8_t(c.value)) << "E4 '" << c.text << "'";
+    EXPECT_EQ(d.blockCount, 2) << "'" << c.text << "'";
+    EXPECT_EQ(uint32_t(d.blockStart[1]), c.value) << "list item '" << c.text << "'";
   }
-  Line gap;
-  gap.listB = "8000//9000";
-  EXPECT_FALSE(parseLine(gap));
+  // Empty list items, inside and at the end, are zeros in their places.
+  Line gaps;
+  gaps.f[6] = "3";
+  gaps.listA = "10//30";
+  gaps.listB = "8000//9000/";
+  gaps.listC = "/";
+  ASSERT_TRUE(parseLine(gaps));
+  const DeviceDef& d = table.row(0);
+  EXPECT_EQ(uint32_t(d.idCodeAddress[1]), 0u);
+  EXPECT_EQ(uint32_t(d.idCodeAddress[2]), 0x30u);
+  EXPECT_EQ(uint32_t(d.blockStart[2]), 0x9000u);
+  EXPECT_EQ(uint32_t(d.blockSize[0]), 0u);
+  // A full list with a trailing "/" still fits; a value past the array does not.
+  Line full;
+  full.listA = list(32, 0x1000) + "/";
+  EXPECT_TRUE(parseLine(full));
+  full.listA = list(32, 0x1000) + "/0";
+  EXPECT_FALSE(parseLine(full));
   expectFormatError();
-  // Leading zeros beyond eight digits are fine; so is a blank-only list.
-  Line ok;
-  ok.f[5] = "000000000FFFF";
-  ok.listA = "   ";
-  EXPECT_TRUE(parseLine(ok));
-  EXPECT_EQ(uint32_t(table.row(0).protectAddress), 0xFFFFu);
+  // A value beyond 32 bits is refused rather than cut.
+  Line big;
+  big.f[4] = "100000000";
+  EXPECT_FALSE(parseLine(big));
+  expectFormatError();
+}
+
+TEST_F(DeviceTableTest, ShippedStyleLinesWithEmptyFieldsAndNotesLoad) {
+  // A line that leaves its last fields empty and one with notes after numbers.
+  const std::string text = std::string(kHeader) +
+                           "DEV-A,0,0,0x8000,0x8000,21h,FFFF,0,,1,8000,8000,0,0,0,\n"
+                           "DEV-B,F000,800,10000,30000,22 // 5V,0,2,8000/8001/,2,10000//,20000/20000,1,2,1,3 // note\n";
+  ASSERT_TRUE(parse(text));
+  expectNoMessage();
+  ASSERT_EQ(table.rowCount(), 2);
+  EXPECT_EQ(uint32_t(table.row(0).voltageCode), 0x21u);
+  EXPECT_EQ(table.row(0).blockSelectFlags, 0);
+  const DeviceDef& b = table.row(1);
+  EXPECT_EQ(uint32_t(b.voltageCode), 0x22u);
+  EXPECT_EQ(uint32_t(b.idCodeAddress[1]), 0x8001u);
+  EXPECT_EQ(uint32_t(b.blockStart[0]), 0x10000u);
+  EXPECT_EQ(uint32_t(b.blockStart[1]), 0u);
+  EXPECT_EQ(uint32_t(b.blockSize[1]), 0x20000u);
+  EXPECT_EQ(b.blockSelectFlags, 3);
 }
 
 TEST_F(DeviceTableTest, AtMost256Rows) {
