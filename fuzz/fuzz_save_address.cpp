@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vrx4::fuzz::quiet();
   if (size < 8) return 0;
-  int32_t low, high;
+  uint32_t low, high;
   std::memcpy(&low, data, 4);
   std::memcpy(&high, data + 4, 4);
   std::string_view text(reinterpret_cast<const char*>(data + 8), size - 8);

@@ -18,7 +18,7 @@ namespace vrx4 {
 
 int saveAddressFieldUnits(bool japanese) { return japanese ? 265 : 218; }
 
-CSaveFileDlg::CSaveFileDlg(SaveArea area, int32_t areaStart, int32_t areaEnd, const QString& startDirectory,
+CSaveFileDlg::CSaveFileDlg(SaveArea area, uint32_t areaStart, uint32_t areaEnd, const QString& startDirectory,
                            QWidget* parent)
     : QFileDialog(parent), areaStart_(areaStart), areaEnd_(areaEnd) {
   // The panel below the file view needs the dialog's own widgets.

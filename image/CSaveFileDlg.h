@@ -19,7 +19,7 @@ int saveAddressFieldUnits(bool japanese);
 class CSaveFileDlg : public QFileDialog {
  public:
   // `ranges` is the array the dialog fills (cleared by the caller).
-  CSaveFileDlg(SaveArea area, int32_t areaStart, int32_t areaEnd, const QString& startDirectory,
+  CSaveFileDlg(SaveArea area, uint32_t areaStart, uint32_t areaEnd, const QString& startDirectory,
                QWidget* parent = nullptr);
 
   const SaveRanges& ranges() const { return ranges_; }
@@ -36,8 +36,8 @@ class CSaveFileDlg : public QFileDialog {
   void onFocusChanged(QWidget* old, QWidget* now);
   bool isCancelButton(const QWidget* w) const;
 
-  int32_t areaStart_;
-  int32_t areaEnd_;
+  uint32_t areaStart_;
+  uint32_t areaEnd_;
   SaveRanges ranges_{};
   QLabel* label_ = nullptr;
   QLineEdit* field_ = nullptr;

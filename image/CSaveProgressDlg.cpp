@@ -48,9 +48,10 @@ void CSaveProgressDlg::onWorkerDone() {
     showMessage(saveResultMessage(result_), Icon::Stop);
     return;
   }
-  // Esc is remembered on its own as well: a save whose records were split at
-  // many 64 KiB boundaries can count a little beyond the maximum.
-  finish(!escaped_ && position_.load() < maximum_ + 1000);
+  // The writer finished the file. Esc is remembered on its own, not read
+  // from the position: overlapping ranges, or records split at 64 KiB
+  // boundaries, count past the maximum in a save that is complete.
+  finish(!escaped_);
 }
 
 }  // namespace vrx4

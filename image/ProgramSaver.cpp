@@ -37,7 +37,7 @@ bool readNumber(std::string_view t, size_t& i, int64_t& value) {
   int64_t v = 0;
   while (i < t.size() && hexDigit(t[i]) >= 0) {
     v = v * 16 + hexDigit(t[i]);
-    if (v > 0x7FFFFFFF) return false;
+    if (v > 0xFFFFFFFF) return false;
     ++i;
   }
   while (i < t.size() && isBlank(t[i])) ++i;
@@ -311,7 +311,7 @@ void hexRecord(OutFile& out, uint32_t type, uint32_t offset, const uint8_t* data
 
 }  // namespace
 
-bool parseSaveAddress(std::string_view text, int32_t low, int32_t high, SaveRanges& out) {
+bool parseSaveAddress(std::string_view text, uint32_t low, uint32_t high, SaveRanges& out) {
   SaveRanges result{};
   bool blankOnly = std::all_of(text.begin(), text.end(), isBlank);
   if (blankOnly) {
@@ -324,15 +324,15 @@ bool parseSaveAddress(std::string_view text, int32_t low, int32_t high, SaveRang
     if (items == kMaxSaveRanges) return false;  // a sixth item
     int64_t a, b;
     if (!readNumber(text, i, a)) return false;
-    if (a < low || a > high) return false;
+    if (a < int64_t(low) || a > int64_t(high)) return false;
     b = a;
     if (i < text.size() && text[i] == '-') {
       ++i;
       if (!readNumber(text, i, b)) return false;
-      if (b < low || b > high || b <= a) return false;
+      if (b < int64_t(low) || b > int64_t(high) || b <= a) return false;
     }
-    result[size_t(items)] = SaveRange{int32_t(a), int32_t(b)};
-    ++items;
+    result[size_t(items)] = SaveRange{uint32_t(a), uint32_t(b)};
+    result.count = ++items;
     if (i == text.size()) break;
     if (text[i] != ',') return false;  // a second '-' or any other character
     ++i;
@@ -342,15 +342,9 @@ bool parseSaveAddress(std::string_view text, int32_t low, int32_t high, SaveRang
 }
 
 std::vector<SaveRange> effectiveSaveRanges(const SaveRequest& r) {
-  std::vector<SaveRange> v;
-  if (r.ranges[0].start == 0 && r.ranges[0].end == 0) {
-    v.push_back(SaveRange{r.areaStart, r.areaEnd});
-    return v;
-  }
-  v.push_back(r.ranges[0]);
-  for (size_t k = 1; k < r.ranges.size(); ++k)
-    if (r.ranges[k].start != 0 && r.ranges[k].end != 0) v.push_back(r.ranges[k]);
-  return v;
+  if (r.ranges.count <= 0) return {SaveRange{r.areaStart, r.areaEnd}};
+  const size_t n = std::min<size_t>(size_t(r.ranges.count), r.ranges.size());
+  return std::vector<SaveRange>(r.ranges.pairs.begin(), r.ranges.pairs.begin() + ptrdiff_t(n));
 }
 
 const char* saveResultMessage(SaveResult r) {

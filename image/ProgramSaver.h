@@ -15,30 +15,43 @@ inline constexpr const char* kInvalidAddress = "Invalid address.";
 inline constexpr const char* kFileCreateError = "File create error.";
 inline constexpr const char* kFileWriteError = "File write error.";
 
+// Addresses are unsigned 32-bit numbers: an area may lie anywhere up to
+// 0xFFFFFFFF (a boot file may put its data at the top of the space).
 struct SaveRange {
-  int32_t start = 0;
-  int32_t end = 0;
+  uint32_t start = 0;
+  uint32_t end = 0;
   bool operator==(const SaveRange&) const = default;
 };
-using SaveRanges = std::array<SaveRange, kMaxSaveRanges>;
+
+// The ranges typed in the address field, in the order typed. A range that
+// starts at address 0 is a range like any other; only `count` says how many
+// pairs were given.
+struct SaveRanges {
+  std::array<SaveRange, kMaxSaveRanges> pairs{};
+  int count = 0;  // 0: no address given, the whole area is saved
+
+  SaveRange& operator[](size_t k) { return pairs[k]; }
+  const SaveRange& operator[](size_t k) const { return pairs[k]; }
+  static constexpr size_t size() { return kMaxSaveRanges; }
+  bool operator==(const SaveRanges&) const = default;
+};
 
 struct SaveRequest {
   const uint8_t* image = nullptr;  // image[0] holds address areaStart
-  int32_t areaStart = 0;
-  int32_t areaEnd = 0;             // also selects the record address width
-  SaveRanges ranges{};             // all zero: the whole area
+  uint32_t areaStart = 0;
+  uint32_t areaEnd = 0;            // also selects the record address width
+  SaveRanges ranges{};             // none given: the whole area
   std::string path;
 };
 
 // The address field's grammar: up to five items separated by ',', each an
 // address A or a range A-B of hexadecimal numbers within low..high, B above
-// A; blanks around numbers and separators. Fills all five pairs (unused ones
-// zero) on success; `out` is left alone on failure.
-bool parseSaveAddress(std::string_view text, int32_t low, int32_t high, SaveRanges& out);
+// A; blanks around numbers and separators. Fills the pairs given (unused
+// ones zero) and their count on success; `out` is left alone on failure.
+bool parseSaveAddress(std::string_view text, uint32_t low, uint32_t high, SaveRanges& out);
 
-// The ranges a request writes: the whole area when the first pair is (0, 0);
-// otherwise the first pair and each later pair whose start and end are both
-// nonzero, in order.
+// The ranges a request writes: the whole area when no range was given,
+// otherwise every range given, in order.
 std::vector<SaveRange> effectiveSaveRanges(const SaveRequest& request);
 
 enum class SaveResult { Ok, CreateFailed, WriteFailed };

@@ -10,6 +10,7 @@
 
 #include "FileTestSupport.h"
 #include "ScriptedPrompter.h"
+#include "image/BootFileReader.h"
 #include "image/ProgramLoader.h"
 #include "image/ProgramSaver.h"
 
@@ -58,12 +59,19 @@ TEST(SaveAddress, RefusedTextsLeaveTheRangesAlone) {
 
 TEST(SaveAddress, RangeRule) {
   SaveRequest q;
-  q.areaStart = 0x100;
-  q.areaEnd = 0x1FF;
-  EXPECT_EQ(effectiveSaveRanges(q), (std::vector<SaveRange>{{0x100, 0x1FF}}));
-  q.ranges = {SaveRange{0x110, 0x120}, SaveRange{0, 0x130}, SaveRange{0x140, 0x150}, SaveRange{}, SaveRange{0x160, 0x160}};
-  // A later pair with a zero start is not counted, and does not stop the rest.
-  EXPECT_EQ(effectiveSaveRanges(q), (std::vector<SaveRange>{{0x110, 0x120}, {0x140, 0x150}, {0x160, 0x160}}));
+  q.areaStart = 0;
+  q.areaEnd = 0x1FFF;
+  EXPECT_EQ(effectiveSaveRanges(q), (std::vector<SaveRange>{{0, 0x1FFF}}));
+  // Every range typed, in the order typed; one at address 0 is a range too.
+  ASSERT_TRUE(parseSaveAddress("1000-100F, 0-F, 1FF0", 0, 0x1FFF, q.ranges));
+  EXPECT_EQ(q.ranges.count, 3);
+  EXPECT_EQ(effectiveSaveRanges(q), (std::vector<SaveRange>{{0x1000, 0x100F}, {0, 0xF}, {0x1FF0, 0x1FF0}}));
+  ASSERT_TRUE(parseSaveAddress("0", 0, 0x1FFF, q.ranges));
+  EXPECT_EQ(effectiveSaveRanges(q), (std::vector<SaveRange>{{0, 0}})) << "the byte at 0, not the whole area";
+  ASSERT_TRUE(parseSaveAddress("1,0,2,0-1,3", 0, 0x1FFF, q.ranges));
+  EXPECT_EQ(effectiveSaveRanges(q), (std::vector<SaveRange>{{1, 1}, {0, 0}, {2, 2}, {0, 1}, {3, 3}}));
+  ASSERT_TRUE(parseSaveAddress("  ", 0, 0x1FFF, q.ranges));
+  EXPECT_EQ(effectiveSaveRanges(q), (std::vector<SaveRange>{{0, 0x1FFF}}));
 }
 
 class Saver : public ::testing::Test {
@@ -71,7 +79,7 @@ class Saver : public ::testing::Test {
   Saver() : data(0x400000) {
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + (i >> 8));
   }
-  std::string save(const std::string& name, int32_t start, int32_t end, SaveRanges ranges = {}) {
+  std::string save(const std::string& name, uint32_t start, uint32_t end, SaveRanges ranges = {}) {
     SaveRequest q;
     q.image = data.data();
     q.areaStart = start;
@@ -225,6 +233,42 @@ TEST_F(Saver, CreateFailureAndWriteFailureLeaveOldFilesAlone) {
   EXPECT_EQ(saveProgramFile(q, position), SaveResult::Ok);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(test::readFile(dir.file("old.mot")).substr(0, 12), "S0030000FC\r\n");
+}
+
+TEST_F(Saver, TypedRangesAreAllWrittenInTheirOrder) {
+  SaveRanges r;
+  ASSERT_TRUE(parseSaveAddress("1000-100F, 0-F, 1FF0", 0, 0x1FFF, r));
+  auto m = records(lines(save("r.mot", 0, 0x1FFF, r)), "S1");
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_EQ(m[0].substr(0, 8), "S1131000");
+  EXPECT_EQ(m[1].substr(0, 8), "S1130000");
+  EXPECT_EQ(m[2].substr(0, 8), "S1041FF0");
+}
+
+TEST_F(Saver, AreaAtTheTopOfTheAddressSpaceReadsBackAtItsAddresses) {
+  // A boot area from a file with S3 addresses at 0xFFFFF800.
+  const uint32_t start = 0xFFFFF800, end = 0xFFFFFFFF;
+  auto s = lines(save("top.btp", start, end));
+  EXPECT_EQ(s.front(), "S0030000FC");
+  EXPECT_EQ(s[1].substr(0, 12), "S315FFFFF800");
+  EXPECT_EQ(s.back(), "S70500000000FA");
+  auto h = lines(save("top.hex", start, end));
+  EXPECT_EQ(h.front(), test::hexRecord(0xFF, 0, "FFFF").substr(0, 15));
+
+  test::ScriptedPrompter prompter;
+  auto image = test::makeImage();
+  ProjectSettings settings;
+  ASSERT_TRUE(loadBootFile(dir.file("top.btp"), *image, settings));
+  EXPECT_EQ(settings.bootStart, start);
+  EXPECT_EQ(settings.bootEnd, end);
+  EXPECT_TRUE(std::equal(image->bootImage.begin(), image->bootImage.begin() + 0x800, data.begin()));
+
+  DeviceDef device = test::makeDevice(start, 0x800);
+  IdCode id;
+  int32_t level = 0;
+  ASSERT_TRUE(loadProgramFile(LoadMode::Interactive, dir.file("top.hex"), device, *image, id, level));
+  EXPECT_TRUE(std::equal(image->userImage.begin(), image->userImage.begin() + 0x800, data.begin()));
+  EXPECT_TRUE(prompter.texts().empty()) << "nothing read outside the area";
 }
 
 TEST_F(Saver, ReplacedFileKeepsItsPermissions) {

@@ -200,6 +200,37 @@ class FileDialogsTest : public QObject {
     QCOMPARE(dlg.position(), 0x40000u);
   }
 
+  void typedRangesAreAllSavedAndACompleteSaveEndsWithOk() {
+    test::ScriptedPrompter prompter;
+    QTemporaryDir dir;
+    CSaveFileDlg dlg(SaveArea::User, 0, 0xFFFF, dir.path());
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    typeAndLeave(dlg, QStringLiteral("1000-100F, 0-F, 1FF0"), fileNameField(dlg));
+    QCOMPARE(dlg.ranges().count, 3);
+    QCOMPARE(dlg.ranges()[1], (SaveRange{0, 0xF}));
+    // Overlapping ranges: the writer counts more than the area holds.
+    typeAndLeave(dlg, QStringLiteral("0-FFFF, 1-FFFF"), fileNameField(dlg));
+    QVERIFY(prompter.texts().empty());
+    dlg.hide();
+
+    std::vector<uint8_t> data(0x10000, 0x3C);
+    SaveRequest q;
+    q.image = data.data();
+    q.areaStart = 0;
+    q.areaEnd = 0xFFFF;
+    q.ranges = dlg.ranges();
+    q.path = dir.filePath(QStringLiteral("twice.mot")).toStdString();
+    CSaveProgressDlg saving(q);
+    QTimer::singleShot(10000, &saving, [&saving] { saving.done(99); });
+    QCOMPARE(saving.exec(), int(QDialog::Accepted));
+    QVERIFY(saving.position() >= saving.maximum() + 1000);
+    QFile f(QString::fromStdString(q.path));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll().count("\nS1"), qsizetype(2 * 4096));
+  }
+
   void loadConfirmShowsThePath() {
     CLoadConfirmDlg dlg(QStringLiteral("/data/prog.mot"));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Load OK ?"));
