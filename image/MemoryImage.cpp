@@ -38,17 +38,18 @@ void MemoryImage::clearUserImage() { userImage.fill(kBlank); }
 
 void MemoryImage::markAllBanks(const DeviceDef& device) {
   bankHasData.fill(0);
-  // Banks of the area, a partial bank counted whole. Computed in 64 bits so a
-  // size near 4 GiB (from a foreign project file) cannot wrap to a small count,
-  // and never more than the 64 flags there are.
-  uint64_t n = (uint64_t(uint32_t(device.userRomSize)) + 0xFFFF) >> 16;
-  if (n == 0) return;
-  n = std::min<uint64_t>(n, kBankCount);
-  // Counted down from the bank of the last address. An area that crosses the
-  // top of the 4 MiB bank space continues at bank 63, as the bank index of an
-  // address is taken modulo 64.
-  int top = bankOf(device.userRomEnd);
-  for (uint64_t k = 0; k < n; ++k) bankHasData[size_t((top - int(k)) & 0x3F)] = 1;
+  // Every bank from the one of the area's first address to the one of its
+  // last, also when the area starts or ends inside a bank. Computed in 64
+  // bits from start and size, so a size near 4 GiB (from a foreign project
+  // file) cannot wrap, and never more than the 64 flags there are.
+  const uint64_t size = uint32_t(device.userRomSize);
+  if (size == 0) return;
+  const uint64_t first = uint32_t(device.userRomStart);
+  const uint64_t last = first + size - 1;
+  const uint64_t banks = std::min<uint64_t>((last >> 16) - (first >> 16) + 1, kBankCount);
+  // The bank index of an address is taken modulo 64, so an area that
+  // crosses the top of the 4 MiB bank space continues at bank 0.
+  for (uint64_t k = 0; k < banks; ++k) bankHasData[size_t(((first >> 16) + k) & 0x3F)] = 1;
 }
 
 uint16_t MemoryImage::imageChecksum(ImageArea area, const ProjectSettings& settings) const {

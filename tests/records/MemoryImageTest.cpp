@@ -65,13 +65,20 @@ TEST_F(MemoryImageTest, StartsBlankAndInitializeRestoresIt) {
   EXPECT_TRUE(markedBanks(*m).empty());
 }
 
-TEST_F(MemoryImageTest, MarkAllBanksCountsDownFromTheLastBank) {
+TEST_F(MemoryImageTest, MarkAllBanksMarksEveryBankOfTheArea) {
   m->markAllBanks(device(0x0C000, 0x34000));
   EXPECT_EQ(markedBanks(*m), (std::vector<int>{3, 2, 1, 0}));
   m->markAllBanks(device(0x10000, 0x30000));
   EXPECT_EQ(markedBanks(*m), (std::vector<int>{3, 2, 1})) << "earlier marks are cleared";
   m->markAllBanks(device(0x8000, 0x8000));
   EXPECT_EQ(markedBanks(*m), (std::vector<int>{0}));
+  // An area that starts inside a bank: every bank holding a byte of it.
+  m->markAllBanks(device(0x8000, 0x10000));
+  EXPECT_EQ(markedBanks(*m), (std::vector<int>{1, 0}));
+  m->markAllBanks(device(0x1FFFF, 0x2));
+  EXPECT_EQ(markedBanks(*m), (std::vector<int>{2, 1}));
+  m->markAllBanks(device(0x18000, 0x30000));
+  EXPECT_EQ(markedBanks(*m), (std::vector<int>{4, 3, 2, 1}));
   m->markAllBanks(device(0, 0x400000));
   EXPECT_EQ(markedBanks(*m).size(), 64u);
   m->markAllBanks(device(0x20000, 0));
@@ -83,6 +90,8 @@ TEST_F(MemoryImageTest, MarkAllBanksCountsDownFromTheLastBank) {
 TEST_F(MemoryImageTest, MarkAllBanksStaysInsideTheFlags) {
   // An area crossing the top of the 4 MiB bank space wraps to bank 63.
   m->markAllBanks(device(0x3F0000, 0x20000));
+  EXPECT_EQ(markedBanks(*m), (std::vector<int>{63, 0}));
+  m->markAllBanks(device(0x3F8000, 0x10000));
   EXPECT_EQ(markedBanks(*m), (std::vector<int>{63, 0}));
   // Sizes no table allows (from a foreign project file) mark at most 64.
   DeviceDef huge = device(0, 0xFFFFFFFF);
