@@ -141,25 +141,32 @@ void prepareFetch(TransferProgress& progress, ImageArea area, const ProjectSetti
 
 void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image,
                       const ProjectSettings& settings) {
-  const AreaBounds b = boundsOf(area, settings);
+  // The same bounds as the send: a boot area across a 64 KiB boundary runs
+  // on past the top of bank 15 and its pages there come from the bank's start.
+  const AreaBounds b = sendBoundsOf(area, settings);
   uint8_t* target = area == ImageArea::User ? image.userImage.data() : image.bootImage.data();
   const size_t targetSize = area == ImageArea::User ? image.userImage.size() : image.bootImage.size();
+  // An area without a byte: no device (user ROM of size 0) or no boot file.
+  const bool empty = area == ImageArea::User ? uint32_t(settings.device.userRomSize) == 0
+                                             : uint32_t(settings.bootSize) == 0;
+  if (empty || b.last < b.first) return;
   uint8_t page[256];
-  if (b.first >= b.last) return;
   // Page a >> 8 holds the unit addresses a .. a + 255: the walk goes in whole
-  // pages from the one holding the area's first byte, and each byte goes to
-  // the image index of its own address. The bar counts the area's bytes.
-  for (uint32_t a = b.first & ~0xFFu; a < b.last && progress.position < progress.maximum; a += 256) {
-    if (!readDataPage(uint16_t(a >> 8), page)) {
+  // pages from the one holding the area's first byte to the one holding its
+  // last, and each byte goes to the image index of its own address. The bar
+  // counts the area's bytes.
+  for (uint64_t a = b.first & ~0xFFu; a <= b.last && progress.position < progress.maximum; a += 256) {
+    const uint32_t unitAddress = area == ImageArea::User ? uint32_t(a) : unitBootAddress(uint32_t(a));
+    if (!readDataPage(uint16_t(unitAddress >> 8), page)) {
       progress.abandon();
       return;
     }
-    const uint32_t from = std::max(a, b.first);
-    const uint32_t to = uint32_t(std::min<uint64_t>(uint64_t(a) + 256, uint64_t(b.last) + 1));
-    const uint32_t index = from - b.first;
+    const uint64_t from = std::max<uint64_t>(a, b.first);
+    const uint64_t to = std::min<uint64_t>(a + 256, uint64_t(b.last) + 1);
+    const uint64_t index = from - b.first;
     if (index < targetSize)
-      std::memcpy(target + index, page + (from - a), std::min<size_t>(to - from, targetSize - index));
-    progress.position += to - from;
+      std::memcpy(target + index, page + (from - a), std::min<size_t>(size_t(to - from), targetSize - size_t(index)));
+    progress.position += uint32_t(to - from);
   }
 }
 

@@ -39,8 +39,8 @@ struct MemoryImage {
   void initialize();
   // All 4 MiB of the user image blank.
   void clearUserImage();
-  // Marks every bank of the device's user-ROM area (counted down from the
-  // bank of userRomEnd), clearing all others.
+  // Marks every bank that holds a byte of the device's user-ROM area (from
+  // the bank of userRomStart to the bank of userRomEnd), clearing all others.
   void markAllBanks(const DeviceDef& device);
   // Sum modulo 65536 of the area's bytes; 0 when start equals end.
   uint16_t imageChecksum(ImageArea area, const ProjectSettings& settings) const;

@@ -181,7 +181,7 @@ TEST_F(ImageTransferTest, BootAreaOffAPageBoundaryLandsAtItsOwnAddresses) {
   EXPECT_FALSE(p2.abandoned());
 }
 
-TEST_F(ImageTransferTest, FetchReadsEveryPageAndNoneWhenFirstEqualsLast) {
+TEST_F(ImageTransferTest, FetchReadsEveryPageAndOneForAOneByteArea) {
   unit->on(kCmdReadDataPage, [this](const uint8_t* p, size_t) {
     uint16_t page = uint16_t(p[0] | (p[1] << 8));
     pages.push_back(page);
@@ -199,12 +199,82 @@ TEST_F(ImageTransferTest, FetchReadsEveryPageAndNoneWhenFirstEqualsLast) {
   EXPECT_EQ(image->userImage[0x1000], 0xFF);
   EXPECT_FALSE(progress.abandoned());
 
+  // An area of one byte still has that byte to read; without a device
+  // (user ROM of size 0) there is nothing.
   pages.clear();
   TransferProgress p2;
   device(0x30000, 1);
   prepareFetch(p2, ImageArea::User, *settings);
   fetchImageWorker(p2, ImageArea::User, *image, *settings);
+  EXPECT_EQ(pages, (std::vector<uint16_t>{0x300}));
+  EXPECT_EQ(image->userImage[0], 0x00);
+  EXPECT_FALSE(p2.abandoned());
+  pages.clear();
+  TransferProgress p3;
+  *settings = ProjectSettings{};
+  prepareFetch(p3, ImageArea::User, *settings);
+  fetchImageWorker(p3, ImageArea::User, *image, *settings);
   EXPECT_TRUE(pages.empty());
+  EXPECT_FALSE(p3.abandoned());
+}
+
+// The unit's buffer as the fetch sees it: every byte tells its own unit
+// address, so a byte read from the wrong page or offset shows.
+class FetchFromUnitTest : public ImageTransferTest {
+ protected:
+  void SetUp() override {
+    ImageTransferTest::SetUp();
+    unit->on(kCmdReadDataPage, [this](const uint8_t* p, size_t) {
+      uint16_t page = uint16_t(p[0] | (p[1] << 8));
+      pages.push_back(page);
+      std::vector<uint8_t> d(2 + 256);
+      for (int j = 0; j < 256; ++j) d[size_t(2 + j)] = byteAt(uint32_t(page) * 256 + uint32_t(j));
+      return ScriptedUnit::ok(d);
+    });
+  }
+  static uint8_t byteAt(uint32_t unitAddress) { return uint8_t(unitAddress * 7 + (unitAddress >> 8)); }
+};
+
+TEST_F(FetchFromUnitTest, LastAddressOnAPageStartIsRead) {
+  device(0, 0x101);
+  prepareFetch(progress, ImageArea::User, *settings);
+  fetchImageWorker(progress, ImageArea::User, *image, *settings);
+  EXPECT_EQ(pages, (std::vector<uint16_t>{0x000, 0x001}));
+  EXPECT_EQ(image->userImage[0x100], byteAt(0x100));
+  EXPECT_EQ(image->userImage[0x101], 0xFF);
+  EXPECT_EQ(progress.position, progress.maximum.load());
+  EXPECT_FALSE(progress.abandoned());
+}
+
+TEST_F(FetchFromUnitTest, BootAreaComesFromThePagesTheSendUses) {
+  // Inside one bank, off a page boundary.
+  settings->bootStart = 0x1F0F80;
+  settings->bootEnd = 0x1F107F;
+  settings->bootSize = 0x100;
+  prepareFetch(progress, ImageArea::Boot, *settings);
+  fetchImageWorker(progress, ImageArea::Boot, *image, *settings);
+  EXPECT_EQ(pages, (std::vector<uint16_t>{0xF0F, 0xF10}));
+  EXPECT_EQ(image->bootImage[0], byteAt(0xF0F80));
+  EXPECT_EQ(image->bootImage[0xFF], byteAt(0xF107F));
+  EXPECT_FALSE(progress.abandoned());
+
+  // Across a bank boundary: the bytes past the top of bank 15 come from
+  // its start, where the send put them.
+  pages.clear();
+  image->bootImage.fill(0xFF);
+  TransferProgress p2;
+  settings->bootStart = 0x01FFFE;
+  settings->bootEnd = 0x020001;
+  settings->bootSize = 4;
+  prepareFetch(p2, ImageArea::Boot, *settings);
+  fetchImageWorker(p2, ImageArea::Boot, *image, *settings);
+  EXPECT_EQ(pages, (std::vector<uint16_t>{0xFFF, 0xF00}));
+  EXPECT_EQ(image->bootImage[0], byteAt(0xFFFFE));
+  EXPECT_EQ(image->bootImage[1], byteAt(0xFFFFF));
+  EXPECT_EQ(image->bootImage[2], byteAt(0xF0000));
+  EXPECT_EQ(image->bootImage[3], byteAt(0xF0001));
+  EXPECT_EQ(image->bootImage[4], 0xFF);
+  EXPECT_EQ(p2.position, 4u);
   EXPECT_FALSE(p2.abandoned());
 }
 
