@@ -1,23 +1,315 @@
 #include "view/CMainView.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 
 #include "app/AppState.h"
 #include "app/CUnitDialogs.h"
-#include "link/Commands.h"
 #include "app/UnitCheck.h"
-#include "view/FrameRules.h"
+#include "link/Commands.h"
+#include "view/CMainFrame.h"
 
 namespace vrx4 {
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+void applyControl(QWidget* w, const ControlState& c) {
+  w->setEnabled(c.enabled);
+  w->setVisible(c.visible);
+}
+
+void applyField(QLineEdit* e, const ControlState& c) {
+  if (e->text() != q(c.text)) e->setText(q(c.text));
+  e->setCursorPosition(0);  // long texts show their start
+  applyControl(e, c);
+}
+
+}  // namespace
 
 CMainView::CMainView(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
   setObjectName(QStringLiteral("mainView"));
   setAutoFillBackground(true);
+  build();
+  setFonts();
+}
+
+CMainView::~CMainView() = default;
+
+int CMainView::unitsX(int units) const {
+  return (units * QFontMetrics(font()).averageCharWidth() + 2) / 4;
+}
+
+int CMainView::unitsY(int units) const { return (units * QFontMetrics(font()).height() + 4) / 8; }
+
+QSize CMainView::formSize() const { return QSize(unitsX(kFormWidthUnits), unitsY(kFormHeightUnits)); }
+
+void CMainView::place(QWidget* w, int x, int y, int width, int height) {
+  w->setGeometry(unitsX(x), unitsY(y), unitsX(width), unitsY(height));
+}
+
+QGroupBox* CMainView::group(const char* title, int x, int y, int w, int h) {
+  auto* g = new QGroupBox(QString::fromLatin1(title), this);
+  place(g, x, y, w, h);
+  g->lower();  // the controls stand on it, not in it
+  return g;
+}
+
+QLabel* CMainView::label(const char* text, int x, int y, int w) {
+  auto* l = new QLabel(QString::fromLatin1(text), this);
+  place(l, x, y, w, 10);
+  return l;
+}
+
+QLineEdit* CMainView::field(const char* name, int x, int y, int w, int h) {
+  auto* e = new QLineEdit(this);
+  e->setObjectName(QString::fromLatin1(name));
+  e->setReadOnly(true);
+  place(e, x, y, w, h);
+  return e;
+}
+
+QPushButton* CMainView::button(const char* text, const char* name, int x, int y, int w, int h) {
+  auto* b = new QPushButton(QString::fromLatin1(text), this);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setAutoDefault(false);
+  place(b, x, y, w, h);
+  return b;
+}
+
+void CMainView::build() {
+  // Left column: the device, its CAN settings and its lock bits.
+  group(" Device ", 7, 4, 196, 94);
+  auto* typeLabel = label("&Type :", 15, 17, 42);
+  deviceList_ = new QComboBox(this);
+  deviceList_->setObjectName(QStringLiteral("deviceList"));
+  deviceList_->setMaxVisibleItems(20);
+  place(deviceList_, 60, 15, 86, 13);
+  typeLabel->setBuddy(deviceList_);
+  detail_ = button("Detail...", "detail", 152, 14, 44, 15);
+  label("User Rom Area :", 15, 36, 62);
+  userRomArea_ = field("userRomArea", 80, 34, 66);
+  label("Block :", 15, 52, 62);
+  block_ = field("block", 80, 50, 66);
+  label("Vcc :", 15, 72, 22);
+  vcc_ = field("vcc", 38, 66, 58, 22);
+  label("Vpp :", 104, 72, 22);
+  vpp_ = field("vpp", 127, 66, 58, 22);
+  vcc_->setAlignment(Qt::AlignCenter);
+  vpp_->setAlignment(Qt::AlignCenter);
+
+  group(" CAN ", 7, 102, 196, 66);
+  label("Baudrate :", 15, 116, 62);
+  baudrate_ = field("baudrate", 80, 114, 66);
+  label("Send frame :", 15, 132, 62);
+  sendFrame_ = field("sendFrame", 80, 130, 66);
+  label("Pulse Output :", 15, 148, 62);
+  pulseOutput_ = field("pulseOutput", 80, 146, 66);
+  setCan_ = button("Set CAN...", "setCan", 152, 113, 44, 15);
+
+  group(" Advanced Settings ", 7, 172, 196, 66);
+  label("Lock Bit State", 15, 186, 80);
+  lockBitState_ = field("lockBitState", 98, 184, 48);
+  label("Operation Block", 15, 202, 80);
+  operationBlock_ = field("operationBlock", 98, 200, 98);
+  label("Lock Bit after Program", 15, 218, 80);
+  lockAfterProgram_ = field("lockAfterProgram", 98, 216, 98);
+  setBlocks_ = button("Set Blocks...", "setBlocks", 150, 183, 46, 15);
+
+  // Right column: the files and what they give, the operation, the result.
+  group(" Settings ", 208, 4, 193, 126);
+  label("User Rom File :", 216, 16, 80);
+  userRomFile_ = field("userRomFile", 216, 27, 138);
+  load_ = button("Load...", "load", 358, 26, 38, 15);
+  label(" ID code :", 216, 47, 60);
+  idCode_ = field("idCode", 278, 45, 118);
+  label("Rom Protect :", 216, 63, 60);
+  romProtect_ = field("romProtect", 278, 61, 76);
+  label("Check Sum :", 216, 79, 60);
+  checkSum_ = field("checkSum", 278, 77, 76);
+  label("Check ID code :", 216, 95, 60);
+  checkIdCode_ = field("checkIdCode", 278, 93, 76);
+  checkId_ = button("Check ID...", "checkId", 358, 92, 38, 15);
+  bootLoaderLabel_ = label("Boot Loader :", 216, 111, 60);
+  bootLoader_ = field("bootLoader", 278, 109, 76);
+  bootFile_ = button("Boot File...", "bootFile", 358, 108, 38, 15);
+
+  group(" Operation ", 208, 134, 193, 104);
+  auto* radios = new QButtonGroup(this);
+  for (int i = 0; i < kOperationCount; ++i) {
+    auto* r = new QRadioButton(QString::fromLatin1(operationKind(i).label), this);
+    r->setObjectName(QStringLiteral("operation%1").arg(i));
+    place(r, i < 3 ? 216 : 310, 147 + (i % 3) * 13, i < 3 ? 92 : 86, 11);
+    radios->addButton(r, i);
+    operations_[size_t(i)] = r;
+  }
+  preSending_ = new QCheckBox(QStringLiteral("Pre Sending"), this);
+  preSending_->setObjectName(QStringLiteral("preSending"));
+  place(preSending_, 216, 192, 70, 11);
+  postSending_ = new QCheckBox(QStringLiteral("Post Sending"), this);
+  postSending_->setObjectName(QStringLiteral("postSending"));
+  place(postSending_, 216, 208, 70, 11);
+  start_ = button("Start", "start", 300, 188, 94, 42);
+
+  group(" Execution ", 7, 242, 394, 38);
+  label("#1", 15, 258, 12);
+  result_ = field("result", 30, 253, 364, 20);
+  result_->setAlignment(Qt::AlignCenter);
+  result_->setFocusPolicy(Qt::NoFocus);
+
+  version_ = field("version", 268, 288, 74, 12);
+  readVersion_ = button("Read Version", "readVersion", 346, 287, 55, 14);
+
+  // Each control calls its handler; nothing fires while the form is drawn.
+  connect(deviceList_, &QComboBox::activated, this, [this](int index) {
+    if (!rendering_ && actions_.deviceChanged) actions_.deviceChanged(index);
+  });
+  connect(detail_, &QPushButton::clicked, this, [this] { fire(actions_.detail); });
+  connect(setCan_, &QPushButton::clicked, this, [this] { fire(actions_.setCan); });
+  connect(load_, &QPushButton::clicked, this, [this] { fire(actions_.loadUserFile); });
+  connect(checkId_, &QPushButton::clicked, this, [this] { fire(actions_.checkId); });
+  connect(bootFile_, &QPushButton::clicked, this, [this] { fire(actions_.loadBootFile); });
+  connect(setBlocks_, &QPushButton::clicked, this, [this] { fire(actions_.setBlocks); });
+  connect(start_, &QPushButton::clicked, this, [this] { fire(actions_.start); });
+  connect(readVersion_, &QPushButton::clicked, this, [this] { fire(actions_.readVersion); });
+  connect(radios, &QButtonGroup::idClicked, this, [this](int) { fire(actions_.operationChanged); });
+  connect(preSending_, &QCheckBox::clicked, this, [this] { fire(actions_.operationChanged); });
+  connect(postSending_, &QCheckBox::clicked, this, [this] { fire(actions_.operationChanged); });
+}
+
+void CMainView::fire(const std::function<void()>& f) {
+  if (!rendering_ && f) f();
+}
+
+void CMainView::setFonts() {
+  // Start: weight 600 at one and a half times the form's height; Vcc and
+  // Vpp: the heaviest weight at the same height; the result box: weight 600.
+  QFont big = font();
+  big.setPointSizeF(font().pointSizeF() * 1.5);
+  QFont start = big;
+  start.setWeight(QFont::DemiBold);
+  start_->setFont(start);
+  QFont heavy = big;
+  heavy.setWeight(QFont::Black);
+  vcc_->setFont(heavy);
+  vpp_->setFont(heavy);
+  QFont bold = font();
+  bold.setWeight(QFont::DemiBold);
+  result_->setFont(bold);
+}
+
+int CMainView::checkedOperation() const {
+  for (int i = 0; i < kOperationCount; ++i)
+    if (operations_[size_t(i)]->isChecked()) return i;
+  return -1;
+}
+
+bool CMainView::preSendingChecked() const { return preSending_->isChecked(); }
+bool CMainView::postSendingChecked() const { return postSending_->isChecked(); }
+
+void CMainView::showUserRomFile(const MainFormState& s) {
+  applyControl(userRomFile_, s.userRomFile);
+  userRomFile_->setText(q(s.userRomFile.text));
+  userRomFile_->setCursorPosition(0);
+  QPalette p = palette();
+  if (s.userRomFileRed) p.setColor(QPalette::Text, QColor(255, 0, 0));
+  userRomFile_->setPalette(p);
+}
+
+void CMainView::render(const MainFormState& s) {
+  rendering_ = true;
+  shown_ = s;
+
+  // " Device "
+  QStringList names;
+  for (const std::string& n : s.deviceNames) names << q(n);
+  QStringList present;
+  for (int i = 0; i < deviceList_->count(); ++i) present << deviceList_->itemText(i);
+  if (present != names) {
+    deviceList_->clear();
+    deviceList_->addItems(names);
+  }
+  deviceList_->setCurrentIndex(s.deviceSelection >= 0 && s.deviceSelection < names.size() ? s.deviceSelection : -1);
+  if (s.deviceListFocus) deviceList_->setFocus();
+  applyControl(detail_, s.detailButton);
+  applyField(userRomArea_, s.userRomArea);
+  applyField(block_, s.block);
+  applyField(vcc_, s.vcc);
+  applyField(vpp_, s.vpp);
+
+  // " CAN "
+  applyField(baudrate_, s.baudrate);
+  applyField(sendFrame_, s.sendFrame);
+  applyField(pulseOutput_, s.pulseOutput);
+  applyControl(setCan_, s.setCanButton);
+
+  // " Settings "
+  showUserRomFile(s);
+  applyControl(load_, s.loadButton);
+  applyField(idCode_, s.idCode);
+  idCode_->setToolTip(q(s.idCode.text));
+  applyField(romProtect_, s.romProtect);
+  applyField(checkSum_, s.checkSum);
+  applyField(checkIdCode_, s.checkIdCode);
+  applyControl(checkId_, s.checkIdButton);
+  applyControl(bootLoaderLabel_, s.bootLoaderLabel);
+  applyField(bootLoader_, s.bootLoader);
+  applyControl(bootFile_, s.bootFileButton);
+
+  // " Advanced Settings "
+  applyField(lockBitState_, s.lockBitState);
+  applyField(operationBlock_, s.operationBlock);
+  applyField(lockAfterProgram_, s.lockAfterProgram);
+  applyControl(setBlocks_, s.setBlocksButton);
+
+  // " Operation "
+  preSending_->setChecked(s.preSending.checked);
+  preSending_->setEnabled(s.preSending.enabled);
+  postSending_->setChecked(s.postSending.checked);
+  postSending_->setEnabled(s.postSending.enabled);
+  for (int i = 0; i < kOperationCount; ++i) {
+    QRadioButton* r = operations_[size_t(i)];
+    r->setEnabled(s.operationEnabled[i]);
+    r->setChecked(i == s.operationIndex);
+  }
+  if (s.operationIndex < 0 || s.operationIndex >= kOperationCount) {
+    // A radio group cannot be emptied by unchecking its member.
+    if (QButtonGroup* g = operations_[0]->group()) {
+      g->setExclusive(false);
+      for (QRadioButton* r : operations_) r->setChecked(false);
+      g->setExclusive(true);
+    }
+  }
+  applyControl(start_, s.startButton);
+
+  // " Execution ": black on the result's colour, or the normal look.
+  result_->setText(q(s.resultText));
+  QPalette rp = palette();
+  if (s.resultColoured) {
+    const QColor back(s.resultBackground.r, s.resultBackground.g, s.resultBackground.b);
+    rp.setColor(QPalette::Base, back);
+    rp.setColor(QPalette::Text, Qt::black);
+  }
+  result_->setPalette(rp);
+
+  version_->setText(q(s.versionText));
+  applyControl(readVersion_, s.readVersionButton);
+  rendering_ = false;
 }
 
 bool CMainView::onInitialUpdate() {
   if (initialUpdateDone_) return state_.startupOk;
   initialUpdateDone_ = true;
+  if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->fitToForm();
   auto runUpdate = [this](const FirmwareImage& image) {
     CFirmwareUpdateDlg dialog(image, window());
     dialog.exec();
@@ -40,7 +332,5 @@ bool CMainView::runPendingReinit() {
   state_.reinitPending = false;
   return true;
 }
-
-QSize CMainView::sizeHint() const { return QSize(kFrameWidth, kFrameHeight); }
 
 }  // namespace vrx4
