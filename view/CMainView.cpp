@@ -88,86 +88,88 @@ QPushButton* CMainView::button(const char* text, const char* name, int x, int y,
 
 void CMainView::build() {
   // Left column: the device, its CAN settings and its lock bits.
-  group(" Device ", 7, 4, 196, 94);
-  auto* typeLabel = label("&Type :", 15, 17, 42);
+  group(" Device ", 7, 4, 200, 94);
+  auto* typeLabel = label("&Type :", 15, 17, 60);
   deviceList_ = new QComboBox(this);
   deviceList_->setObjectName(QStringLiteral("deviceList"));
   deviceList_->setMaxVisibleItems(20);
-  place(deviceList_, 60, 15, 86, 13);
+  place(deviceList_, 85, 15, 68, 13);
   typeLabel->setBuddy(deviceList_);
-  detail_ = button("Detail...", "detail", 152, 14, 44, 15);
-  label("User Rom Area :", 15, 36, 62);
-  userRomArea_ = field("userRomArea", 80, 34, 66);
-  label("Block :", 15, 52, 62);
-  block_ = field("block", 80, 50, 66);
+  detail_ = button("Detail...", "detail", 157, 14, 46, 15);
+  label("User Rom Area :", 15, 36, 68);
+  userRomArea_ = field("userRomArea", 85, 34, 68);
+  label("Block :", 15, 52, 68);
+  block_ = field("block", 85, 50, 68);
   label("Vcc :", 15, 72, 22);
-  vcc_ = field("vcc", 38, 66, 58, 22);
-  label("Vpp :", 104, 72, 22);
-  vpp_ = field("vpp", 127, 66, 58, 22);
+  vcc_ = field("vcc", 38, 66, 60, 22);
+  label("Vpp :", 108, 72, 22);
+  vpp_ = field("vpp", 131, 66, 60, 22);
   vcc_->setAlignment(Qt::AlignCenter);
   vpp_->setAlignment(Qt::AlignCenter);
 
-  group(" CAN ", 7, 102, 196, 66);
-  label("Baudrate :", 15, 116, 62);
-  baudrate_ = field("baudrate", 80, 114, 66);
-  label("Send frame :", 15, 132, 62);
-  sendFrame_ = field("sendFrame", 80, 130, 66);
-  label("Pulse Output :", 15, 148, 62);
-  pulseOutput_ = field("pulseOutput", 80, 146, 66);
-  setCan_ = button("Set CAN...", "setCan", 152, 113, 44, 15);
+  group(" CAN ", 7, 102, 200, 66);
+  label("Baudrate :", 15, 116, 68);
+  baudrate_ = field("baudrate", 85, 114, 68);
+  label("Send frame :", 15, 132, 68);
+  sendFrame_ = field("sendFrame", 85, 130, 68);
+  label("Pulse Output :", 15, 148, 68);
+  pulseOutput_ = field("pulseOutput", 85, 146, 68);
+  setCan_ = button("Set CAN...", "setCan", 157, 113, 46, 15);
 
-  group(" Advanced Settings ", 7, 172, 196, 66);
-  label("Lock Bit State", 15, 186, 80);
-  lockBitState_ = field("lockBitState", 98, 184, 48);
-  label("Operation Block", 15, 202, 80);
-  operationBlock_ = field("operationBlock", 98, 200, 98);
-  label("Lock Bit after Program", 15, 218, 80);
-  lockAfterProgram_ = field("lockAfterProgram", 98, 216, 98);
-  setBlocks_ = button("Set Blocks...", "setBlocks", 150, 183, 46, 15);
+  group(" Advanced Settings ", 7, 172, 200, 76);
+  label("Lock Bit State", 15, 186, 94);
+  lockBitState_ = field("lockBitState", 110, 184, 50);
+  label("Operation Block", 15, 200, 94);
+  operationBlock_ = field("operationBlock", 110, 198, 93);
+  label("Lock Bit after Program", 15, 214, 94);
+  lockAfterProgram_ = field("lockAfterProgram", 110, 212, 93);
+  setBlocks_ = button("Set Blocks...", "setBlocks", 146, 228, 57, 15);
 
-  // Right column: the files and what they give, the operation, the result.
-  group(" Settings ", 208, 4, 193, 126);
-  label("User Rom File :", 216, 16, 80);
-  userRomFile_ = field("userRomFile", 216, 27, 138);
+  // Right column: the files and what they give, the operation.
+  group(" Settings ", 212, 4, 189, 126);
+  label("User Rom File :", 220, 16, 80);
+  userRomFile_ = field("userRomFile", 220, 27, 134);
   load_ = button("Load...", "load", 358, 26, 38, 15);
-  label(" ID code :", 216, 47, 60);
-  idCode_ = field("idCode", 278, 45, 118);
-  label("Rom Protect :", 216, 63, 60);
-  romProtect_ = field("romProtect", 278, 61, 76);
-  label("Check Sum :", 216, 79, 60);
-  checkSum_ = field("checkSum", 278, 77, 76);
-  label("Check ID code :", 216, 95, 60);
-  checkIdCode_ = field("checkIdCode", 278, 93, 76);
-  checkId_ = button("Check ID...", "checkId", 358, 92, 38, 15);
-  bootLoaderLabel_ = label("Boot Loader :", 216, 111, 60);
-  bootLoader_ = field("bootLoader", 278, 109, 76);
-  bootFile_ = button("Boot File...", "bootFile", 358, 108, 38, 15);
+  label(" ID code :", 220, 46, 66);
+  idCode_ = field("idCode", 288, 44, 108);
+  label("Rom Protect :", 220, 62, 66);
+  romProtect_ = field("romProtect", 288, 60, 64);
+  label("Check Sum :", 220, 78, 66);
+  checkSum_ = field("checkSum", 288, 76, 52);
+  // "Check ID..." stands just above the field it changes.
+  checkId_ = button("Check ID...", "checkId", 346, 75, 50, 15);
+  label("Check ID code :", 220, 94, 66);
+  checkIdCode_ = field("checkIdCode", 288, 92, 108);
+  bootLoaderLabel_ = label("Boot Loader :", 220, 110, 66);
+  bootLoader_ = field("bootLoader", 288, 108, 52);
+  bootFile_ = button("Boot File...", "bootFile", 346, 107, 50, 15);
 
-  group(" Operation ", 208, 134, 193, 104);
+  group(" Operation ", 212, 134, 189, 114);
   auto* radios = new QButtonGroup(this);
   for (int i = 0; i < kOperationCount; ++i) {
     auto* r = new QRadioButton(QString::fromLatin1(operationKind(i).label), this);
     r->setObjectName(QStringLiteral("operation%1").arg(i));
-    place(r, i < 3 ? 216 : 310, 147 + (i % 3) * 13, i < 3 ? 92 : 86, 11);
+    place(r, 220, 147 + i * 15, 104, 12);
     radios->addButton(r, i);
     operations_[size_t(i)] = r;
   }
   preSending_ = new QCheckBox(QStringLiteral("Pre Sending"), this);
   preSending_->setObjectName(QStringLiteral("preSending"));
-  place(preSending_, 216, 192, 70, 11);
+  place(preSending_, 328, 147, 70, 12);
   postSending_ = new QCheckBox(QStringLiteral("Post Sending"), this);
   postSending_->setObjectName(QStringLiteral("postSending"));
-  place(postSending_, 216, 208, 70, 11);
-  start_ = button("Start", "start", 300, 188, 94, 42);
+  place(postSending_, 328, 162, 70, 12);
+  start_ = button("Start", "start", 328, 192, 68, 44);
 
-  group(" Execution ", 7, 242, 394, 38);
-  label("#1", 15, 258, 12);
-  result_ = field("result", 30, 253, 364, 20);
+  // Across the bottom: the result, then the unit's version.
+  group(" Execution ", 7, 252, 394, 36);
+  label("#1", 15, 267, 12);
+  result_ = field("result", 30, 262, 364, 20);
   result_->setAlignment(Qt::AlignCenter);
   result_->setFocusPolicy(Qt::NoFocus);
 
-  version_ = field("version", 268, 288, 74, 12);
-  readVersion_ = button("Read Version", "readVersion", 346, 287, 55, 14);
+  version_ = field("version", 270, 292, 72, 12);
+  readVersion_ = button("Read Version", "readVersion", 346, 291, 55, 14);
 
   // Each control calls its handler; nothing fires while the form is drawn.
   connect(deviceList_, &QComboBox::activated, this, [this](int index) {
