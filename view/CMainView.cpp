@@ -1,5 +1,6 @@
 #include "view/CMainView.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -321,8 +322,17 @@ bool CMainView::onInitialUpdate() {
     return false;
   }
   state_.startupOk = true;
+  if (auto* frame = qobject_cast<CMainFrame*>(window())) bindMenus(*frame);
   if (state_.reinitPending) QTimer::singleShot(0, this, [this] { runPendingReinit(); });
   return true;
+}
+
+void CMainView::bindMenus(CMainFrame& frame) {
+  connect(frame.aboutAction(), &QAction::triggered, this, [this] {
+    CAboutDlg about(state_.hostVersion, state_.unitInfo.firmwareVersionCollapsed,
+                    state_.unitInfo.firmwareDate, window());
+    about.exec();
+  });
 }
 
 bool CMainView::runPendingReinit() {

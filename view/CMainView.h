@@ -21,6 +21,7 @@ class QRadioButton;
 namespace vrx4 {
 
 struct AppState;
+class CMainFrame;
 
 // Size of the form in dialog units.
 inline constexpr int kFormWidthUnits = 408;
@@ -103,6 +104,7 @@ class CMainView : public QWidget {
 
  private:
   void build();
+  void bindMenus(CMainFrame& frame);
   void setFonts();
   QGroupBox* group(const char* title, int x, int y, int w, int h);
   QLabel* label(const char* text, int x, int y, int w);

@@ -1,58 +1,282 @@
-// The main window with the simulated unit: the form, the frame, the menus.
-#include <QtTest>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QComboBox>
-#include <QRadioButton>
+// The main window as the operator meets it: the application object on the
+// simulated unit, the real form, frame and dialogs, offscreen.
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
 
+#include "ScriptedPrompter.h"
 #include "app/AppState.h"
-#include "view/CMainView.h"
+#include "app/CProgrammerApp.h"
+#include "app/CSplashWindow.h"
+#include "app/CUnitDialogs.h"
+#include "base/CWorkerDialog.h"
+#include "image/DialogUnits.h"
+#include "link/UsbLink.h"
+#include "sim/SimUsbDriver.h"
+#include "sim/SimulatedProgrammer.h"
 #include "view/CMainFrame.h"
+#include "view/CMainView.h"
+#include "view/FrameRules.h"
 #include "view/MainFormState.h"
 
 using namespace vrx4;
 
+namespace {
+
+// Records every message; answers with the default button.
+class RecordingPrompter final : public Prompter {
+ public:
+  RecordingPrompter() { previous_ = setPrompter(this); }
+  ~RecordingPrompter() override { setPrompter(previous_); }
+  Answer ask(const Prompt& p) override {
+    seen.push_back(p);
+    return p.defaultButton;
+  }
+  QStringList texts() const {
+    QStringList t;
+    for (const Prompt& p : seen) t << QString::fromStdString(p.text);
+    return t;
+  }
+  std::vector<Prompt> seen;
+
+ private:
+  Prompter* previous_ = nullptr;
+};
+
+QStringList menuTexts(QMenu* m) {
+  QStringList t;
+  for (QAction* a : m->actions()) t << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  return t;
+}
+
+// Runs the program's event loop until the program ends it; a guard ends it
+// with status 99 after `ms` should the program never do so.
+int runEventLoop(int ms) {
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+  guard.start(ms);
+  return QCoreApplication::exec();
+}
+
+}  // namespace
+
 class MainWindowTest : public QObject {
   Q_OBJECT
+
+  QTemporaryDir folder_;
+
+  AppEnvironment environment(UsbDriver* driver) {
+    AppEnvironment env;
+    env.executablePath = folder_.filePath(QStringLiteral("vrx4"));
+    env.instanceName = QStringLiteral("vrx4-viewgui-test-%1").arg(QCoreApplication::applicationPid());
+    env.driver = driver;
+    return env;
+  }
+
  private slots:
-  void look() {
+  void initTestCase() {
+    for (const char* name : {"vrx4type.tbl", "vrx4.fwp"}) {
+      const QString n = QString::fromLatin1(name);
+      QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + n, folder_.filePath(n)));
+    }
+    CWorkerDialog::setTimerIntervalMs(1);
+    CSplashWindow::setSplashEnabled(false);
+  }
+  void cleanup() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    closeLink();
+  }
+
+  // The frame at both sides of the 800-pixel rule, with the form inside.
+  void frameFitsTheFormOrFillsASmallScreen() {
     AppState state;
+    CMainFrame wide;
+    wide.createFor(QRect(0, 0, 801, 700));
+    auto* view = new CMainView(state, &wide);
+    wide.setView(view);
+    wide.fitToForm();
+    wide.showAsCreated();
+    QVERIFY(QTest::qWaitForWindowExposed(&wide));
+    QVERIFY(!wide.opensMaximized());
+    QVERIFY(!(wide.windowFlags() & Qt::WindowMaximizeButtonHint));
+    // The form is 408 x 306 dialog units of its font, and the area below
+    // the menu bar holds it exactly.
+    const QSize form(dialogUnitsToPixels(*view, kFormWidthUnits),
+                     (kFormHeightUnits * QFontMetrics(view->font()).height() + 4) / 8);
+    QCOMPARE(view->formSize(), form);
+    QTRY_COMPARE(view->size(), form);
+    QVERIFY((wide.geometry().center() - QRect(0, 0, 801, 700).center()).manhattanLength() <= 2);
+    // Every control lies inside the form.
+    for (QWidget* w : view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      QVERIFY2(QRect(QPoint(0, 0), form).contains(w->geometry()), qPrintable(w->objectName()));
+
+    CMainFrame narrow;
+    narrow.createFor(QRect(0, 0, 800, 600));
+    auto* small = new CMainView(state, &narrow);
+    narrow.setView(small);
+    narrow.fitToForm();
+    narrow.showAsCreated();
+    QVERIFY(QTest::qWaitForWindowExposed(&narrow));
+    QVERIFY(narrow.opensMaximized());
+    QVERIFY(narrow.windowState() & Qt::WindowMaximized);
+    QVERIFY(narrow.windowFlags() & Qt::WindowMaximizeButtonHint);
+  }
+
+  void menusCarryTheirTextsAndAccelerators() {
     CMainFrame frame;
-    frame.createFor(QRect(0, 0, 1024, 768));
-    auto* view = new CMainView(state, &frame);
-    frame.setView(view);
-    frame.fitToForm();
+    const QList<QAction*> menus = frame.menuBar()->actions();
+    QCOMPARE(menus.size(), 3);
+    QCOMPARE(menus[0]->text(), QStringLiteral("&Project"));
+    QCOMPARE(menus[1]->text(), QStringLiteral("&Edit"));
+    QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
+    QCOMPARE(menuTexts(frame.projectMenu()),
+             (QStringList{"&New", "&Open...\tCtrl+O", "Save &As...\tCtrl+S", "-", "E&xit"}));
+    QCOMPARE(menuTexts(frame.editMenu()), (QStringList{"&User Rom Area...", "&Boot Rom Area..."}));
+    QCOMPARE(menuTexts(frame.helpMenu()), (QStringList{"&About T552-VRX4...", "&Manual"}));
+    QCOMPARE(frame.openAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    QCOMPARE(frame.saveAsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    for (QAction* a : {frame.newAction(), frame.exitAction(), frame.editUserRomAction(),
+                       frame.editBootRomAction(), frame.aboutAction(), frame.manualAction()})
+      QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
+
+    // "&User Rom Area..." follows the device; "&Boot Rom Area..." goes for good.
+    QVERIFY(!frame.editUserRomAction()->isEnabled());
+    MainFormState s;
+    s.editUserRomEnabled = true;
+    frame.applyMenuState(s);
+    QVERIFY(frame.editUserRomAction()->isEnabled());
+    s.editUserRomEnabled = false;
+    s.editBootRomPresent = false;
+    frame.applyMenuState(s);
+    QVERIFY(!frame.editUserRomAction()->isEnabled());
+    QVERIFY(frame.editBootRomAction() == nullptr);
+    QCOMPARE(menuTexts(frame.editMenu()), QStringList{"&User Rom Area..."});
+    s.editBootRomPresent = true;
+    frame.applyMenuState(s);
+    QCOMPARE(menuTexts(frame.editMenu()), QStringList{"&User Rom Area..."});
+  }
+
+  void formShowsItsTextsFontsAndState() {
+    AppState state;
+    CMainView view(state);
+    QStringList groups;
+    for (QGroupBox* g : view.findChildren<QGroupBox*>()) groups << g->title();
+    groups.sort();
+    QCOMPARE(groups, (QStringList{" Advanced Settings ", " CAN ", " Device ", " Execution ", " Operation ",
+                                  " Settings "}));
+    QStringList labels;
+    for (QLabel* l : view.findChildren<QLabel*>()) labels << l->text();
+    QCOMPARE(labels, (QStringList{"&Type :", "User Rom Area :", "Block :", "Vcc :", "Vpp :", "Baudrate :",
+                                  "Send frame :", "Pulse Output :", "Lock Bit State", "Operation Block",
+                                  "Lock Bit after Program", "User Rom File :", " ID code :", "Rom Protect :",
+                                  "Check Sum :", "Check ID code :", "Boot Loader :", "#1"}));
+    QStringList buttons;
+    for (QPushButton* b : view.findChildren<QPushButton*>()) buttons << b->text();
+    QCOMPARE(buttons, (QStringList{"Detail...", "Set CAN...", "Set Blocks...", "Load...", "Check ID...",
+                                   "Boot File...", "Start", "Read Version"}));
+    QStringList choices;
+    for (int i = 0; i < kOperationCount; ++i) choices << view.operationButton(i)->text();
+    QCOMPARE(choices, (QStringList{"Erase/Program/Verify", "Blank", "Erase", "Erase/Program", "Verify", "Read"}));
+    QCOMPARE(view.preSendingBox()->text(), QStringLiteral("Pre Sending"));
+    QCOMPARE(view.postSendingBox()->text(), QStringLiteral("Post Sending"));
+
+    const QFont base = view.font();
+    QCOMPARE(view.startButton()->font().weight(), QFont::DemiBold);
+    QCOMPARE(view.startButton()->font().pointSizeF(), base.pointSizeF() * 1.5);
+    QCOMPARE(view.vccField()->font().weight(), QFont::Black);
+    QCOMPARE(view.vppField()->font().pointSizeF(), base.pointSizeF() * 1.5);
+    QCOMPARE(view.resultBox()->font().weight(), QFont::DemiBold);
+    QCOMPARE(view.resultBox()->font().pointSizeF(), base.pointSizeF());
+
     MainFormState s;
     s.deviceNames = {"R5F2L38A", "R5F21258"};
-    s.deviceSelection = 0;
-    s.userRomArea.text = "004000-01FFFF";
-    s.block.text = "0-7";
-    s.vcc.text = "3.3/5V";
-    s.vpp.text = "5V";
-    s.baudrate.text = "500.0Kbps";
-    s.sendFrame.text = "No use";
-    s.pulseOutput.text = "No use";
-    s.userRomFile.text = "/home/op/jobs/pump/firmware-2.3.hex";
-    s.idCode.text = "FF,FF,FF,FF,FF,FF,FF";
-    s.romProtect.text = "Removed";
-    s.checkSum.text = "3A5C";
-    s.checkIdCode.text = "FF,FF,FF,FF,FF,FF,FF";
-    s.bootLoader.text = "BOOT1.00";
-    s.lockBitState.text = "Effective";
-    s.operationBlock.text = "0-7";
-    s.lockAfterProgram.text = "Nothing";
-    s.operationIndex = 0;
-    s.resultText = "Pass";
+    s.deviceSelection = 1;
+    s.userRomFile.text = "/data/jobs/pump.hex";
+    s.userRomFileRed = true;
+    s.idCode.text = "01,02,03";
+    s.bootLoaderLabel.visible = false;
+    s.bootLoader.visible = false;
+    s.bootFileButton.visible = false;
+    s.startButton.enabled = false;
+    s.operationIndex = 4;
+    s.operationEnabled[0] = false;
+    s.postSending.checked = true;
+    s.resultText = "Contact Err";
     s.resultColoured = true;
-    s.resultBackground = {0, 255, 0};
-    s.versionText = "Ver.1.11";
-    view->render(s);
-    frame.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    frame.grab().save("/tmp/mg-look.png");
-    qDebug() << view->formSize() << view->size() << frame.size() << view->font();
+    s.resultBackground = {255, 255, 0};
+    s.versionText = "Read Error";
+    view.render(s);
+    QCOMPARE(view.deviceList()->count(), 2);
+    QCOMPARE(view.deviceList()->currentIndex(), 1);
+    QCOMPARE(view.userRomFileField()->text(), QStringLiteral("/data/jobs/pump.hex"));
+    QCOMPARE(view.userRomFileField()->palette().color(QPalette::Text), QColor(255, 0, 0));
+    QCOMPARE(view.idCodeField()->toolTip(), QStringLiteral("01,02,03"));
+    QVERIFY(view.bootLoaderLabel()->isHidden() && view.bootLoaderField()->isHidden() &&
+            view.bootFileButton()->isHidden());
+    QVERIFY(!view.startButton()->isEnabled());
+    QCOMPARE(view.checkedOperation(), 4);
+    QVERIFY(!view.operationButton(0)->isEnabled());
+    QVERIFY(view.postSendingChecked() && !view.preSendingChecked());
+    QCOMPARE(view.resultBox()->text(), QStringLiteral("Contact Err"));
+    QCOMPARE(view.resultBox()->palette().color(QPalette::Base), QColor(255, 255, 0));
+    QCOMPARE(view.resultBox()->palette().color(QPalette::Text), QColor(Qt::black));
+    QCOMPARE(view.versionField()->text(), QStringLiteral("Read Error"));
+
+    // Back to no device: nothing selected, no choice, normal colours.
+    s = MainFormState{};
+    s.deviceNames = {"R5F2L38A", "R5F21258"};
+    view.render(s);
+    QCOMPARE(view.deviceList()->currentIndex(), -1);
+    QCOMPARE(view.checkedOperation(), -1);
+    QVERIFY(view.userRomFileField()->palette().color(QPalette::Text) != QColor(255, 0, 0));
+    QCOMPARE(view.resultBox()->palette().color(QPalette::Base), view.palette().color(QPalette::Base));
+  }
+
+  // The unit leaves while a modal dialog is up: one message, then the
+  // program's event loop and the dialog's end, and the exit steps run.
+  void lostUnitEndsTheProgramWithADialogOpen() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    SimUsbDriver driver;
+    const int unit = driver.addUnit(std::make_shared<SimulatedProgrammer>());
+    QFile::remove(folder_.filePath(QStringLiteral("dlg_path")));
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    CMainFrame* frame = app.mainFrame();
+
+    bool dialogSeen = false;
+    bool dialogReturned = false;
+    QTimer::singleShot(0, frame, [&] {
+      // Once the About box runs, the unit goes.
+      QTimer::singleShot(0, [&] {
+        dialogSeen = dynamic_cast<CAboutDlg*>(QApplication::activeModalWidget()) != nullptr;
+        driver.unplug(unit);
+      });
+      frame->aboutAction()->trigger();
+      dialogReturned = true;
+    });
+    QCOMPARE(runEventLoop(20000), 0);
+    QVERIFY(dialogSeen);
+    QVERIFY(dialogReturned);
+    QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(CMainFrame::kDisconnectedText)});
+    QCOMPARE(prompts.seen[0].icon, Icon::Exclamation);
+    QVERIFY(!frame->isVisible());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(app.onProgramExit(), 0);
+    QVERIFY(QFile::exists(folder_.filePath(QStringLiteral("dlg_path"))));
+    QCOMPARE(linkSlot(), -1);
+    for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
   }
 };
 
