@@ -7,6 +7,8 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
+#include <QStyle>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,6 +19,8 @@
 #include "app/UnitCheck.h"
 #include "link/Commands.h"
 #include "view/CMainFrame.h"
+#include "view/CMainViewDialogs.h"
+#include "view/MainViewModel.h"
 
 namespace vrx4 {
 
@@ -37,11 +41,49 @@ void applyField(QLineEdit* e, const ControlState& c) {
 
 }  // namespace
 
-CMainView::CMainView(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+CMainView::CMainView(AppState& state, QWidget* parent)
+    : QWidget(parent),
+      state_(state),
+      dialogs_(std::make_unique<CMainViewDialogs>(this)),
+      model_(std::make_unique<MainViewModel>(state, *dialogs_)) {
   setObjectName(QStringLiteral("mainView"));
   setAutoFillBackground(true);
   build();
   setFonts();
+  bindControls();
+  model_->setFormChanged([this] { refresh(); });
+}
+
+void CMainView::refresh() {
+  render(model_->form());
+  if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->applyMenuState(model_->form());
+}
+
+void CMainView::bindControls() {
+  // Each handler shows the fields itself; the form is drawn once more when
+  // it returns, so nothing stays stale.
+  auto run = [this](auto handler) {
+    return [this, handler] {
+      handler();
+      refresh();
+    };
+  };
+  Actions a;
+  a.deviceChanged = [this](int index) {
+    model_->OnDeviceChanged(index);
+    refresh();
+  };
+  a.detail = run([this] { model_->OnDetail(); });
+  a.setCan = run([this] { model_->OnSetCan(); });
+  a.loadUserFile = run([this] { model_->OnLoadUserFile(); });
+  a.checkId = run([this] { model_->OnCheckId(); });
+  a.loadBootFile = run([this] { model_->OnLoadBootFile(); });
+  a.setBlocks = run([this] { model_->OnSetBlocks(); });
+  a.operationChanged =
+      run([this] { model_->OnOperationChanged(checkedOperation(), preSendingChecked(), postSendingChecked()); });
+  a.start = run([this] { model_->OnStart(); });
+  a.readVersion = run([this] { model_->OnReadVersion(); });
+  actions_ = std::move(a);
 }
 
 CMainView::~CMainView() = default;
@@ -221,7 +263,18 @@ bool CMainView::postSendingChecked() const { return postSending_->isChecked(); }
 
 void CMainView::showUserRomFile(const MainFormState& s) {
   applyControl(userRomFile_, s.userRomFile);
-  userRomFile_->setText(q(s.userRomFile.text));
+  QString text = q(s.userRomFile.text);
+  if (s.userRomFileCompact) {
+    // What the field can show: its width inside the frame and the margins.
+    const QFontMetrics fm(userRomFile_->font());
+    const QMargins m = userRomFile_->textMargins();
+    const int frame = userRomFile_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, userRomFile_);
+    const int room = userRomFile_->width() - 2 * frame - m.left() - m.right() - 4;
+    text = q(CompactPathDisplay(s.userRomFile.text, s.lastUserFileName, [&](const std::string& t) {
+      return fm.horizontalAdvance(q(t)) <= room;
+    }));
+  }
+  userRomFile_->setText(text);
   userRomFile_->setCursorPosition(0);
   QPalette p = palette();
   if (s.userRomFileRed) p.setColor(QPalette::Text, QColor(255, 0, 0));
@@ -321,13 +374,26 @@ bool CMainView::onInitialUpdate() {
     state_.startupOk = false;
     return false;
   }
-  state_.startupOk = true;
+  // The reset of the unit's settings waits until the window is up, so its
+  // dialog stands over the form.
+  const bool reinit = state_.reinitPending;
+  state_.reinitPending = false;
+  model_->StartUp();
+  state_.reinitPending = reinit;
+  if (!state_.startupOk) return false;
   if (auto* frame = qobject_cast<CMainFrame*>(window())) bindMenus(*frame);
+  refresh();
   if (state_.reinitPending) QTimer::singleShot(0, this, [this] { runPendingReinit(); });
   return true;
 }
 
 void CMainView::bindMenus(CMainFrame& frame) {
+  connect(frame.newAction(), &QAction::triggered, this, [this] {
+    model_->OnProjectNew();
+    refresh();
+  });
+  connect(frame.manualAction(), &QAction::triggered, this,
+          [this] { model_->OnManual(QLocale::system().language() == QLocale::Japanese); });
   connect(frame.aboutAction(), &QAction::triggered, this, [this] {
     CAboutDlg about(state_.hostVersion, state_.unitInfo.firmwareVersionCollapsed,
                     state_.unitInfo.firmwareDate, window());
@@ -337,11 +403,9 @@ void CMainView::bindMenus(CMainFrame& frame) {
 
 bool CMainView::runPendingReinit() {
   if (!state_.reinitPending) return false;
-  CInitializingDlg dialog(window());
-  dialog.exec();
-  InitialLoadData data;
-  if (getInitialLoadData(data) == LoadDataResult::Ok) state_.initialLoad = data;
   state_.reinitPending = false;
+  model_->OnProjectNew();
+  refresh();
   return true;
 }
 

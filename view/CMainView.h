@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "view/MainFormState.h"
 
@@ -22,6 +23,8 @@ namespace vrx4 {
 
 struct AppState;
 class CMainFrame;
+class CMainViewDialogs;
+class MainViewModel;
 
 // Size of the form in dialog units.
 inline constexpr int kFormWidthUnits = 408;
@@ -56,7 +59,11 @@ class CMainView : public QWidget {
   int unitsX(int units) const;
   int unitsY(int units) const;
 
-  // What each control does; the owner of the view's handlers fills them.
+  // The form's logic and its dialogs on screen.
+  MainViewModel& model() { return *model_; }
+  CMainViewDialogs& dialogs() { return *dialogs_; }
+
+  // What each control does: the view's handlers unless replaced.
   struct Actions {
     std::function<void(int)> deviceChanged;  // the list's new selection
     std::function<void()> detail, setCan, loadUserFile, checkId, loadBootFile, setBlocks;
@@ -105,6 +112,9 @@ class CMainView : public QWidget {
  private:
   void build();
   void bindMenus(CMainFrame& frame);
+  void bindControls();
+  // Draws the model's form on the view and the frame's menus.
+  void refresh();
   void setFonts();
   QGroupBox* group(const char* title, int x, int y, int w, int h);
   QLabel* label(const char* text, int x, int y, int w);
@@ -115,6 +125,8 @@ class CMainView : public QWidget {
   void fire(const std::function<void()>& f);
 
   AppState& state_;
+  std::unique_ptr<CMainViewDialogs> dialogs_;
+  std::unique_ptr<MainViewModel> model_;
   bool initialUpdateDone_ = false;
   bool rendering_ = false;
   Actions actions_;

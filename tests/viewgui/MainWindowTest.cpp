@@ -27,7 +27,10 @@
 #include "view/CMainFrame.h"
 #include "view/CMainView.h"
 #include "view/FrameRules.h"
+#include "view/CMainViewDialogs.h"
 #include "view/MainFormState.h"
+#include "view/MainViewModel.h"
+#include "sim/UnitFaults.h"
 
 using namespace vrx4;
 
@@ -67,6 +70,53 @@ int runEventLoop(int ms) {
   QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
   guard.start(ms);
   return QCoreApplication::exec();
+}
+
+// An Intel HEX file of `bytes` from `address` on (16 bytes a record).
+QByteArray hexFile(uint16_t address, const QByteArray& bytes) {
+  QByteArray out;
+  for (qsizetype at = 0; at < bytes.size(); at += 16) {
+    const QByteArray chunk = bytes.mid(at, 16);
+    const uint16_t a = uint16_t(address + at);
+    QByteArray record;
+    record.append(char(chunk.size()));
+    record.append(char(a >> 8));
+    record.append(char(a & 0xFF));
+    record.append(char(0));
+    record.append(chunk);
+    uint8_t sum = 0;
+    for (char c : record) sum = uint8_t(sum + uint8_t(c));
+    record.append(char(uint8_t(0x100 - sum)));
+    out += ':' + record.toHex().toUpper() + "\r\n";
+  }
+  return out + ":00000001FF\r\n";
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& data) {
+  QFile f(dir.filePath(name));
+  if (!f.open(QIODevice::WriteOnly)) return {};
+  f.write(data);
+  return f.fileName();
+}
+
+// Chooses the device of that name as the operator would.
+bool chooseDevice(CMainView* view, const QString& name) {
+  const int index = view->deviceList()->findText(name);
+  if (index < 0) return false;
+  view->deviceList()->setCurrentIndex(index);
+  emit view->deviceList()->activated(index);
+  return true;
+}
+
+// "Load..." with the file dialog answered by `path`.
+void loadFile(CMainView* view, const QString& path) {
+  view->dialogs().setFileChooser([path](const FileOpenRequest&) { return std::optional<std::string>(path.toStdString()); });
+  view->loadButton()->click();
+}
+
+void runOperation(CMainView* view, int index) {
+  view->operationButton(index)->click();
+  view->startButton()->click();
 }
 
 }  // namespace
@@ -241,6 +291,86 @@ class MainWindowTest : public QObject {
     QCOMPARE(view.checkedOperation(), -1);
     QVERIFY(view.userRomFileField()->palette().color(QPalette::Text) != QColor(255, 0, 0));
     QCOMPARE(view.resultBox()->palette().color(QPalette::Base), view.palette().color(QPalette::Base));
+  }
+
+  // The operator's job on the program's own simulated unit: a device, a
+  // HEX file, Erase/Program/Verify; Verify of another image; Read.
+  void typicalJob() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    CProgrammerApp app(environment(nullptr));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state"),
+                                QStringLiteral("-Automation")}));
+    CMainView* view = app.mainView();
+    CMainFrame* frame = app.mainFrame();
+    // A new unit: no device, nothing to start.
+    QCOMPARE(view->deviceList()->currentIndex(), -1);
+    QVERIFY(!view->loadButton()->isEnabled());
+    QVERIFY(!view->startButton()->isEnabled());
+    QVERIFY(!frame->editUserRomAction()->isEnabled());
+
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-A32K")));
+    QCOMPARE(view->userRomAreaField()->text(), QStringLiteral("008000-00FFFF"));
+    QCOMPARE(view->blockField()->text(), QStringLiteral("0"));
+    QCOMPARE(view->vccField()->text(), QStringLiteral("3.3V"));
+    QCOMPARE(view->vppField()->text(), QStringLiteral("5V"));
+    QVERIFY(view->loadButton()->isEnabled());
+    QVERIFY(frame->editUserRomAction()->isEnabled());
+    // No file yet: the program operations wait, Blank is chosen.
+    QCOMPARE(view->checkedOperation(), 1);
+    QVERIFY(!view->operationButton(0)->isEnabled());
+
+    QByteArray first(256, 0);
+    for (int i = 0; i < first.size(); ++i) first[i] = char(i);
+    const QString firstPath = writeFile(folder_, QStringLiteral("first.hex"), hexFile(0x8000, first));
+    loadFile(view, firstPath);
+    QCOMPARE(view->userRomFileField()->text(), firstPath);
+    QVERIFY(!view->checkSumField()->text().isEmpty());
+    QVERIFY(view->operationButton(0)->isEnabled());
+
+    runOperation(view, 0);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Pass"));
+    QCOMPARE(view->resultBox()->palette().color(QPalette::Base), QColor(0, 255, 0));
+
+    // Another image: the target still holds the first.
+    QByteArray second = first;
+    second[10] = char(0x55);
+    loadFile(view, writeFile(folder_, QStringLiteral("second.hex"), hexFile(0x8000, second)));
+    runOperation(view, 4);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Verify Err"));
+    QCOMPARE(view->resultBox()->palette().color(QPalette::Base), QColor(255, 0, 0));
+
+    runOperation(view, 5);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Pass"));
+    QCOMPARE(view->userRomFileField()->text(), QStringLiteral("** Read Data **"));
+    QCOMPARE(view->idCodeField()->text(), QString());
+    QVERIFY(prompts.seen.empty());
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // "Read Version": the unit's answer, or "Read Error" after the link's
+  // own message when it gives none.
+  void readVersionShowsTheAnswerOrReadError() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    SimUsbDriver driver;
+    auto unit = std::make_shared<SimulatedProgrammer>();
+    driver.addUnit(unit);
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    CMainView* view = app.mainView();
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K")));
+    QVERIFY(view->readVersionButton()->isEnabled());
+    view->readVersionButton()->click();
+    QVERIFY(!view->versionField()->text().isEmpty());
+    QVERIFY(view->versionField()->text() != QStringLiteral("Read Error"));
+    QVERIFY(prompts.seen.empty());
+
+    QCOMPARE(applyUnitControl(*unit, "no-target-status readVersion"), std::string("ok"));
+    view->readVersionButton()->click();
+    QCOMPARE(view->versionField()->text(), QStringLiteral("Read Error"));
+    QCOMPARE(prompts.seen.size(), size_t(1));
+    QCOMPARE(app.onProgramExit(), 0);
   }
 
   // The unit leaves while a modal dialog is up: one message, then the
