@@ -376,10 +376,7 @@ bool CMainView::onInitialUpdate() {
   }
   // The reset of the unit's settings waits until the window is up, so its
   // dialog stands over the form.
-  const bool reinit = state_.reinitPending;
-  state_.reinitPending = false;
-  model_->StartUp();
-  state_.reinitPending = reinit;
+  model_->StartUp(true);
   if (!state_.startupOk) return false;
   if (auto* frame = qobject_cast<CMainFrame*>(window())) bindMenus(*frame);
   refresh();
@@ -402,9 +399,7 @@ void CMainView::bindMenus(CMainFrame& frame) {
 }
 
 bool CMainView::runPendingReinit() {
-  if (!state_.reinitPending) return false;
-  state_.reinitPending = false;
-  model_->OnProjectNew();
+  if (!model_->RunPendingReinit()) return false;
   refresh();
   return true;
 }

@@ -1,6 +1,7 @@
 // The main window as the operator meets it: the application object on the
 // simulated unit, the real form, frame and dialogs, offscreen.
 #include <QAction>
+#include <QDir>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -324,7 +325,13 @@ class MainWindowTest : public QObject {
     for (int i = 0; i < first.size(); ++i) first[i] = char(i);
     const QString firstPath = writeFile(folder_, QStringLiteral("first.hex"), hexFile(0x8000, first));
     loadFile(view, firstPath);
-    QCOMPARE(view->userRomFileField()->text(), firstPath);
+    // The path is wider than the field: its start, "/.../" and the name.
+    const QLineEdit* file = view->userRomFileField();
+    const QFontMetrics fm(file->font());
+    QVERIFY(fm.horizontalAdvance(firstPath) > file->width());
+    QVERIFY2(file->text().endsWith(QStringLiteral("/.../first.hex")), qPrintable(file->text()));
+    QVERIFY(firstPath.startsWith(file->text().section(QStringLiteral("/.../"), 0, 0)));
+    QVERIFY(fm.horizontalAdvance(file->text()) < file->width());
     QVERIFY(!view->checkSumField()->text().isEmpty());
     QVERIFY(view->operationButton(0)->isEnabled());
 
@@ -370,6 +377,36 @@ class MainWindowTest : public QObject {
     view->readVersionButton()->click();
     QCOMPARE(view->versionField()->text(), QStringLiteral("Read Error"));
     QCOMPARE(prompts.seen.size(), size_t(1));
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // Pictures of the window for the README when VRX4_SCREENSHOT_DIR names a
+  // folder (scripts/main-screenshots.sh).
+  void renderTheMainWindow() {
+    const QString dir = qEnvironmentVariable("VRX4_SCREENSHOT_DIR");
+    if (dir.isEmpty()) QSKIP("VRX4_SCREENSHOT_DIR not set");
+    QDir().mkpath(dir);
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    CProgrammerApp app(environment(nullptr));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state"),
+                                QStringLiteral("-Automation")}));
+    CMainFrame* frame = app.mainFrame();
+    CMainView* view = app.mainView();
+    QVERIFY(QTest::qWaitForWindowExposed(frame));
+    QVERIFY(frame->grab().save(QDir(dir).filePath(QStringLiteral("main-nodevice.png"))));
+
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K")));
+    QByteArray data(4096, 0);
+    for (int i = 0; i < data.size(); ++i) data[i] = char(i * 7);
+    QTemporaryDir files;
+    QVERIFY(QDir().mkpath(files.filePath(QStringLiteral("projects/pump-controller/release"))));
+    const QString path = writeFile(files, QStringLiteral("projects/pump-controller/release/pump-2.3.hex"),
+                                   hexFile(0x1000, data));
+    loadFile(view, path);
+    runOperation(view, 0);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Pass"));
+    QVERIFY(frame->grab().save(QDir(dir).filePath(QStringLiteral("main.png"))));
     QCOMPARE(app.onProgramExit(), 0);
   }
 
