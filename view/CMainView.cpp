@@ -132,11 +132,11 @@ QPushButton* CMainView::button(const char* text, const char* name, int x, int y,
 void CMainView::build() {
   // Left column: the device, its CAN settings and its lock bits.
   group(" Device ", 7, 4, 200, 94);
-  auto* typeLabel = label("&Type :", 15, 17, 60);
+  auto* typeLabel = label("&Type :", 15, 17, 28);
   deviceList_ = new QComboBox(this);
   deviceList_->setObjectName(QStringLiteral("deviceList"));
   deviceList_->setMaxVisibleItems(20);
-  place(deviceList_, 85, 15, 68, 13);
+  place(deviceList_, 44, 15, 109, 13);
   typeLabel->setBuddy(deviceList_);
   detail_ = button("Detail...", "detail", 157, 14, 46, 15);
   label("User Rom Area :", 15, 36, 68);
