@@ -120,7 +120,7 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
   if (!state_.startupOk) return false;
 
   frame_->showAsCreated();
-  frame_->setWindowTitle(QString::fromLatin1(kWindowTitle));
+  frame_->setDocumentName(document_->title());
   running_ = true;
   exitStatus_ = 0;
   return true;

@@ -1,6 +1,10 @@
 #include "view/CMainFrame.h"
 
-#include <QGuiApplication>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScreen>
 
 #include "app/AppInfo.h"
@@ -9,12 +13,38 @@
 #include "link/UsbLink.h"
 #include "view/CMainView.h"
 #include "view/FrameRules.h"
+#include "view/MainFormState.h"
 
 namespace vrx4 {
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("mainFrame"));
   setWindowTitle(QString::fromLatin1(kWindowTitle));
+  buildMenus();
+}
+
+void CMainFrame::buildMenus() {
+  QMenuBar* bar = menuBar();
+  projectMenu_ = bar->addMenu(QStringLiteral("&Project"));
+  new_ = projectMenu_->addAction(QStringLiteral("&New"));
+  // The text carries the accelerator's name after the tab, so the menu
+  // shows it as written; the shortcut itself is the action's.
+  open_ = projectMenu_->addAction(QStringLiteral("&Open...\tCtrl+O"));
+  open_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  saveAs_ = projectMenu_->addAction(QStringLiteral("Save &As...\tCtrl+S"));
+  saveAs_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  projectMenu_->addSeparator();
+  exit_ = projectMenu_->addAction(QStringLiteral("E&xit"));
+  connect(exit_, &QAction::triggered, this, &CMainFrame::exitProgram);
+
+  editMenu_ = bar->addMenu(QStringLiteral("&Edit"));
+  editUserRom_ = editMenu_->addAction(QStringLiteral("&User Rom Area..."));
+  editUserRom_->setEnabled(false);  // no device yet
+  editBootRom_ = editMenu_->addAction(QStringLiteral("&Boot Rom Area..."));
+
+  helpMenu_ = bar->addMenu(QStringLiteral("&Help"));
+  about_ = helpMenu_->addAction(QStringLiteral("&About T552-VRX4..."));
+  manual_ = helpMenu_->addAction(QStringLiteral("&Manual"));
 }
 
 void CMainFrame::create() {
@@ -45,6 +75,16 @@ void CMainFrame::setView(CMainView* view) {
   setCentralWidget(view);
 }
 
+void CMainFrame::fitToForm() {
+  if (!view_ || maximized_) return;
+  const QSize form = view_->formSize();
+  const int menuHeight = menuBar()->heightForWidth(form.width());
+  const QSize size(form.width(), form.height() + (menuHeight > 0 ? menuHeight : menuBar()->sizeHint().height()));
+  QRect r(QPoint(0, 0), size);
+  r.moveCenter(geometry().center());
+  setGeometry(r);
+}
+
 void CMainFrame::showAsCreated() {
   if (maximized_)
     showMaximized();
@@ -53,9 +93,32 @@ void CMainFrame::showAsCreated() {
   repaint();
 }
 
+void CMainFrame::setDocumentName(const QString& name) {
+  const QString title = QString::fromLatin1(kWindowTitle);
+  setWindowTitle(name.isEmpty() ? title : name + QStringLiteral(" - ") + title);
+}
+
+void CMainFrame::applyMenuState(const MainFormState& s) {
+  editUserRom_->setEnabled(s.editUserRomEnabled);
+  if (!s.editBootRomPresent && editBootRom_) {
+    editMenu_->removeAction(editBootRom_);
+    delete editBootRom_;
+    editBootRom_ = nullptr;
+  }
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
   CSplashWindow::hideSplash();
   QMainWindow::closeEvent(event);
+}
+
+void CMainFrame::exitProgram() {
+  exitRequested_ = true;
+  CSplashWindow::hideSplash();
+  // Ends the main loop and every nested one (modal dialogs, message boxes);
+  // loops started afterwards return at once until the main loop has ended.
+  QCoreApplication::exit(0);
+  hide();
 }
 
 bool CMainFrame::onDeviceChange() {
@@ -63,7 +126,7 @@ bool CMainFrame::onDeviceChange() {
   if (isLinkAlive()) return true;
   terminating_ = true;
   showMessage(kDisconnectedText, Icon::Exclamation, Buttons::Ok);
-  close();
+  exitProgram();
   return false;
 }
 

@@ -238,7 +238,7 @@ class StartupTest : public QObject {
 
     CMainFrame* frame = app.mainFrame();
     QVERIFY(frame && frame->isVisible());
-    QCOMPARE(frame->windowTitle(), QStringLiteral("CAN Flash Programer T552-VRX4"));
+    QCOMPARE(frame->windowTitle(), QStringLiteral("Untitled - CAN Flash Programer T552-VRX4"));
     const int width = QGuiApplication::primaryScreen()->availableGeometry().width();
     QCOMPARE(frame->opensMaximized(), frameOpensMaximized(width));
     QCOMPARE(bool(frame->windowState() & Qt::WindowMaximized), frameOpensMaximized(width));
@@ -284,10 +284,13 @@ class StartupTest : public QObject {
     QVERIFY(frame->isVisible());
 
     // The unit leaving: one message, however many notifications follow.
+    // The program's own event loop runs until the frame ends it (a guard
+    // ends it too, with another status, should the frame never do so).
     driver.sim.unplug(unit);
     driver.sim.unplug(unit);
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(frame->exitRequested());
     QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(CMainFrame::kDisconnectedText)});
     QCOMPARE(prompts.seen[0].prompt.icon, Icon::Exclamation);
     QVERIFY(!frame->isVisible());

@@ -1,0 +1,456 @@
+// The main window as the operator meets it: the application object on the
+// simulated unit, the real form, frame and dialogs, offscreen.
+#include <QAction>
+#include <QDir>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "ScriptedPrompter.h"
+#include "app/AppState.h"
+#include "app/CProgrammerApp.h"
+#include "app/CSplashWindow.h"
+#include "app/CUnitDialogs.h"
+#include "base/CWorkerDialog.h"
+#include "image/DialogUnits.h"
+#include "link/UsbLink.h"
+#include "sim/SimUsbDriver.h"
+#include "sim/SimulatedProgrammer.h"
+#include "view/CMainFrame.h"
+#include "view/CMainView.h"
+#include "view/FrameRules.h"
+#include "view/CMainViewDialogs.h"
+#include "view/MainFormState.h"
+#include "view/MainViewModel.h"
+#include "sim/UnitFaults.h"
+
+using namespace vrx4;
+
+namespace {
+
+// Records every message; answers with the default button.
+class RecordingPrompter final : public Prompter {
+ public:
+  RecordingPrompter() { previous_ = setPrompter(this); }
+  ~RecordingPrompter() override { setPrompter(previous_); }
+  Answer ask(const Prompt& p) override {
+    seen.push_back(p);
+    return p.defaultButton;
+  }
+  QStringList texts() const {
+    QStringList t;
+    for (const Prompt& p : seen) t << QString::fromStdString(p.text);
+    return t;
+  }
+  std::vector<Prompt> seen;
+
+ private:
+  Prompter* previous_ = nullptr;
+};
+
+QStringList menuTexts(QMenu* m) {
+  QStringList t;
+  for (QAction* a : m->actions()) t << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  return t;
+}
+
+// Runs the program's event loop until the program ends it; a guard ends it
+// with status 99 after `ms` should the program never do so.
+int runEventLoop(int ms) {
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+  guard.start(ms);
+  return QCoreApplication::exec();
+}
+
+// An Intel HEX file of `bytes` from `address` on (16 bytes a record).
+QByteArray hexFile(uint16_t address, const QByteArray& bytes) {
+  QByteArray out;
+  for (qsizetype at = 0; at < bytes.size(); at += 16) {
+    const QByteArray chunk = bytes.mid(at, 16);
+    const uint16_t a = uint16_t(address + at);
+    QByteArray record;
+    record.append(char(chunk.size()));
+    record.append(char(a >> 8));
+    record.append(char(a & 0xFF));
+    record.append(char(0));
+    record.append(chunk);
+    uint8_t sum = 0;
+    for (char c : record) sum = uint8_t(sum + uint8_t(c));
+    record.append(char(uint8_t(0x100 - sum)));
+    out += ':' + record.toHex().toUpper() + "\r\n";
+  }
+  return out + ":00000001FF\r\n";
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& data) {
+  QFile f(dir.filePath(name));
+  if (!f.open(QIODevice::WriteOnly)) return {};
+  f.write(data);
+  return f.fileName();
+}
+
+// Chooses the device of that name as the operator would.
+bool chooseDevice(CMainView* view, const QString& name) {
+  const int index = view->deviceList()->findText(name);
+  if (index < 0) return false;
+  view->deviceList()->setCurrentIndex(index);
+  emit view->deviceList()->activated(index);
+  return true;
+}
+
+// "Load..." with the file dialog answered by `path`.
+void loadFile(CMainView* view, const QString& path) {
+  view->dialogs().setFileChooser([path](const FileOpenRequest&) { return std::optional<std::string>(path.toStdString()); });
+  view->loadButton()->click();
+}
+
+void runOperation(CMainView* view, int index) {
+  view->operationButton(index)->click();
+  view->startButton()->click();
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir folder_;
+
+  AppEnvironment environment(UsbDriver* driver) {
+    AppEnvironment env;
+    env.executablePath = folder_.filePath(QStringLiteral("vrx4"));
+    env.instanceName = QStringLiteral("vrx4-viewgui-test-%1").arg(QCoreApplication::applicationPid());
+    env.driver = driver;
+    return env;
+  }
+
+ private slots:
+  void initTestCase() {
+    for (const char* name : {"vrx4type.tbl", "vrx4.fwp"}) {
+      const QString n = QString::fromLatin1(name);
+      QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + n, folder_.filePath(n)));
+    }
+    CWorkerDialog::setTimerIntervalMs(1);
+    CSplashWindow::setSplashEnabled(false);
+  }
+  void cleanup() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    closeLink();
+  }
+
+  // The frame at both sides of the 800-pixel rule, with the form inside.
+  void frameFitsTheFormOrFillsASmallScreen() {
+    AppState state;
+    CMainFrame wide;
+    wide.createFor(QRect(0, 0, 801, 700));
+    auto* view = new CMainView(state, &wide);
+    wide.setView(view);
+    wide.fitToForm();
+    wide.showAsCreated();
+    QVERIFY(QTest::qWaitForWindowExposed(&wide));
+    QVERIFY(!wide.opensMaximized());
+    QVERIFY(!(wide.windowFlags() & Qt::WindowMaximizeButtonHint));
+    // The form is 408 x 306 dialog units of its font, and the area below
+    // the menu bar holds it exactly.
+    const QSize form(dialogUnitsToPixels(*view, kFormWidthUnits),
+                     (kFormHeightUnits * QFontMetrics(view->font()).height() + 4) / 8);
+    QCOMPARE(view->formSize(), form);
+    QTRY_COMPARE(view->size(), form);
+    QVERIFY((wide.geometry().center() - QRect(0, 0, 801, 700).center()).manhattanLength() <= 2);
+    // Every control lies inside the form.
+    for (QWidget* w : view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      QVERIFY2(QRect(QPoint(0, 0), form).contains(w->geometry()), qPrintable(w->objectName()));
+
+    CMainFrame narrow;
+    narrow.createFor(QRect(0, 0, 800, 600));
+    auto* small = new CMainView(state, &narrow);
+    narrow.setView(small);
+    narrow.fitToForm();
+    narrow.showAsCreated();
+    QVERIFY(QTest::qWaitForWindowExposed(&narrow));
+    QVERIFY(narrow.opensMaximized());
+    QVERIFY(narrow.windowState() & Qt::WindowMaximized);
+    QVERIFY(narrow.windowFlags() & Qt::WindowMaximizeButtonHint);
+  }
+
+  void menusCarryTheirTextsAndAccelerators() {
+    CMainFrame frame;
+    const QList<QAction*> menus = frame.menuBar()->actions();
+    QCOMPARE(menus.size(), 3);
+    QCOMPARE(menus[0]->text(), QStringLiteral("&Project"));
+    QCOMPARE(menus[1]->text(), QStringLiteral("&Edit"));
+    QCOMPARE(menus[2]->text(), QStringLiteral("&Help"));
+    QCOMPARE(menuTexts(frame.projectMenu()),
+             (QStringList{"&New", "&Open...\tCtrl+O", "Save &As...\tCtrl+S", "-", "E&xit"}));
+    QCOMPARE(menuTexts(frame.editMenu()), (QStringList{"&User Rom Area...", "&Boot Rom Area..."}));
+    QCOMPARE(menuTexts(frame.helpMenu()), (QStringList{"&About T552-VRX4...", "&Manual"}));
+    QCOMPARE(frame.openAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    QCOMPARE(frame.saveAsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    for (QAction* a : {frame.newAction(), frame.exitAction(), frame.editUserRomAction(),
+                       frame.editBootRomAction(), frame.aboutAction(), frame.manualAction()})
+      QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
+
+    // "&User Rom Area..." follows the device; "&Boot Rom Area..." goes for good.
+    QVERIFY(!frame.editUserRomAction()->isEnabled());
+    MainFormState s;
+    s.editUserRomEnabled = true;
+    frame.applyMenuState(s);
+    QVERIFY(frame.editUserRomAction()->isEnabled());
+    s.editUserRomEnabled = false;
+    s.editBootRomPresent = false;
+    frame.applyMenuState(s);
+    QVERIFY(!frame.editUserRomAction()->isEnabled());
+    QVERIFY(frame.editBootRomAction() == nullptr);
+    QCOMPARE(menuTexts(frame.editMenu()), QStringList{"&User Rom Area..."});
+    s.editBootRomPresent = true;
+    frame.applyMenuState(s);
+    QCOMPARE(menuTexts(frame.editMenu()), QStringList{"&User Rom Area..."});
+  }
+
+  void formShowsItsTextsFontsAndState() {
+    AppState state;
+    CMainView view(state);
+    QStringList groups;
+    for (QGroupBox* g : view.findChildren<QGroupBox*>()) groups << g->title();
+    groups.sort();
+    QCOMPARE(groups, (QStringList{" Advanced Settings ", " CAN ", " Device ", " Execution ", " Operation ",
+                                  " Settings "}));
+    QStringList labels;
+    for (QLabel* l : view.findChildren<QLabel*>()) labels << l->text();
+    QCOMPARE(labels, (QStringList{"&Type :", "User Rom Area :", "Block :", "Vcc :", "Vpp :", "Baudrate :",
+                                  "Send frame :", "Pulse Output :", "Lock Bit State", "Operation Block",
+                                  "Lock Bit after Program", "User Rom File :", " ID code :", "Rom Protect :",
+                                  "Check Sum :", "Check ID code :", "Boot Loader :", "#1"}));
+    QStringList buttons;
+    for (QPushButton* b : view.findChildren<QPushButton*>()) buttons << b->text();
+    QCOMPARE(buttons, (QStringList{"Detail...", "Set CAN...", "Set Blocks...", "Load...", "Check ID...",
+                                   "Boot File...", "Start", "Read Version"}));
+    QStringList choices;
+    for (int i = 0; i < kOperationCount; ++i) choices << view.operationButton(i)->text();
+    QCOMPARE(choices, (QStringList{"Erase/Program/Verify", "Blank", "Erase", "Erase/Program", "Verify", "Read"}));
+    QCOMPARE(view.preSendingBox()->text(), QStringLiteral("Pre Sending"));
+    QCOMPARE(view.postSendingBox()->text(), QStringLiteral("Post Sending"));
+
+    const QFont base = view.font();
+    QCOMPARE(view.startButton()->font().weight(), QFont::DemiBold);
+    QCOMPARE(view.startButton()->font().pointSizeF(), base.pointSizeF() * 1.5);
+    QCOMPARE(view.vccField()->font().weight(), QFont::Black);
+    QCOMPARE(view.vppField()->font().pointSizeF(), base.pointSizeF() * 1.5);
+    QCOMPARE(view.resultBox()->font().weight(), QFont::DemiBold);
+    QCOMPARE(view.resultBox()->font().pointSizeF(), base.pointSizeF());
+
+    MainFormState s;
+    s.deviceNames = {"R5F2L38A", "R5F21258"};
+    s.deviceSelection = 1;
+    s.userRomFile.text = "/data/jobs/pump.hex";
+    s.userRomFileRed = true;
+    s.idCode.text = "01,02,03";
+    s.bootLoaderLabel.visible = false;
+    s.bootLoader.visible = false;
+    s.bootFileButton.visible = false;
+    s.startButton.enabled = false;
+    s.operationIndex = 4;
+    s.operationEnabled[0] = false;
+    s.postSending.checked = true;
+    s.resultText = "Contact Err";
+    s.resultColoured = true;
+    s.resultBackground = {255, 255, 0};
+    s.versionText = "Read Error";
+    view.render(s);
+    QCOMPARE(view.deviceList()->count(), 2);
+    QCOMPARE(view.deviceList()->currentIndex(), 1);
+    QCOMPARE(view.userRomFileField()->text(), QStringLiteral("/data/jobs/pump.hex"));
+    QCOMPARE(view.userRomFileField()->palette().color(QPalette::Text), QColor(255, 0, 0));
+    QCOMPARE(view.idCodeField()->toolTip(), QStringLiteral("01,02,03"));
+    QVERIFY(view.bootLoaderLabel()->isHidden() && view.bootLoaderField()->isHidden() &&
+            view.bootFileButton()->isHidden());
+    QVERIFY(!view.startButton()->isEnabled());
+    QCOMPARE(view.checkedOperation(), 4);
+    QVERIFY(!view.operationButton(0)->isEnabled());
+    QVERIFY(view.postSendingChecked() && !view.preSendingChecked());
+    QCOMPARE(view.resultBox()->text(), QStringLiteral("Contact Err"));
+    QCOMPARE(view.resultBox()->palette().color(QPalette::Base), QColor(255, 255, 0));
+    QCOMPARE(view.resultBox()->palette().color(QPalette::Text), QColor(Qt::black));
+    QCOMPARE(view.versionField()->text(), QStringLiteral("Read Error"));
+
+    // Back to no device: nothing selected, no choice, normal colours.
+    s = MainFormState{};
+    s.deviceNames = {"R5F2L38A", "R5F21258"};
+    view.render(s);
+    QCOMPARE(view.deviceList()->currentIndex(), -1);
+    QCOMPARE(view.checkedOperation(), -1);
+    QVERIFY(view.userRomFileField()->palette().color(QPalette::Text) != QColor(255, 0, 0));
+    QCOMPARE(view.resultBox()->palette().color(QPalette::Base), view.palette().color(QPalette::Base));
+  }
+
+  // The operator's job on the program's own simulated unit: a device, a
+  // HEX file, Erase/Program/Verify; Verify of another image; Read.
+  void typicalJob() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    CProgrammerApp app(environment(nullptr));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state"),
+                                QStringLiteral("-Automation")}));
+    CMainView* view = app.mainView();
+    CMainFrame* frame = app.mainFrame();
+    // A new unit: no device, nothing to start.
+    QCOMPARE(view->deviceList()->currentIndex(), -1);
+    QVERIFY(!view->loadButton()->isEnabled());
+    QVERIFY(!view->startButton()->isEnabled());
+    QVERIFY(!frame->editUserRomAction()->isEnabled());
+
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-A32K")));
+    QCOMPARE(view->userRomAreaField()->text(), QStringLiteral("008000-00FFFF"));
+    QCOMPARE(view->blockField()->text(), QStringLiteral("0"));
+    QCOMPARE(view->vccField()->text(), QStringLiteral("3.3V"));
+    QCOMPARE(view->vppField()->text(), QStringLiteral("5V"));
+    QVERIFY(view->loadButton()->isEnabled());
+    QVERIFY(frame->editUserRomAction()->isEnabled());
+    // No file yet: the program operations wait, Blank is chosen.
+    QCOMPARE(view->checkedOperation(), 1);
+    QVERIFY(!view->operationButton(0)->isEnabled());
+
+    QByteArray first(256, 0);
+    for (int i = 0; i < first.size(); ++i) first[i] = char(i);
+    const QString firstPath = writeFile(folder_, QStringLiteral("first.hex"), hexFile(0x8000, first));
+    loadFile(view, firstPath);
+    // The path is wider than the field: its start, "/.../" and the name.
+    const QLineEdit* file = view->userRomFileField();
+    const QFontMetrics fm(file->font());
+    QVERIFY(fm.horizontalAdvance(firstPath) > file->width());
+    QVERIFY2(file->text().endsWith(QStringLiteral("/.../first.hex")), qPrintable(file->text()));
+    QVERIFY(firstPath.startsWith(file->text().section(QStringLiteral("/.../"), 0, 0)));
+    QVERIFY(fm.horizontalAdvance(file->text()) < file->width());
+    QVERIFY(!view->checkSumField()->text().isEmpty());
+    QVERIFY(view->operationButton(0)->isEnabled());
+
+    runOperation(view, 0);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Pass"));
+    QCOMPARE(view->resultBox()->palette().color(QPalette::Base), QColor(0, 255, 0));
+
+    // Another image: the target still holds the first.
+    QByteArray second = first;
+    second[10] = char(0x55);
+    loadFile(view, writeFile(folder_, QStringLiteral("second.hex"), hexFile(0x8000, second)));
+    runOperation(view, 4);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Verify Err"));
+    QCOMPARE(view->resultBox()->palette().color(QPalette::Base), QColor(255, 0, 0));
+
+    runOperation(view, 5);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Pass"));
+    QCOMPARE(view->userRomFileField()->text(), QStringLiteral("** Read Data **"));
+    QCOMPARE(view->idCodeField()->text(), QString());
+    QVERIFY(prompts.seen.empty());
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // "Read Version": the unit's answer, or "Read Error" after the link's
+  // own message when it gives none.
+  void readVersionShowsTheAnswerOrReadError() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    SimUsbDriver driver;
+    auto unit = std::make_shared<SimulatedProgrammer>();
+    driver.addUnit(unit);
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    CMainView* view = app.mainView();
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K")));
+    QVERIFY(view->readVersionButton()->isEnabled());
+    view->readVersionButton()->click();
+    QVERIFY(!view->versionField()->text().isEmpty());
+    QVERIFY(view->versionField()->text() != QStringLiteral("Read Error"));
+    QVERIFY(prompts.seen.empty());
+
+    QCOMPARE(applyUnitControl(*unit, "no-target-status readVersion"), std::string("ok"));
+    view->readVersionButton()->click();
+    QCOMPARE(view->versionField()->text(), QStringLiteral("Read Error"));
+    QCOMPARE(prompts.seen.size(), size_t(1));
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // Pictures of the window for the README when VRX4_SCREENSHOT_DIR names a
+  // folder (scripts/main-screenshots.sh).
+  void renderTheMainWindow() {
+    // The offscreen screen is small enough for the window to open maximized;
+    // the pictures show the part a window fitted to the form shows.
+    auto picture = [](CMainFrame* frame, CMainView* view) {
+      return frame->grab(QRect(QPoint(0, 0), QSize(view->formSize().width(), view->y() + view->formSize().height())));
+    };
+    const QString dir = qEnvironmentVariable("VRX4_SCREENSHOT_DIR");
+    if (dir.isEmpty()) QSKIP("VRX4_SCREENSHOT_DIR not set");
+    QDir().mkpath(dir);
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    CProgrammerApp app(environment(nullptr));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state"),
+                                QStringLiteral("-Automation")}));
+    CMainFrame* frame = app.mainFrame();
+    CMainView* view = app.mainView();
+    QVERIFY(QTest::qWaitForWindowExposed(frame));
+    QVERIFY(picture(frame, view).save(QDir(dir).filePath(QStringLiteral("main-nodevice.png"))));
+
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K")));
+    QByteArray data(4096, 0);
+    for (int i = 0; i < data.size(); ++i) data[i] = char(i * 7);
+    QTemporaryDir files;
+    QVERIFY(QDir().mkpath(files.filePath(QStringLiteral("projects/pump-controller/release"))));
+    const QString path = writeFile(files, QStringLiteral("projects/pump-controller/release/pump-2.3.hex"),
+                                   hexFile(0x1000, data));
+    loadFile(view, path);
+    runOperation(view, 0);
+    QCOMPARE(view->resultBox()->text(), QStringLiteral("Pass"));
+    QVERIFY(picture(frame, view).save(QDir(dir).filePath(QStringLiteral("main.png"))));
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // The unit leaves while a modal dialog is up: one message, then the
+  // program's event loop and the dialog's end, and the exit steps run.
+  void lostUnitEndsTheProgramWithADialogOpen() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    SimUsbDriver driver;
+    const int unit = driver.addUnit(std::make_shared<SimulatedProgrammer>());
+    QFile::remove(folder_.filePath(QStringLiteral("dlg_path")));
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    CMainFrame* frame = app.mainFrame();
+
+    bool dialogSeen = false;
+    bool dialogReturned = false;
+    QTimer::singleShot(0, frame, [&] {
+      // Once the About box runs, the unit goes.
+      QTimer::singleShot(0, [&] {
+        dialogSeen = dynamic_cast<CAboutDlg*>(QApplication::activeModalWidget()) != nullptr;
+        driver.unplug(unit);
+      });
+      frame->aboutAction()->trigger();
+      dialogReturned = true;
+    });
+    QCOMPARE(runEventLoop(20000), 0);
+    QVERIFY(dialogSeen);
+    QVERIFY(dialogReturned);
+    QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(CMainFrame::kDisconnectedText)});
+    QCOMPARE(prompts.seen[0].icon, Icon::Exclamation);
+    QVERIFY(!frame->isVisible());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(app.onProgramExit(), 0);
+    QVERIFY(QFile::exists(folder_.filePath(QStringLiteral("dlg_path"))));
+    QCOMPARE(linkSlot(), -1);
+    for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,102 @@
+#include "view/CMainViewDialogs.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QStringList>
+#include <QUrl>
+
+#include "app/CUnitDialogs.h"
+#include "image/CTransferDlg.h"
+#include "settings/CBlockSettingDlg.h"
+#include "settings/CCanSettingDlg.h"
+#include "settings/CDeviceDetailDlg.h"
+#include "settings/CSetIdDlg.h"
+#include "view/CProgrammingDlg.h"
+
+namespace vrx4 {
+
+QStringList CMainViewDialogs::qtFilters(const std::string& filter) {
+  // Pairs of "shown text|patterns", the list ended by an empty text.
+  const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+  QStringList out;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    if (parts[i].isEmpty()) break;
+    QString patterns = parts[i + 1];
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    out << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+  }
+  return out;
+}
+
+std::optional<std::string> CMainViewDialogs::openFile(const FileOpenRequest& request) {
+  if (chooser_) return chooser_(request);
+  QFileDialog dialog(parent_, QString::fromStdString(request.title),
+                     QString::fromStdString(request.initialDirectory));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  // The list shows the texts as given; the patterns stay behind them.
+  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+  dialog.setNameFilters(qtFilters(request.filter));
+  dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QDir::fromNativeSeparators(dialog.selectedFiles().first()).toStdString();
+}
+
+std::optional<CanSetting> CMainViewDialogs::canSetting(const CanSetting& current) {
+  CanSetting copy = current;
+  CCanSettingDlg dialog(copy, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return copy;
+}
+
+std::optional<LockBitTable> CMainViewDialogs::blockSetting(const LockBitTable& current,
+                                                           const DeviceDef& device) {
+  CBlockSettingDlg dialog(current, device, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  LockBitTable result = current;
+  result.lockBitState = dialog.lockBitState();
+  result.operationBlockMask = dialog.operationBlockMask();
+  result.lockAfterProgramMask = dialog.lockAfterProgramMask();
+  return result;
+}
+
+std::optional<IdCode> CMainViewDialogs::setId(const IdCode& current) {
+  CSetIdDlg dialog(current, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.idCode();
+}
+
+void CMainViewDialogs::deviceDetail(const DeviceDef& device) {
+  CDeviceDetailDlg dialog(device, parent_);
+  dialog.exec();
+}
+
+bool CMainViewDialogs::sendImage(ImageArea area, const MemoryImage& image, const ProjectSettings& settings,
+                                 const std::string& filePath) {
+  CSendImageDlg dialog(area, image, settings, filePath, parent_);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+bool CMainViewDialogs::fetchImage(ImageArea area, MemoryImage& image, const ProjectSettings& settings) {
+  CFetchImageDlg dialog(area, image, settings, parent_);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+OperationOutcome CMainViewDialogs::programming(int operationIndex, uint32_t total) {
+  CProgrammingDlg dialog(operationIndex, total, parent_);
+  if (dialog.exec() != QDialog::Accepted) return {false, 0};
+  return {true, dialog.resultCode()};
+}
+
+void CMainViewDialogs::initializing() {
+  CInitializingDlg dialog(parent_);
+  dialog.exec();
+}
+
+bool CMainViewDialogs::openDocument(const std::string& path) {
+  if (opener_) return opener_(path);
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+}  // namespace vrx4
