@@ -1,0 +1,4 @@
+# The memory editor and the project file: core logic and their dialogs.
+target_sources(vrx4_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/MemoryEditor.cpp
+)
