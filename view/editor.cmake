@@ -7,3 +7,9 @@ target_sources(vrx4_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ProjectCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProjectFile.cpp
 )
+if(VRX4_BUILD_GUI)
+  target_sources(vrx4_gui PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/CEditorInputDlgs.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CMemoryEditDlg.cpp
+  )
+endif()
