@@ -91,7 +91,7 @@ class MemoryEditDlgTest : public QObject {
     for (int i = 0; i < 0x40000; ++i) app->image->userImage[size_t(i)] = uint8_t(i * 13 + (i >> 8));
     app->image->userImage[0x3FFFF] = 0xFF;
     const char* text = "T552 boot loader";
-    std::memcpy(app->image->userImage.data() + 0x100, text, std::strlen(text));
+    std::memcpy(app->image->userImage.data() + 0x50, text, std::strlen(text));
     app->dialogPaths.setSlot(kDataSaveFolderSlot, dir.path().toStdString() + "/");
     return app;
   }
@@ -135,7 +135,7 @@ class MemoryEditDlgTest : public QObject {
     QCOMPARE(list->topLevelItemCount(), fit);
     QCOMPARE(list->topLevelItem(1)->text(0), QStringLiteral("000010"));
     QCOMPARE(list->topLevelItem(0)->text(2), QString::asprintf("%02X", unsigned(app->image->userImage[1])));
-    QCOMPARE(list->topLevelItem(0x10)->text(17), QStringLiteral("T552 boot loader"));
+    QCOMPARE(list->topLevelItem(5)->text(17), QStringLiteral("T552 boot loader"));
     // Save starts disabled: the image comes from a named file.
     QVERIFY(!dlg.button("save")->isEnabled());
     // Scrolling to the end of a 256 KiB area stays instant and ends there.
@@ -324,6 +324,7 @@ class MemoryEditDlgTest : public QObject {
     auto app = makeApp();
     CMemoryEditDlg dlg(*app, request());
     for (int a : {0x103, 0x104, 0x12A, 0x155}) dlg.editor().modify(a, 0x41);
+    dlg.editor().jumpTo(0x100);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     dlg.refill();
