@@ -4,6 +4,7 @@ target_sources(vrx4_core PRIVATE
 )
 target_sources(vrx4_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/EditCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainViewCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProjectCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProjectFile.cpp
 )

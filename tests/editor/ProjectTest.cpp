@@ -7,6 +7,7 @@
 #include "ViewDriver.h"
 #include "image/ProgramLoader.h"
 #include "view/EditCommands.h"
+#include "view/MainViewCommands.h"
 #include "view/ProjectCommands.h"
 #include "view/ProjectFile.h"
 
@@ -330,6 +331,76 @@ TEST_F(EditCommandTest, FailedUploadClearsTheChecksumAndBootSumFollowsTheEdit) {
   EXPECT_FALSE(seen.saveEnabled);
   EXPECT_EQ(app.settings.bootChecksum, app.image->imageChecksum(ImageArea::Boot, app.settings));
   EXPECT_NE(int(app.settings.bootChecksum), 0);
+}
+
+}  // namespace
+}  // namespace vrx4::test
+
+namespace vrx4::test {
+namespace {
+
+// The form's own window seam, answered with the real transfer workers.
+class WorkerDialogs final : public MainViewDialogs {
+ public:
+  std::vector<std::string> paths;
+  std::optional<std::string> openFile(const FileOpenRequest&) override {
+    if (paths.empty()) return std::nullopt;
+    std::string p = paths.front();
+    paths.erase(paths.begin());
+    return p;
+  }
+  std::optional<CanSetting> canSetting(const CanSetting&) override { return std::nullopt; }
+  std::optional<LockBitTable> blockSetting(const LockBitTable&, const DeviceDef&) override { return std::nullopt; }
+  std::optional<IdCode> setId(const IdCode&) override { return std::nullopt; }
+  void deviceDetail(const DeviceDef&) override {}
+  bool sendImage(ImageArea area, const MemoryImage& image, const ProjectSettings& s, const std::string&) override {
+    TransferProgress progress;
+    SendPlan plan = prepareSend(progress, area, image, s);
+    sendImageWorker(progress, plan, image, s);
+    return !progress.abandoned();
+  }
+  bool fetchImage(ImageArea area, MemoryImage& image, const ProjectSettings& s) override {
+    TransferProgress progress;
+    prepareFetch(progress, area, s);
+    fetchImageWorker(progress, area, image, s);
+    return !progress.abandoned();
+  }
+  OperationOutcome programming(int, uint32_t) override { return {}; }
+  void initializing() override {}
+  bool openDocument(const std::string&) override { return false; }
+};
+
+TEST_F(ProjectTest, OnTheMainFormModelTheRoundTripHolds) {
+  WorkerDialogs windows;
+  MainViewModel model(app, windows);
+  model.SelectDevice(0);
+  model.operationIndex = 2;
+  model.preSending = false;
+  model.postSending = true;
+  EditorProjectDialogs extra;
+  std::string savePath = dir.file("m.vxp");
+  extra.saveFile = [&](const FileDialogSpec&) { return std::optional<std::string>(savePath); };
+  extra.confirmLoad = [](const std::string&) { return true; };
+  ASSERT_TRUE(model.SendAllSettings());
+  ASSERT_TRUE(OnProjectSaveAs(model, windows, extra));
+  const ProjectSettings saved = app.settings;
+  const KeptSettings kept = unit->keptSettings();
+
+  model.SelectDevice(1);
+  app.settings.idCode = idCodeOf({5, 6, 7, 8});
+  model.operationIndex = 1;
+  model.postSending = false;
+  ASSERT_TRUE(model.SendAllSettings());
+  ASSERT_NE(unit->keptSettings(), kept);
+
+  windows.paths = {savePath};
+  ASSERT_TRUE(OnProjectOpen(model, windows, extra));
+  EXPECT_EQ(std::memcmp(&saved.device, &app.settings.device, sizeof saved.device), 0);
+  EXPECT_STREQ(saved.userFileName, app.settings.userFileName);
+  EXPECT_EQ(app.settings.idCode.idBytes[0], 0xA1);
+  EXPECT_EQ(model.operationIndex, 2);
+  EXPECT_TRUE(model.postSending);
+  EXPECT_EQ(unit->keptSettings(), kept);
 }
 
 }  // namespace
