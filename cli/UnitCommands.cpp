@@ -1,0 +1,443 @@
+#include "cli/UnitCommands.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "app/DeviceTable.h"
+#include "app/UnitCheck.h"
+#include "base/Log.h"
+#include "cli/Events.h"
+#include "cli/ExitStatus.h"
+#include "cli/FormSteps.h"
+#include "cli/JobRecord.h"
+#include "cli/Sha256.h"
+#include "cli/UsbUnits.h"
+#include "image/BootFileReader.h"
+#include "image/ProgramLoader.h"
+#include "image/ProgramSaver.h"
+#include "settings/BlockSettingRules.h"
+#include "settings/CanDialogRules.h"
+#include "settings/CanTiming.h"
+#include "settings/DeviceDetailTexts.h"
+#include "view/OperationRunner.h"
+
+namespace vrx4::cli {
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+const char* const kOperationNames[] = {"epv", "blank", "erase", "ep", "verify", "read"};
+
+std::string hex6(uint32_t v) {
+  char t[16];
+  std::snprintf(t, sizeof t, "%06X", unsigned(v));
+  return t;
+}
+
+std::string areaText(uint32_t start, uint32_t end) { return hex6(start) + "-" + hex6(end); }
+
+// The CAN record for --baud/--sample-point: the table entry of that rate,
+// everything else (frames, pulse) as the unit holds it.
+bool canFor(double baud, int samplePoint, const CanSetting& current, CanSetting& out, std::string& why) {
+  for (int row = 0; row < kCanTimingRows; ++row) {
+    if (canTimingEntryCount(row) == 0 || std::fabs(float(CanBitTimingTable[row][0].baudKbps) - baud) > 1e-3) continue;
+    int entry = 0;
+    if (samplePoint) {
+      entry = -1;
+      for (int e = 0; e < canTimingEntryCount(row); ++e)
+        if (CanBitTimingTable[row][e].samplePointPct == samplePoint) entry = e;
+      if (entry < 0) {
+        why = "--sample-point " + std::to_string(samplePoint) + " is not offered at this rate";
+        return false;
+      }
+    }
+    CanDialogValues v = canDialogValues(current, CanTimingIndex{row, entry});
+    v.timing = CanTimingIndex{row, entry};
+    out = buildCanSetting(v);
+    return true;
+  }
+  why = "--baud: no CAN bit rate of that value in the timing table";
+  return false;
+}
+
+// The job's common end: the result event, the record line, the status.
+struct JobEnd {
+  JobEnd(Events& e, const JobOptions& j, UnitSession& u, AppState& s) : events(e), job(j), session(u), state(s) {}
+  Events& events;
+  const JobOptions& job;
+  UnitSession& session;
+  AppState& state;
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  std::string targetVersion;
+  std::string fileSha;
+  std::string blocks;
+
+  int finish(int status, uint8_t code, const std::string& failedPhase) {
+    const std::string word = operationResult(code).text;
+    events.result(code, word, status, failedPhase);
+    if (job.recordPath.empty()) return status;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const ProjectSettings& s = state.settings;
+    json r = {
+        {"time", utcTimestamp()},
+        {"unit", {{"path", session.unitPath()}, {"serial", session.serial()}}},
+        {"firmware", state.unitInfo.firmwareVersionCollapsed},
+        {"target_version", targetVersion},
+        {"device", s.device.name().empty() ? job.device : s.device.name()},
+        {"file", job.file},
+        {"sha256", fileSha},
+        {"checksum", s.userFileNameLength > 0 ? hex4(s.userChecksum) : std::string()},
+        {"operation", job.operation},
+        {"blocks", blocks},
+        {"result", {{"code", code}, {"word", word}}},
+        {"status", status},
+        {"duration_s", std::round(seconds * 1000) / 1000},
+    };
+    if (!job.project.empty()) r["project"] = job.project;
+    std::string why;
+    if (!appendRecordLine(job.recordPath, r, why)) {
+      events.error("record not written: " + why);
+      if (status == kExitPass) status = kExitFile;
+    }
+    return status;
+  }
+  static std::string hex4(uint16_t v) {
+    char t[8];
+    std::snprintf(t, sizeof t, "%04X", unsigned(v));
+    return t;
+  }
+};
+
+// The result status of an operation code.
+int statusOfResult(uint8_t code) {
+  if (code == kResultPass) return kExitPass;
+  return code == 0 ? kExitLink : kExitNotPassed;
+}
+
+// Loads the program file once without a word before anything is sent, so
+// that a file the loader refuses stops the job with the unit untouched. On
+// a refusal the load runs again with the operator's prompter, which shows
+// the program's own message.
+bool fileAcceptable(const AppState& state, int deviceRow, const JobOptions& job, Prompter& live) {
+  const DeviceDef& device = state.deviceTable.row(deviceRow);
+  auto image = std::make_unique<MemoryImage>();
+  IdCode id;
+  id.idLength = uint8_t(std::clamp<int32_t>(device.idCodeLength, 0, 32));
+  int32_t level = 0;
+  {
+    class Silent final : public Prompter {
+     public:
+      explicit Silent(bool yes) : yes_(yes) {}
+      Answer ask(const Prompt& p) override { return cliAnswer(p, yes_); }
+      bool yes_;
+    } silent(job.consent.yes);
+    Prompter* previous = setPrompter(&silent);
+    LogSink sink = setLogSink([](std::string_view) {});
+    const bool ok = loadProgramFile(LoadMode::Interactive, job.file, device, *image, id, level);
+    setLogSink(sink);
+    setPrompter(previous);
+    if (ok) return true;
+  }
+  Prompter* previous = setPrompter(&live);
+  loadProgramFile(LoadMode::Interactive, job.file, device, *image, id, level);
+  setPrompter(previous);
+  return false;
+}
+
+}  // namespace
+
+int operationIndexOf(const std::string& op) {
+  for (int i = 0; i < 6; ++i)
+    if (op == kOperationNames[i]) return i;
+  return -1;
+}
+
+bool parseBlockList(const std::string& text, int blockCount, BlockMask& mask, std::string& why) {
+  mask = BlockMask();
+  if (text == "none") return true;
+  if (text == "all") {
+    for (int i = 0; i < blockCount; ++i) mask.set(i);
+    return true;
+  }
+  size_t pos = 0;
+  auto number = [&](int& n) {
+    size_t start = pos;
+    n = 0;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) && n < 1000)
+      n = n * 10 + (text[pos++] - '0');
+    return pos > start;
+  };
+  while (true) {
+    int a = 0, b = 0;
+    if (!number(a)) break;
+    b = a;
+    if (pos < text.size() && text[pos] == '-') {
+      ++pos;
+      if (!number(b) || b < a) break;
+    }
+    if (b >= blockCount) {
+      why = "block " + std::to_string(b) + " is not a block of the device (0-" + std::to_string(blockCount - 1) + ")";
+      return false;
+    }
+    for (int k = a; k <= b; ++k) mask.set(k);
+    if (pos == text.size()) return true;
+    if (text[pos++] != ',') break;
+  }
+  why = "block list '" + text + "': expected numbers and ranges such as 0-2,5, or all, or none";
+  return false;
+}
+
+bool parseIdText(const std::string& text, IdCode& id, std::string& why) {
+  id = IdCode();
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t comma = text.find(',', pos);
+    std::string item = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    if (item.empty() || item.size() > 2 || !isHexText(item) || id.idLength >= 32) {
+      why = "--id '" + text + "': expected up to 32 hexadecimal bytes such as 0A,1B,FF";
+      return false;
+    }
+    id.idBytes[id.idLength++] = uint8_t(hexTextValue(item));
+    if (comma == std::string::npos) return true;
+    pos = comma + 1;
+  }
+  return true;
+}
+
+bool checkJobOptions(const JobOptions& job, std::string& why) {
+  BlockMask m;
+  if (!job.blocks.empty() && !parseBlockList(job.blocks, 64, m, why)) return false;
+  if (!job.lockAfter.empty() && !parseBlockList(job.lockAfter, 64, m, why)) return false;
+  IdCode id;
+  if (!job.id.empty() && !parseIdText(job.id, id, why)) return false;
+  if (job.samplePointPct && job.baudKbps == 0) {
+    why = "--sample-point needs --baud";
+    return false;
+  }
+  CanSetting can;
+  if (job.baudKbps != 0 && !canFor(job.baudKbps, job.samplePointPct, CanSetting(), can, why)) return false;
+  return true;
+}
+
+int listDevices(Events& events, const std::string& tablePath) {
+  DeviceTable table;
+  bool missing = false;
+  if (!parseDeviceTableFile(tablePath, table, missing)) {
+    if (missing) showMessage(kDeviceTableMissing, Icon::Stop);
+    events.result(0, "", kExitFile, "devices");
+    return kExitFile;
+  }
+  events.line("name                            user ROM       blocks  Vcc     Vpp     ID  boot area");
+  for (int i = 0; i < table.rowCount(); ++i) {
+    const DeviceDef& d = table.row(i);
+    const std::string vcc = voltageText(d.voltageCode & 0xF), vpp = voltageText((d.voltageCode >> 4) & 0xF);
+    const bool boot = d.bootRomSize != 0;
+    char line[256];
+    std::snprintf(line, sizeof line, "%-31s %-14s %6d  %-7s %-7s %2d  %s", d.name().c_str(),
+                  areaText(d.userRomStart, d.userRomEnd).c_str(), int(d.blockCount), vcc.empty() ? "-" : vcc.c_str(),
+                  vpp.empty() ? "-" : vpp.c_str(), int(d.idCodeLength),
+                  boot ? areaText(d.bootRomStart, d.bootRomEnd).c_str() : "-");
+    json f = {{"name", d.name()},
+              {"user_rom", {{"start", uint32_t(d.userRomStart)}, {"end", uint32_t(d.userRomEnd)},
+                            {"size", uint32_t(d.userRomSize)}}},
+              {"blocks", int(d.blockCount)},
+              {"vcc", vcc},
+              {"vpp", vpp},
+              {"id_code_length", int(d.idCodeLength)},
+              {"boot", boot ? json{{"start", uint32_t(d.bootRomStart)}, {"end", uint32_t(d.bootRomEnd)},
+                                   {"size", uint32_t(d.bootRomSize)}}
+                            : json(nullptr)}};
+    events.fact("device", f, line);
+  }
+  events.result(0, "", kExitPass, "");
+  return kExitPass;
+}
+
+int listUnits(Events& events) {
+  std::vector<UsbUnit> units = listUsbUnits();
+  for (const UsbUnit& u : units) {
+    std::string text = "usb:" + (u.serial.empty() ? std::string("-") : u.serial) + "  " + u.path;
+    if (!u.accessible) text += "  (cannot be opened: check the device permissions)";
+    events.fact("unit", {{"path", u.path}, {"serial", u.serial}, {"accessible", u.accessible}}, text);
+  }
+  if (units.empty()) events.line("no unit on USB");
+  events.result(0, "", kExitPass, "");
+  return kExitPass;
+}
+
+int showInfo(Events& events, UnitSession& session, const JobOptions& job) {
+  AppState state;
+  state.executablePath = job.self;
+  CliPrompter prompter(job.consent, &events);
+  int status = session.connect(state, events, prompter);
+  if (status != kExitPass) {
+    events.result(0, "", status, "connect");
+    return status;
+  }
+  FormSteps form(state, events);
+  form.resetView();
+  const std::string target = form.onReadVersion();
+  const InitialLoadData& d = state.initialLoad;
+  const int op = d.hasSettings ? std::clamp(int(d.operationCode) - 1, 0, 5) : -1;
+  json f = {{"unit", {{"path", session.unitPath()}, {"serial", session.serial()}}},
+            {"model", state.unitInfo.model},
+            {"firmware", state.unitInfo.firmwareVersionCollapsed},
+            {"firmware_date", state.unitInfo.firmwareDate},
+            {"target_version", target},
+            {"device", d.hasSettings ? d.deviceName : ""},
+            {"file", d.hasSettings ? d.userFileName : ""},
+            {"operation", op >= 0 ? operationKind(op).label : ""}};
+  events.fact("info", f,
+              "Unit : " + state.unitInfo.model + "  " + session.unitPath() +
+                  (session.serial().empty() ? "" : "  serial " + session.serial()) + "\n" +
+                  "Firmware Version : " + state.unitInfo.firmwareVersionCollapsed + " " + state.unitInfo.firmwareDate +
+                  "\n" + "Target Version : " + target + "\n" + "Device : " + f["device"].get<std::string>() + "\n" +
+                  "User Rom File : " + f["file"].get<std::string>() + "\n" +
+                  "Operation : " + f["operation"].get<std::string>());
+  status = target == "Read Error" ? kExitLink : kExitPass;
+  events.result(0, "", status, status ? "info" : "");
+  return status;
+}
+
+int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
+  AppState state;
+  state.executablePath = job.self;
+  JobEnd end{events, job, session, state};
+  if (!job.file.empty() && !sha256File(job.file, end.fileSha)) end.fileSha.clear();
+
+  // The file is checked against the device of the table beside the program
+  // before the unit hears anything.
+  CliPrompter prompter(job.consent, &events);
+  {
+    AppState tableOnly;
+    tableOnly.executablePath = job.self;
+    LogSink quiet = setLogSink([](std::string_view) {});
+    const bool tableOk = loadDeviceTable(tableOnly);
+    setLogSink(quiet);
+    const int row = tableOk ? tableOnly.deviceTable.findByName(job.device) : -1;
+    if (tableOk && row < 0) {
+      events.error("no device named '" + job.device + "' in the device table");
+      return end.finish(kExitUsage, 0, "device");
+    }
+    if (tableOk && !fileAcceptable(tableOnly, row, job, prompter)) return end.finish(kExitFile, 0, "load");
+    if (tableOk && !job.bootFile.empty()) {
+      auto image = std::make_unique<MemoryImage>();
+      auto settings = std::make_unique<ProjectSettings>();
+      Prompter* previous = setPrompter(&prompter);
+      const bool bootOk = loadBootFile(job.bootFile, *image, *settings);
+      setPrompter(previous);
+      if (!bootOk) return end.finish(kExitFile, 0, "load-boot");
+    }
+  }
+
+  int status = session.connect(state, events, prompter);
+  if (status != kExitPass) return end.finish(status, 0, "connect");
+  FormSteps form(state, events);
+  form.resetView();
+  const int row = state.deviceTable.findByName(job.device);
+  if (row < 0) {
+    events.error("no device named '" + job.device + "' in the device table");
+    return end.finish(kExitUsage, 0, "device");
+  }
+  const DeviceDef& device = state.deviceTable.row(row);
+  const int blockCount = std::clamp<int32_t>(device.blockCount, 0, 64);
+  BlockMask operationBlocks, lockAfter;
+  std::string why;
+  if (!parseBlockList(job.blocks.empty() ? "all" : job.blocks, blockCount, operationBlocks, why) ||
+      !parseBlockList(job.lockAfter.empty() ? "none" : job.lockAfter, blockCount, lockAfter, why)) {
+    events.error(why);
+    return end.finish(kExitUsage, 0, "blocks");
+  }
+  IdCode id;
+  if (!job.id.empty()) {
+    parseIdText(job.id, id, why);
+    if (id.idLength != device.idCodeLength) {
+      events.error("--id: device " + device.name() + " takes " + std::to_string(int(device.idCodeLength)) +
+                   " ID code bytes");
+      return end.finish(kExitUsage, 0, "id");
+    }
+  }
+  end.blocks = FormatBlockList(operationBlocks, 0, 63);
+
+  form.onDeviceChanged(row);
+  if (int s = form.onLoadUserFile(job.file); s != kExitPass) return end.finish(s, 0, "load");
+  if (!job.bootFile.empty()) {
+    if (int s = form.onLoadBootFile(job.bootFile); s != kExitPass) return end.finish(s, 0, "load-boot");
+  }
+  if (job.baudKbps != 0) {
+    CanSetting can;
+    canFor(job.baudKbps, job.samplePointPct, state.settings.can, can, why);
+    if (!form.onSetCan(can)) return end.finish(kExitLink, 0, "can");
+  }
+  const LockBitTable& now = state.settings.lockBits;
+  const uint8_t lockState = job.lockState == "ignore" ? 0 : 1;
+  if (!(now.operationBlockMask == operationBlocks) || !(now.lockAfterProgramMask == lockAfter) ||
+      (now.lockBitState != 0) != (lockState != 0)) {
+    if (!form.onSetBlocks(lockState, operationBlocks, lockAfter)) return end.finish(kExitLink, 0, "blocks");
+  }
+  if (!job.id.empty() && !form.onCheckId(id)) return end.finish(kExitLink, 0, "id");
+  const int op = operationIndexOf(job.operation);
+  if (form.operationIndex() != op &&
+      !form.onOperationChanged(op, form.preSending(), form.postSending()))
+    return end.finish(kExitLink, 0, "operation");
+
+  const uint8_t code = form.onStart();
+  status = statusOfResult(code);
+  // The record names the target's version: "Read Version" once the target
+  // has passed (a target that failed may not answer at all).
+  if (!job.recordPath.empty() && code == kResultPass) end.targetVersion = form.onReadVersion();
+  return end.finish(status, code, status == kExitPass ? "" : "operation");
+}
+
+int readTarget(Events& events, UnitSession& session, const JobOptions& job) {
+  AppState state;
+  state.executablePath = job.self;
+  JobEnd end{events, job, session, state};
+  CliPrompter prompter(job.consent, &events);
+  int status = session.connect(state, events, prompter);
+  if (status != kExitPass) return end.finish(status, 0, "connect");
+  FormSteps form(state, events);
+  form.resetView();
+  const int row = state.deviceTable.findByName(job.device);
+  if (row < 0) {
+    events.error("no device named '" + job.device + "' in the device table");
+    return end.finish(kExitUsage, 0, "device");
+  }
+  const DeviceDef& device = state.deviceTable.row(row);
+  SaveRequest q;
+  q.areaStart = int32_t(uint32_t(device.userRomStart));
+  q.areaEnd = int32_t(uint32_t(device.userRomEnd));
+  if (!job.ranges.empty() && !parseSaveAddress(job.ranges, q.areaStart, q.areaEnd, q.ranges)) {
+    showMessage(kInvalidAddress, Icon::Warning);
+    return end.finish(kExitUsage, 0, "ranges");
+  }
+  form.onDeviceChanged(row);
+  const LockBitTable& now = state.settings.lockBits;
+  if (!(now.operationBlockMask == now.deviceBlockMask))
+    if (!form.onSetBlocks(now.lockBitState, now.deviceBlockMask, now.lockAfterProgramMask))
+      return end.finish(kExitLink, 0, "blocks");
+  end.blocks = FormatBlockList(state.settings.lockBits.operationBlockMask, 0, 63);
+  if (form.operationIndex() != kOperationRead &&
+      !form.onOperationChanged(kOperationRead, form.preSending(), form.postSending()))
+    return end.finish(kExitLink, 0, "operation");
+  const uint8_t code = form.onStart();
+  status = statusOfResult(code);
+  if (status != kExitPass) return end.finish(status, code, "operation");
+  if (!form.fetchUserImage()) return end.finish(kExitLink, code, "fetch");
+  events.phaseStart("save");
+  q.image = state.image->userImage.data();
+  q.path = job.output;
+  std::atomic<uint32_t> position{0};
+  const SaveResult saved = saveProgramFile(q, position);
+  events.phaseEnd("save", saved == SaveResult::Ok);
+  if (saved != SaveResult::Ok) {
+    showMessage(saveResultMessage(saved), Icon::Stop);
+    return end.finish(kExitFile, code, "save");
+  }
+  return end.finish(kExitPass, code, "");
+}
+
+}  // namespace vrx4::cli
