@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 #include "app/DeviceTable.h"
 #include "app/UnitCheck.h"
@@ -62,6 +63,13 @@ bool canFor(double baud, int samplePoint, const CanSetting& current, CanSetting&
   return false;
 }
 
+std::string absolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
 // The job's common end: the result event, the record line, the status.
 struct JobEnd {
   JobEnd(Events& e, const JobOptions& j, UnitSession& u, AppState& s) : events(e), job(j), session(u), state(s) {}
@@ -87,7 +95,7 @@ struct JobEnd {
         {"firmware", state.unitInfo.firmwareVersionCollapsed},
         {"target_version", targetVersion},
         {"device", s.device.name().empty() ? job.device : s.device.name()},
-        {"file", job.file},
+        {"file", absolutePath(job.file)},
         {"sha256", fileSha},
         {"checksum", s.userFileNameLength > 0 ? hex4(s.userChecksum) : std::string()},
         {"operation", job.operation},
