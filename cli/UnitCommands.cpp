@@ -287,7 +287,9 @@ int showInfo(Events& events, UnitSession& session, const JobOptions& job) {
   }
   FormSteps form(state, events);
   form.resetView();
-  const std::string target = form.onReadVersion();
+  // "Read Version" is there only while a device is selected.
+  const bool deviceHeld = state.settings.deviceIndex >= 0;
+  const std::string target = deviceHeld ? form.onReadVersion() : std::string();
   const InitialLoadData& d = state.initialLoad;
   const int op = d.hasSettings ? std::clamp(int(d.operationCode) - 1, 0, 5) : -1;
   json f = {{"unit", {{"path", session.unitPath()}, {"serial", session.serial()}}},

@@ -11,6 +11,11 @@
 #include "cli/JobRecord.h"
 #include "cli/Sha256.h"
 #include "cli/UnitCommands.h"
+#include "cli/UsbUnits.h"
+#include "link/Commands.h"
+#include "link/UsbLink.h"
+#include "sim/SimUsbDriver.h"
+#include "sim/SimulatedProgrammer.h"
 
 namespace vrx4::cli {
 namespace {
@@ -96,6 +101,34 @@ TEST(CliPieces, ProgressBarAndGangChildren) {
   EXPECT_EQ(operationIndexOf("verify"), 4);
   EXPECT_EQ(operationIndexOf("read"), 5);
   EXPECT_EQ(operationIndexOf("Erase"), -1);
+}
+
+}  // namespace
+}  // namespace vrx4::cli
+
+namespace vrx4::cli {
+namespace {
+
+// --unit usb:SERIAL: the link finds only the chosen device, even when it is
+// not the first one.
+TEST(CliPieces, OnePathDriverShowsTheLinkOnlyItsDevice) {
+  auto inner = std::make_unique<SimUsbDriver>();
+  ProgrammerOptions first, second;
+  first.firmwareVersion = "Ver.1.11 A";
+  second.firmwareVersion = "Ver.1.11 B";
+  inner->addUnit(std::make_shared<SimulatedProgrammer>(first));
+  inner->addUnit(std::make_shared<SimulatedProgrammer>(second));
+  const std::string path = *inner->enumerateInterface(1);
+  OnePathDriver driver(std::move(inner), path);
+  EXPECT_EQ(driver.enumerateInterface(0), path);
+  EXPECT_FALSE(driver.enumerateInterface(1));
+  UsbDriver* previous = setUsbDriver(&driver);
+  ASSERT_TRUE(openLink());
+  UnitInfo info;
+  ASSERT_TRUE(getUnitInfo(info));
+  EXPECT_EQ(info.firmwareVersion, "Ver.1.11 B");
+  closeLink();
+  setUsbDriver(previous);
 }
 
 }  // namespace

@@ -305,5 +305,28 @@ TEST_F(CliUnit, ReadSavesTheTargetsBytes) {
   EXPECT_EQ(cli({"read", "--device", kDevice, "-o", dir.file("no/dir/x.hex"), "--unit", unit}).status, 3);
 }
 
+TEST_F(CliUnit, OtherFirmwareIsRefusedUnlessTheUpdateIsAsked) {
+  UnitSim sim(sock("u"), {"--no-state", "--firmware-version", "Ver.0.99"});
+  ASSERT_TRUE(sim.ready()) << sim.log();
+  const std::string unit = "socket:" + sock("u");
+  CliRun r = cli({"program", hexFile(), "--device", kDevice, "--unit", unit, "--yes"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("Would you like to update firmware?"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("give --update-firmware"), std::string::npos) << r.err;
+  r = cli({"info", "--unit", unit, "--update-firmware", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err << r.out;
+  json info;
+  for (const json& e : r.events())
+    if (e["event"] == "info") info = e;
+  EXPECT_EQ(info["firmware"], "Ver.1.11");
+  EXPECT_EQ(info["device"], "");  // the update resets what the unit keeps
+  r = cli({"program", hexFile(), "--device", kDevice, "--unit", unit});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = cli({"info", "--unit", unit});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Device : DEMO-B256K\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Operation : Erase/Program/Verify\n"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace vrx4
