@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/AppInfo.h"
 #include "app/DialogPaths.h"
 #include "base/Log.h"
 #include "cli/Events.h"
@@ -89,6 +90,7 @@ Options:
   --table PATH       the device table for convert, checksum and devices
                      (default: vrx4type.tbl beside the program)
   --help             this text
+  --version          the program's version
 
 Exit status:
   0  pass (program: the unit's result was "Pass")
@@ -122,11 +124,16 @@ int usageError(const std::string& why) {
 }  // namespace
 
 int run(const std::vector<std::string>& args, const std::string& self) {
-  for (const std::string& a : args)
+  for (const std::string& a : args) {
     if (a == "--help" || a == "-h") {
       std::fputs(usage().c_str(), stdout);
       return kExitPass;
     }
+    if (a == "--version") {
+      std::printf("vrx4-cli %s\n", kHostVersion);
+      return kExitPass;
+    }
+  }
 
   Global g;
   CLI::App app{"vrx4-cli"};

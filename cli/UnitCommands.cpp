@@ -374,6 +374,9 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
 
   form.onDeviceChanged(row);
   if (int s = form.onLoadUserFile(job.file); s != kExitPass) return end.finish(s, 0, "load");
+  const std::string sum = JobEnd::hex4(state.settings.userChecksum);
+  events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
+              "Check Sum : " + sum);
   if (!job.bootFile.empty()) {
     if (int s = form.onLoadBootFile(job.bootFile); s != kExitPass) return end.finish(s, 0, "load-boot");
   }
