@@ -34,6 +34,7 @@ Commands with a unit:
       the program's window. --blocks (default all) and --lock-after
       (default none) take block numbers such as 0-2,5; --id replaces the ID
       code found in the image.
+      FILE may be left out for --op blank and --op erase.
   vrx4-cli program --project FILE.vxp [--unit U]... [--yes]
       Takes every setting, the program file and the boot file from a
       project file.
@@ -227,7 +228,11 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     g.job.operation = "read";
   }
   if (program->parsed()) {
-    if (g.job.project.empty() == g.job.file.empty())
+    // Blank and Erase need no program file, as on the form.
+    const bool fileOptional = g.job.operation == "blank" || g.job.operation == "erase";
+    if (!g.job.project.empty() && !g.job.file.empty())
+      return usageError("program takes FILE or --project FILE.vxp, not both");
+    if (g.job.project.empty() && g.job.file.empty() && !fileOptional)
       return usageError("program needs FILE and --device NAME, or --project FILE.vxp");
     if (g.job.project.empty() && g.job.device.empty()) return usageError("program needs --device NAME");
     std::string why;

@@ -332,7 +332,8 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
       events.error("no device named '" + job.device + "' in the device table");
       return end.finish(kExitUsage, 0, "device");
     }
-    if (tableOk && !fileAcceptable(tableOnly, row, job, prompter)) return end.finish(kExitFile, 0, "load");
+    if (tableOk && !job.file.empty() && !fileAcceptable(tableOnly, row, job, prompter))
+      return end.finish(kExitFile, 0, "load");
     if (tableOk && !job.bootFile.empty()) {
       auto image = std::make_unique<MemoryImage>();
       auto settings = std::make_unique<ProjectSettings>();
@@ -373,10 +374,12 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
   end.blocks = FormatBlockList(operationBlocks, 0, 63);
 
   form.onDeviceChanged(row);
-  if (int s = form.onLoadUserFile(job.file); s != kExitPass) return end.finish(s, 0, "load");
-  const std::string sum = JobEnd::hex4(state.settings.userChecksum);
-  events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
-              "Check Sum : " + sum);
+  if (!job.file.empty()) {
+    if (int s = form.onLoadUserFile(job.file); s != kExitPass) return end.finish(s, 0, "load");
+    const std::string sum = JobEnd::hex4(state.settings.userChecksum);
+    events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
+                "Check Sum : " + sum);
+  }
   if (!job.bootFile.empty()) {
     if (int s = form.onLoadBootFile(job.bootFile); s != kExitPass) return end.finish(s, 0, "load-boot");
   }
