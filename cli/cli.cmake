@@ -5,6 +5,7 @@ find_package(CLI11 CONFIG REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CliApp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliDialogs.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliPrompter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Events.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileCommands.cpp
