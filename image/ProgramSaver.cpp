@@ -435,6 +435,20 @@ SaveResult writeSRecords(const SaveRequest& r, std::atomic<uint32_t>& position) 
   return out.finish();
 }
 
+SaveResult writeWholeFile(const std::string& path, const void* data, size_t size) {
+  std::atomic<uint32_t> unused{0};
+  OutFile out(unused);
+  if (!out.create(path)) return SaveResult::CreateFailed;
+  const char* p = static_cast<const char*>(data);
+  // In pieces no larger than the room the buffer guarantees per record.
+  for (size_t done = 0; done < size;) {
+    size_t n = std::min<size_t>(64, size - done);
+    out.put(std::string_view(p + done, n));
+    done += n;
+  }
+  return out.finish();
+}
+
 bool savesAsIntelHex(std::string_view path) {
   size_t dot = path.rfind('.');
   if (dot == std::string_view::npos || dot + 1 >= path.size()) return false;

@@ -2,6 +2,7 @@
 // Writes an image area, or up to five address ranges of it, as Intel HEX or
 // Motorola S-record text with CR LF line ends and upper-case digits.
 #include <array>
+#include <cstddef>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -51,6 +52,10 @@ const char* saveResultMessage(SaveResult r);
 // `position` advances by 16 per record written.
 SaveResult writeIntelHex(const SaveRequest& request, std::atomic<uint32_t>& position);
 SaveResult writeSRecords(const SaveRequest& request, std::atomic<uint32_t>& position);
+
+// Writes `size` bytes as the whole file at `path` the same way: beside it
+// first, renamed into place only when every byte is written.
+SaveResult writeWholeFile(const std::string& path, const void* data, size_t size);
 
 // True when the path's extension (first character after its last '.')
 // begins with H or h: such files are written as Intel HEX.

@@ -25,6 +25,17 @@ class ChangedAddressSet {
   void insert(uint32_t address, uint32_t value = 0) { map_[address] = value; }
   void remove(uint32_t address) { map_.erase(address); }
   void clear() { map_.clear(); }
+  // Removes every address in first..last. Walks the set, not the range, so
+  // clearing a large block costs what the set holds.
+  void removeRange(uint32_t first, uint32_t last) {
+    if (first > last) return;
+    for (auto it = map_.begin(); it != map_.end();) {
+      if (it->first >= first && it->first <= last)
+        it = map_.erase(it);
+      else
+        ++it;
+    }
+  }
   bool contains(uint32_t address) const { return map_.count(address) != 0; }
   std::optional<uint32_t> value(uint32_t address) const {
     auto it = map_.find(address);
