@@ -253,6 +253,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   UnitSession session(specs[0], g.sim);
   if (info->parsed()) return showInfo(events, session, g.job);
   if (read->parsed()) return readTarget(events, session, g.job);
+  if (!g.job.project.empty()) return programProject(events, session, g.job);
   return programTarget(events, session, g.job);
 }
 

@@ -30,6 +30,7 @@ Answer CliPrompter::ask(const Prompt& p) {
   {
     std::lock_guard lock(mutex_);
     texts_.push_back(p.text);
+    stops_.push_back(p.icon == Icon::Stop);
     if (question && !consent) refused_ = true;
   }
   if (events_) events_->message(p.text, p.icon, p.buttons, a);
@@ -50,6 +51,25 @@ bool CliPrompter::shown(const std::string& text) const {
   std::lock_guard lock(mutex_);
   for (const std::string& t : texts_)
     if (t == text) return true;
+  return false;
+}
+
+size_t CliPrompter::mark() const {
+  std::lock_guard lock(mutex_);
+  return texts_.size();
+}
+
+bool CliPrompter::shownSince(size_t mark, const std::string& text) const {
+  std::lock_guard lock(mutex_);
+  for (size_t i = mark; i < texts_.size(); ++i)
+    if (texts_[i] == text) return true;
+  return false;
+}
+
+bool CliPrompter::stopSince(size_t mark) const {
+  std::lock_guard lock(mutex_);
+  for (size_t i = mark; i < stops_.size(); ++i)
+    if (stops_[i]) return true;
   return false;
 }
 

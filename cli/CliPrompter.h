@@ -32,6 +32,11 @@ class CliPrompter final : public Prompter {
   bool refused() const;
   // True when the program showed this text.
   bool shown(const std::string& text) const;
+  // The number of messages so far, and whether one of those after `mark`
+  // had this text or the stop icon.
+  size_t mark() const;
+  bool shownSince(size_t mark, const std::string& text) const;
+  bool stopSince(size_t mark) const;
 
  private:
   Consent consent_;
@@ -39,6 +44,7 @@ class CliPrompter final : public Prompter {
   Prompter* previous_ = nullptr;
   mutable std::mutex mutex_;
   std::vector<std::string> texts_;
+  std::vector<bool> stops_;
   bool refused_ = false;
 };
 

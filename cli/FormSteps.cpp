@@ -258,6 +258,24 @@ uint8_t FormSteps::onStart() {
   return run.lastResult;
 }
 
+bool FormSteps::sendAllSettings() {
+  ProjectSettings& s = state_.settings;
+  setDevice(s.device);
+  bool present = false;
+  if (s.userFileNameLength > 0) {
+    if (!setUserFileName(s.userFileName)) return false;
+    uint16_t sums[64] = {};
+    state_.image->blockChecksums(s.device, sums);
+    setBlockChecksums(std::clamp<int32_t>(s.device.blockCount, 0, 64), sums);
+    present = true;
+  }
+  if (!setUserDataPresent(present)) return false;
+  IdCode id = s.idCode;
+  id.idLength = uint8_t(std::clamp<int32_t>(s.device.idCodeLength, 0, 32));
+  return setCanSetting(s.can) && setBlockSettings(s.lockBits) &&
+         setOperation(operationCode(operationIndex_), sendFlags(preSending_, postSending_)) && setIdCode(id);
+}
+
 std::string FormSteps::onReadVersion() {
   std::string v;
   return readVersion(v) ? v : std::string("Read Error");

@@ -43,15 +43,25 @@ class FormSteps {
   // The read-back before the editor opens: the user image from the unit.
   bool fetchUserImage();
 
+  // The routines the project command calls back.
+  void selectDevice(int index);
+  void refreshLockDisplay();
+  void refreshOperationButtons();
+  // Everything to the unit after a project is opened; false at the first
+  // command that failed.
+  bool sendAllSettings();
+  void setViewFields(int operationIndex, bool pre, bool post) {
+    operationIndex_ = operationIndex;
+    preSending_ = pre;
+    postSending_ = post;
+  }
+
   int operationIndex() const { return operationIndex_; }
   bool preSending() const { return preSending_; }
   bool postSending() const { return postSending_; }
   int protectLevel() const { return protectLevel_; }
 
  private:
-  void selectDevice(int index);
-  void refreshLockDisplay();
-  void refreshOperationButtons();
   void clearUserFile();
   bool uploadUserImage(const std::string& path);
   bool sendImage(ImageArea area);

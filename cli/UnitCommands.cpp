@@ -10,6 +10,7 @@
 #include "base/Log.h"
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
+#include "cli/CliDialogs.h"
 #include "cli/FormSteps.h"
 #include "cli/JobRecord.h"
 #include "cli/Sha256.h"
@@ -22,6 +23,8 @@
 #include "settings/CanTiming.h"
 #include "settings/DeviceDetailTexts.h"
 #include "view/OperationRunner.h"
+#include "view/ProjectCommands.h"
+#include "view/ProjectFile.h"
 
 namespace vrx4::cli {
 
@@ -129,8 +132,7 @@ int statusOfResult(uint8_t code) {
 // that a file the loader refuses stops the job with the unit untouched. On
 // a refusal the load runs again with the operator's prompter, which shows
 // the program's own message.
-bool fileAcceptable(const AppState& state, int deviceRow, const JobOptions& job, Prompter& live) {
-  const DeviceDef& device = state.deviceTable.row(deviceRow);
+bool fileAcceptable(const DeviceDef& device, const std::string& path, const JobOptions& job, Prompter& live) {
   auto image = std::make_unique<MemoryImage>();
   IdCode id;
   id.idLength = uint8_t(std::clamp<int32_t>(device.idCodeLength, 0, 32));
@@ -144,13 +146,13 @@ bool fileAcceptable(const AppState& state, int deviceRow, const JobOptions& job,
     } silent(job.consent.yes);
     Prompter* previous = setPrompter(&silent);
     LogSink sink = setLogSink([](std::string_view) {});
-    const bool ok = loadProgramFile(LoadMode::Interactive, job.file, device, *image, id, level);
+    const bool ok = loadProgramFile(LoadMode::Interactive, path, device, *image, id, level);
     setLogSink(sink);
     setPrompter(previous);
     if (ok) return true;
   }
   Prompter* previous = setPrompter(&live);
-  loadProgramFile(LoadMode::Interactive, job.file, device, *image, id, level);
+  loadProgramFile(LoadMode::Interactive, path, device, *image, id, level);
   setPrompter(previous);
   return false;
 }
@@ -332,7 +334,7 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
       events.error("no device named '" + job.device + "' in the device table");
       return end.finish(kExitUsage, 0, "device");
     }
-    if (tableOk && !job.file.empty() && !fileAcceptable(tableOnly, row, job, prompter))
+    if (tableOk && !job.file.empty() && !fileAcceptable(tableOnly.deviceTable.row(row), job.file, job, prompter))
       return end.finish(kExitFile, 0, "load");
     if (tableOk && !job.bootFile.empty()) {
       auto image = std::make_unique<MemoryImage>();
@@ -404,6 +406,110 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
   status = statusOfResult(code);
   // The record names the target's version: "Read Version" once the target
   // has passed (a target that failed may not answer at all).
+  if (!job.recordPath.empty() && code == kResultPass) end.targetVersion = form.onReadVersion();
+  return end.finish(status, code, status == kExitPass ? "" : "operation");
+}
+
+namespace {
+
+std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+}  // namespace
+
+int programProject(Events& events, UnitSession& session, const JobOptions& given) {
+  AppState state;
+  state.executablePath = given.self;
+  JobOptions job = given;
+  JobEnd end{events, job, session, state};
+  CliPrompter prompter(job.consent, &events);
+  // The project and the program file it names are read before the unit
+  // hears anything; a refused one stops the job with the unit untouched.
+  {
+    AppState tableOnly;
+    tableOnly.executablePath = job.self;
+    LogSink quiet = setLogSink([](std::string_view) {});
+    const bool tableOk = loadDeviceTable(tableOnly);
+    setLogSink(quiet);
+    if (tableOk) {
+      auto project = std::make_unique<ProjectSettings>();
+      switch (readProjectFile(job.project, tableOnly.deviceTable.rowCount(), *project)) {
+        case ProjectReadResult::Ok: break;
+        case ProjectReadResult::OpenFailed:
+          showMessage(kFileOpenError, Icon::Stop);
+          return end.finish(kExitFile, 0, "project");
+        case ProjectReadResult::FormatError:
+          showMessage(kProjectFormatError, Icon::Stop);
+          return end.finish(kExitFile, 0, "project");
+      }
+      if (project->userFileNameLength <= 0) {
+        showMessage(kIgnoreFileName, Icon::Stop);
+        return end.finish(kExitFile, 0, "project");
+      }
+      job.file = fieldText(project->userFileName, sizeof project->userFileName);
+      job.operation = kOperationNames[std::clamp<int32_t>(project->operationIndex, 0, 5)];
+      const int row = project->deviceIndex;
+      const DeviceDef& device = row >= 0 ? tableOnly.deviceTable.row(row) : project->device;
+      if (!sha256File(job.file, end.fileSha)) end.fileSha.clear();
+      if (!fileAcceptable(device, job.file, job, prompter)) return end.finish(kExitFile, 0, "load");
+    }
+  }
+
+  int status = session.connect(state, events, prompter);
+  if (status != kExitPass) return end.finish(status, 0, "connect");
+  FormSteps form(state, events);
+  form.resetView();
+  CliDialogs windows(events);
+  CommandDialogs dialogs;
+  bool projectChosen = false;
+  dialogs.fileDialog = [&](const FileDialogSpec&) -> std::optional<std::string> {
+    if (projectChosen) return std::nullopt;
+    projectChosen = true;
+    return job.project;
+  };
+  // "Load OK ?" for the files the project names: --project asked for them.
+  dialogs.confirmLoad = [&](const std::string& path) {
+    logLine("vrx4-cli: Load OK ? " + path + ": OK (--project)");
+    return true;
+  };
+  dialogs.sendImage = [&](ImageArea area, const std::string& path) {
+    return windows.sendImage(area, *state.image, state.settings, path);
+  };
+  dialogs.fetchImage = [&](ImageArea area) { return windows.fetchImage(area, *state.image, state.settings); };
+  CommandViewFields view;
+  view.operationIndex = form.operationIndex();
+  view.preSending = form.preSending();
+  view.postSending = form.postSending();
+  MainViewRoutines routines;
+  routines.selectDevice = [&](int index) { form.selectDevice(index); };
+  routines.refreshAfterOpen = [&] { form.refreshLockDisplay(); };
+  routines.sendAllSettings = [&] {
+    form.setViewFields(view.operationIndex, view.preSending, view.postSending);
+    return form.sendAllSettings();
+  };
+  routines.refreshOperationButtons = [&] {
+    form.setViewFields(view.operationIndex, view.preSending, view.postSending);
+    form.refreshOperationButtons();
+  };
+  const size_t mark = prompter.mark();
+  events.phaseStart("project");
+  const bool opened = OnProjectOpen(state, view, dialogs, routines);
+  events.phaseEnd("project", opened);
+  if (!opened) {
+    const bool fileFault = prompter.shownSince(mark, kProjectFormatError) ||
+                           prompter.shownSince(mark, kFileOpenError) || prompter.shownSince(mark, kIgnoreFileName) ||
+                           prompter.shownSince(mark, kReadUserFileError) || prompter.refused();
+    return end.finish(fileFault ? kExitFile : kExitLink, 0, "project");
+  }
+  if (prompter.stopSince(mark) && !prompter.shownSince(mark, kReadBootFileError))
+    return end.finish(kExitLink, 0, "project");  // a setting did not reach the unit
+  if (prompter.shownSince(mark, kReadBootFileError)) return end.finish(kExitFile, 0, "load-boot");
+  job.operation = kOperationNames[std::clamp(form.operationIndex(), 0, 5)];
+  end.blocks = FormatBlockList(state.settings.lockBits.operationBlockMask, 0, 63);
+  const std::string sum = JobEnd::hex4(state.settings.userChecksum);
+  events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
+              "Check Sum : " + sum);
+  const uint8_t code = form.onStart();
+  status = statusOfResult(code);
   if (!job.recordPath.empty() && code == kResultPass) end.targetVersion = form.onReadVersion();
   return end.finish(status, code, status == kExitPass ? "" : "operation");
 }

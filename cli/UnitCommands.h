@@ -15,6 +15,8 @@ int listDevices(Events& events, const std::string& tablePath);
 int listUnits(Events& events);
 int showInfo(Events& events, UnitSession& session, const JobOptions& job);
 int programTarget(Events& events, UnitSession& session, const JobOptions& job);
+// program --project FILE.vxp: every setting from the project file.
+int programProject(Events& events, UnitSession& session, const JobOptions& job);
 int readTarget(Events& events, UnitSession& session, const JobOptions& job);
 
 // Checks the option values that need no device (operation, lock state,

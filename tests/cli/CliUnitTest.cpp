@@ -16,6 +16,7 @@
 #include "sim/UnitState.h"
 #include "view/OperationRunner.h"
 #include "view/OperationStart.h"
+#include "view/ProjectFile.h"
 
 namespace vrx4 {
 namespace {
@@ -313,6 +314,59 @@ TEST_F(CliUnit, ReadSavesTheTargetsBytes) {
   EXPECT_EQ(test::readFile(bin).size(), 0x100u);
   EXPECT_EQ(cli({"read", "--device", kDevice, "-o", dir.file("x.hex"), "--ranges", "2-1", "--unit", unit}).status, 2);
   EXPECT_EQ(cli({"read", "--device", kDevice, "-o", dir.file("no/dir/x.hex"), "--unit", unit}).status, 3);
+}
+
+TEST_F(CliUnit, ProgramTakesEverySettingFromAProject) {
+  DeviceTable table;
+  bool missing = false;
+  ASSERT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, table, missing));
+  auto project = std::make_unique<ProjectSettings>();
+  const int row = table.findByName(kDevice);
+  project->device = table.row(row);
+  project->deviceIndex = row;
+  const std::string file = hexFile();
+  std::memcpy(project->userFileName, file.data(), file.size());
+  project->userFileNameLength = int32_t(file.size());
+  project->idCode.idLength = 7;
+  std::memset(project->idCode.idBytes, 0xFF, 7);
+  for (int b = 0; b < 8; ++b) project->lockBits.deviceBlockMask.set(b);
+  project->lockBits.operationBlockMask.set(0);  // block 0 only
+  project->lockBits.lockBitState = 1;
+  project->operationIndex = 3;  // Erase/Program
+  const std::string vxp = dir.file("job.vxp");
+  ASSERT_EQ(writeProjectFile(vxp, *project), SaveResult::Ok);
+
+  const std::string state = dir.file("unit-state");
+  UnitSim sim(sock("u"), {"--state", state, "--fresh"});
+  ASSERT_TRUE(sim.ready()) << sim.log();
+  const std::string unit = "socket:" + sock("u");
+  const std::string record = dir.file("jobs.jsonl");
+  CliRun r = cli({"program", "--project", vxp, "--unit", unit, "--record", record});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Result : Pass"), std::string::npos) << r.out;
+  json line = json::parse(test::readFile(record));
+  EXPECT_EQ(line["project"], vxp);
+  EXPECT_EQ(line["file"], file);
+  EXPECT_EQ(line["operation"], "ep");
+  EXPECT_EQ(line["blocks"], "0");
+  std::string sha;
+  ASSERT_TRUE(cli::sha256File(file, sha));
+  EXPECT_EQ(line["sha256"], sha);
+
+  // A damaged project: 3 with the program's message, nothing sent.
+  std::string bytes = test::readFile(vxp);
+  bytes[0] = 'X';
+  test::writeFile(dir.file("bad.vxp"), bytes);
+  r = cli({"program", "--project", dir.file("bad.vxp"), "--unit", unit});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("T552-VRX4 project file format error."), std::string::npos) << r.err;
+  EXPECT_EQ(cli({"program", "--project", vxp, hexFile(), "--unit", unit}).status, 2);
+  ASSERT_EQ(sim.stop(), 0);
+  UnitState after = stateOf(state);
+  EXPECT_EQ(after.settings.operationCode, 4);
+  EXPECT_EQ(after.settings.userFileName, file);
+  EXPECT_EQ(after.targetFlash[0x10], pattern(0x10));   // block 0 programmed
+  EXPECT_EQ(after.targetFlash[0x8010], 0xFF);          // block 1 left alone
 }
 
 TEST_F(CliUnit, OtherFirmwareIsRefusedUnlessTheUpdateIsAsked) {
