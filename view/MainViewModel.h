@@ -76,8 +76,13 @@ class MainViewModel {
 
   // The form's start-up once the connection check has succeeded: fills the
   // device list, ResetView, then Project New when the unit's settings must
-  // be reset (reinitPending, cleared here). Sets startupOk.
-  void StartUp();
+  // be reset (reinitPending, cleared here). Sets startupOk. With
+  // deferReinit the reset is left for RunPendingReinit (a window runs it once
+  // it is up).
+  void StartUp(bool deferReinit = false);
+  // Project New when reinitPending is set, then clears it; false when nothing
+  // was pending.
+  bool RunPendingReinit();
 
   // Display and state routines.
   void ResetView();
