@@ -97,6 +97,7 @@ void CliDialogs::initializing() {
     ok = getBusyState(busy);
   }
   if (ok && busy) events_.error("the unit stayed busy after its reset");
+  initializingFailed_ = !ok || busy;
   events_.phaseEnd("initialize", ok && !busy);
 }
 

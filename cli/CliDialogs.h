@@ -29,6 +29,7 @@ class CliDialogs final : public MainViewDialogs {
   bool lastTransferOk() const { return transferOk_; }
   bool transferRan() const { return transferRan_; }
   bool canSent() const { return canSent_; }
+  bool initializingFailed() const { return initializingFailed_; }
   void forgetTransfers() { transferRan_ = false; transferOk_ = true; }
 
   std::optional<std::string> openFile(const FileOpenRequest& request) override;
@@ -53,6 +54,7 @@ class CliDialogs final : public MainViewDialogs {
   bool transferOk_ = true;
   bool transferRan_ = false;
   bool canSent_ = false;
+  bool initializingFailed_ = false;
 };
 
 }  // namespace vrx4::cli

@@ -31,6 +31,7 @@ Answer CliPrompter::ask(const Prompt& p) {
     std::lock_guard lock(mutex_);
     texts_.push_back(p.text);
     stops_.push_back(p.icon == Icon::Stop);
+    refusals_.push_back(question && !consent);
     if (question && !consent) refused_ = true;
   }
   if (events_) events_->message(p.text, p.icon, p.buttons, a);
@@ -63,6 +64,13 @@ bool CliPrompter::shownSince(size_t mark, const std::string& text) const {
   std::lock_guard lock(mutex_);
   for (size_t i = mark; i < texts_.size(); ++i)
     if (texts_[i] == text) return true;
+  return false;
+}
+
+bool CliPrompter::refusedSince(size_t mark) const {
+  std::lock_guard lock(mutex_);
+  for (size_t i = mark; i < refusals_.size(); ++i)
+    if (refusals_[i]) return true;
   return false;
 }
 

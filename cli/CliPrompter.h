@@ -37,6 +37,7 @@ class CliPrompter final : public Prompter {
   size_t mark() const;
   bool shownSince(size_t mark, const std::string& text) const;
   bool stopSince(size_t mark) const;
+  bool refusedSince(size_t mark) const;
 
  private:
   Consent consent_;
@@ -45,6 +46,7 @@ class CliPrompter final : public Prompter {
   mutable std::mutex mutex_;
   std::vector<std::string> texts_;
   std::vector<bool> stops_;
+  std::vector<bool> refusals_;
   bool refused_ = false;
 };
 

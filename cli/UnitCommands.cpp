@@ -11,7 +11,6 @@
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
 #include "cli/CliDialogs.h"
-#include "cli/FormSteps.h"
 #include "cli/JobRecord.h"
 #include "cli/Sha256.h"
 #include "cli/UsbUnits.h"
@@ -22,6 +21,7 @@
 #include "settings/CanDialogRules.h"
 #include "settings/CanTiming.h"
 #include "settings/DeviceDetailTexts.h"
+#include "view/MainViewModel.h"
 #include "view/OperationRunner.h"
 #include "view/ProjectCommands.h"
 #include "view/ProjectFile.h"
@@ -278,91 +278,184 @@ int listUnits(Events& events) {
   return kExitPass;
 }
 
-int showInfo(Events& events, UnitSession& session, const JobOptions& job) {
+namespace {
+
+std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+// One job on one unit through the main form's own handlers: the start-up
+// check, the form's start-up (the settings the unit keeps), then the
+// handlers in the order an operator at the form would use them.
+struct ViewJob {
+  ViewJob(Events& events, UnitSession& session, JobOptions job)
+      : events(events), session(session), job(std::move(job)), prompter(this->job.consent, &events),
+        windows(events), view(state, windows), end(events, this->job, session, state) {
+    state.executablePath = this->job.self;
+  }
+
+  // The unit and the form's start-up; the exit status.
+  int start() {
+    const int status = session.connect(state, events, prompter);
+    if (status != kExitPass) return status;
+    view.StartUp();
+    // Project New at start-up (after a firmware update or inconsistent kept
+    // settings) that did not go through leaves the unit's settings unknown.
+    return windows.initializingFailed() ? kExitLink : kExitPass;
+  }
+
+  int deviceRow() {
+    const int row = state.deviceTable.findByName(job.device);
+    if (row < 0) events.error("no device named '" + job.device + "' in the device table");
+    return row;
+  }
+
+  // "Load..." with the file: 0, kExitFile (refused) or kExitLink.
+  int loadUserFile(const std::string& path) {
+    const size_t before = prompter.mark();
+    windows.forgetTransfers();
+    windows.chooseFile(absolutePath(path));
+    events.phaseStart("load");
+    view.OnLoadUserFile();
+    const bool loaded = state.settings.userFileNameLength > 0;
+    events.phaseEnd("load", loaded);
+    if (loaded) return kExitPass;
+    if (windows.transferRan()) return kExitLink;
+    const bool refused = prompter.refusedSince(before) || prompter.shownSince(before, kFileOpenError) ||
+                         prompter.shownSince(before, kFileFormatError) ||
+                         prompter.shownSince(before, kMsgOversizedPath);
+    return refused ? kExitFile : kExitLink;
+  }
+
+  int loadBootFile(const std::string& path) {
+    windows.forgetTransfers();
+    windows.chooseFile(absolutePath(path));
+    events.phaseStart("load-boot");
+    view.OnLoadBootFile();
+    const bool loaded = state.settings.bootFileLoaded != 0;
+    events.phaseEnd("load-boot", loaded);
+    if (loaded) return kExitPass;
+    return windows.transferRan() ? kExitLink : kExitFile;
+  }
+
+  // A handler that sends a setting: kExitLink when a command failed (the
+  // exchange has shown its message).
+  int sent(size_t before) const { return prompter.stopSince(before) ? kExitLink : kExitPass; }
+
+  // Start; the exit status of the result.
+  int run(const char* phase) {
+    view.OnStart();
+    code = view.lastResult;
+    const int status = statusOfResult(code);
+    // The record names the target's version: "Read Version" once the target
+    // has passed (a target that failed may not answer at all).
+    if (!job.recordPath.empty() && code == kResultPass) {
+      view.OnReadVersion();
+      end.targetVersion = view.versionText;
+    }
+    return finish(status, status == kExitPass ? "" : phase);
+  }
+
+  int finish(int status, const std::string& phase) { return end.finish(status, code, phase); }
+
+  void showFile() {
+    const std::string sum = JobEnd::hex4(state.settings.userChecksum);
+    events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
+                "Check Sum : " + sum);
+  }
+
+  Events& events;
+  UnitSession& session;
+  JobOptions job;
   AppState state;
-  state.executablePath = job.self;
-  CliPrompter prompter(job.consent, &events);
-  int status = session.connect(state, events, prompter);
+  CliPrompter prompter;
+  CliDialogs windows;
+  MainViewModel view;
+  JobEnd end;
+  uint8_t code = 0;
+};
+
+// The device table beside the program, for the checks made before the unit
+// hears anything (the start-up check reads the same file).
+bool tableBesideProgram(const std::string& self, DeviceTable& table) {
+  AppState tableOnly;
+  tableOnly.executablePath = self;
+  LogSink quiet = setLogSink([](std::string_view) {});
+  const bool ok = loadDeviceTable(tableOnly);
+  setLogSink(quiet);
+  if (ok) table = tableOnly.deviceTable;
+  return ok;
+}
+
+}  // namespace
+
+int showInfo(Events& events, UnitSession& session, const JobOptions& options) {
+  ViewJob j(events, session, options);
+  int status = j.start();
   if (status != kExitPass) {
     events.result(0, "", status, "connect");
     return status;
   }
-  FormSteps form(state, events);
-  form.resetView();
   // "Read Version" is there only while a device is selected.
-  const bool deviceHeld = state.settings.deviceIndex >= 0;
-  const std::string target = deviceHeld ? form.onReadVersion() : std::string();
-  const InitialLoadData& d = state.initialLoad;
-  const int op = d.hasSettings ? std::clamp(int(d.operationCode) - 1, 0, 5) : -1;
+  const bool deviceHeld = j.state.settings.deviceIndex >= 0;
+  if (deviceHeld) j.view.OnReadVersion();
+  const std::string target = deviceHeld ? j.view.versionText : std::string();
+  const InitialLoadData& d = j.state.initialLoad;
+  const int op = deviceHeld ? j.view.operationIndex : -1;
+  const UnitInfo& u = j.state.unitInfo;
   json f = {{"unit", {{"path", session.unitPath()}, {"serial", session.serial()}}},
-            {"model", state.unitInfo.model},
-            {"firmware", state.unitInfo.firmwareVersionCollapsed},
-            {"firmware_date", state.unitInfo.firmwareDate},
+            {"model", u.model},
+            {"firmware", u.firmwareVersionCollapsed},
+            {"firmware_date", u.firmwareDate},
             {"target_version", target},
-            {"device", d.hasSettings ? d.deviceName : ""},
-            {"file", d.hasSettings ? d.userFileName : ""},
+            {"device", deviceHeld ? j.state.settings.device.name() : ""},
+            {"file", d.userFileName},
             {"operation", op >= 0 ? operationKind(op).label : ""}};
   events.fact("info", f,
-              "Unit : " + state.unitInfo.model + "  " + session.unitPath() +
-                  (session.serial().empty() ? "" : "  serial " + session.serial()) + "\n" +
-                  "Firmware Version : " + state.unitInfo.firmwareVersionCollapsed + " " + state.unitInfo.firmwareDate +
-                  "\n" + "Target Version : " + target + "\n" + "Device : " + f["device"].get<std::string>() + "\n" +
-                  "User Rom File : " + f["file"].get<std::string>() + "\n" +
-                  "Operation : " + f["operation"].get<std::string>());
-  status = target == "Read Error" ? kExitLink : kExitPass;
+              "Unit : " + u.model + "  " + session.unitPath() + (session.serial().empty() ? "" : "  serial " + session.serial()) +
+                  "\nFirmware Version : " + u.firmwareVersionCollapsed + " " + u.firmwareDate +
+                  "\nTarget Version : " + target + "\nDevice : " + f["device"].get<std::string>() +
+                  "\nUser Rom File : " + d.userFileName + "\nOperation : " + f["operation"].get<std::string>());
+  status = target == kReadErrorText ? kExitLink : kExitPass;
   events.result(0, "", status, status ? "info" : "");
   return status;
 }
 
-int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
-  AppState state;
-  state.executablePath = job.self;
-  JobEnd end{events, job, session, state};
-  if (!job.file.empty() && !sha256File(job.file, end.fileSha)) end.fileSha.clear();
+int programTarget(Events& events, UnitSession& session, const JobOptions& options) {
+  ViewJob j(events, session, options);
+  const JobOptions& job = j.job;
+  if (!job.file.empty() && !sha256File(job.file, j.end.fileSha)) j.end.fileSha.clear();
 
-  // The file is checked against the device of the table beside the program
-  // before the unit hears anything.
-  CliPrompter prompter(job.consent, &events);
-  {
-    AppState tableOnly;
-    tableOnly.executablePath = job.self;
-    LogSink quiet = setLogSink([](std::string_view) {});
-    const bool tableOk = loadDeviceTable(tableOnly);
-    setLogSink(quiet);
-    const int row = tableOk ? tableOnly.deviceTable.findByName(job.device) : -1;
-    if (tableOk && row < 0) {
+  // The files are checked against the device of the table beside the
+  // program before the unit hears anything.
+  DeviceTable table;
+  if (tableBesideProgram(job.self, table)) {
+    const int row = table.findByName(job.device);
+    if (row < 0) {
       events.error("no device named '" + job.device + "' in the device table");
-      return end.finish(kExitUsage, 0, "device");
+      return j.finish(kExitUsage, "device");
     }
-    if (tableOk && !job.file.empty() && !fileAcceptable(tableOnly.deviceTable.row(row), job.file, job, prompter))
-      return end.finish(kExitFile, 0, "load");
-    if (tableOk && !job.bootFile.empty()) {
+    if (!job.file.empty() && !fileAcceptable(table.row(row), job.file, job, j.prompter))
+      return j.finish(kExitFile, "load");
+    if (!job.bootFile.empty()) {
       auto image = std::make_unique<MemoryImage>();
       auto settings = std::make_unique<ProjectSettings>();
-      Prompter* previous = setPrompter(&prompter);
+      Prompter* previous = setPrompter(&j.prompter);
       const bool bootOk = loadBootFile(job.bootFile, *image, *settings);
       setPrompter(previous);
-      if (!bootOk) return end.finish(kExitFile, 0, "load-boot");
+      if (!bootOk) return j.finish(kExitFile, "load-boot");
     }
   }
 
-  int status = session.connect(state, events, prompter);
-  if (status != kExitPass) return end.finish(status, 0, "connect");
-  FormSteps form(state, events);
-  form.resetView();
-  const int row = state.deviceTable.findByName(job.device);
-  if (row < 0) {
-    events.error("no device named '" + job.device + "' in the device table");
-    return end.finish(kExitUsage, 0, "device");
-  }
-  const DeviceDef& device = state.deviceTable.row(row);
+  if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
+  const int row = j.deviceRow();
+  if (row < 0) return j.finish(kExitUsage, "device");
+  const DeviceDef& device = j.state.deviceTable.row(row);
   const int blockCount = std::clamp<int32_t>(device.blockCount, 0, 64);
   BlockMask operationBlocks, lockAfter;
   std::string why;
   if (!parseBlockList(job.blocks.empty() ? "all" : job.blocks, blockCount, operationBlocks, why) ||
       !parseBlockList(job.lockAfter.empty() ? "none" : job.lockAfter, blockCount, lockAfter, why)) {
     events.error(why);
-    return end.finish(kExitUsage, 0, "blocks");
+    return j.finish(kExitUsage, "blocks");
   }
   IdCode id;
   if (!job.id.empty()) {
@@ -370,95 +463,88 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& job) {
     if (id.idLength != device.idCodeLength) {
       events.error("--id: device " + device.name() + " takes " + std::to_string(int(device.idCodeLength)) +
                    " ID code bytes");
-      return end.finish(kExitUsage, 0, "id");
+      return j.finish(kExitUsage, "id");
     }
   }
-  end.blocks = FormatBlockList(operationBlocks, 0, 63);
+  j.end.blocks = FormatBlockList(operationBlocks, 0, 63);
 
-  form.onDeviceChanged(row);
+  size_t before = j.prompter.mark();
+  j.view.OnDeviceChanged(row);
+  if (int s = j.sent(before); s != kExitPass) return j.finish(s, "device");
   if (!job.file.empty()) {
-    if (int s = form.onLoadUserFile(job.file); s != kExitPass) return end.finish(s, 0, "load");
-    const std::string sum = JobEnd::hex4(state.settings.userChecksum);
-    events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
-                "Check Sum : " + sum);
+    if (int s = j.loadUserFile(job.file); s != kExitPass) return j.finish(s, "load");
+    j.showFile();
   }
   if (!job.bootFile.empty()) {
-    if (int s = form.onLoadBootFile(job.bootFile); s != kExitPass) return end.finish(s, 0, "load-boot");
+    if (int s = j.loadBootFile(job.bootFile); s != kExitPass) return j.finish(s, "load-boot");
   }
   if (job.baudKbps != 0) {
     CanSetting can;
-    canFor(job.baudKbps, job.samplePointPct, state.settings.can, can, why);
-    if (!form.onSetCan(can)) return end.finish(kExitLink, 0, "can");
+    canFor(job.baudKbps, job.samplePointPct, j.state.settings.can, can, why);
+    before = j.prompter.mark();
+    j.windows.chooseCan(can);
+    j.view.OnSetCan();
+    if (!j.windows.canSent() || j.sent(before) != kExitPass) return j.finish(kExitLink, "can");
   }
-  const LockBitTable& now = state.settings.lockBits;
+  const LockBitTable& now = j.state.settings.lockBits;
   const uint8_t lockState = job.lockState == "ignore" ? 0 : 1;
   if (!(now.operationBlockMask == operationBlocks) || !(now.lockAfterProgramMask == lockAfter) ||
       (now.lockBitState != 0) != (lockState != 0)) {
-    if (!form.onSetBlocks(lockState, operationBlocks, lockAfter)) return end.finish(kExitLink, 0, "blocks");
+    LockBitTable t = now;
+    t.lockBitState = lockState;
+    t.operationBlockMask = operationBlocks;
+    t.lockAfterProgramMask = lockAfter;
+    before = j.prompter.mark();
+    j.windows.chooseBlocks(t);
+    j.view.OnSetBlocks();
+    if (int s = j.sent(before); s != kExitPass) return j.finish(s, "blocks");
   }
-  if (!job.id.empty() && !form.onCheckId(id)) return end.finish(kExitLink, 0, "id");
+  if (!job.id.empty()) {
+    before = j.prompter.mark();
+    j.windows.chooseId(id);
+    j.view.OnCheckId();
+    if (int s = j.sent(before); s != kExitPass) return j.finish(s, "id");
+  }
   const int op = operationIndexOf(job.operation);
-  if (form.operationIndex() != op &&
-      !form.onOperationChanged(op, form.preSending(), form.postSending()))
-    return end.finish(kExitLink, 0, "operation");
-
-  const uint8_t code = form.onStart();
-  status = statusOfResult(code);
-  // The record names the target's version: "Read Version" once the target
-  // has passed (a target that failed may not answer at all).
-  if (!job.recordPath.empty() && code == kResultPass) end.targetVersion = form.onReadVersion();
-  return end.finish(status, code, status == kExitPass ? "" : "operation");
+  if (j.view.operationIndex != op) {
+    before = j.prompter.mark();
+    j.view.OnOperationChanged(op, j.view.preSending, j.view.postSending);
+    if (int s = j.sent(before); s != kExitPass) return j.finish(s, "operation");
+  }
+  return j.run("operation");
 }
 
-namespace {
-
-std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
-
-}  // namespace
-
-int programProject(Events& events, UnitSession& session, const JobOptions& given) {
-  AppState state;
-  state.executablePath = given.self;
-  JobOptions job = given;
-  JobEnd end{events, job, session, state};
-  CliPrompter prompter(job.consent, &events);
+int programProject(Events& events, UnitSession& session, const JobOptions& options) {
+  ViewJob j(events, session, options);
+  JobOptions& job = j.job;
   // The project and the program file it names are read before the unit
   // hears anything; a refused one stops the job with the unit untouched.
-  {
-    AppState tableOnly;
-    tableOnly.executablePath = job.self;
-    LogSink quiet = setLogSink([](std::string_view) {});
-    const bool tableOk = loadDeviceTable(tableOnly);
-    setLogSink(quiet);
-    if (tableOk) {
-      auto project = std::make_unique<ProjectSettings>();
-      switch (readProjectFile(job.project, tableOnly.deviceTable.rowCount(), *project)) {
-        case ProjectReadResult::Ok: break;
-        case ProjectReadResult::OpenFailed:
-          showMessage(kFileOpenError, Icon::Stop);
-          return end.finish(kExitFile, 0, "project");
-        case ProjectReadResult::FormatError:
-          showMessage(kProjectFormatError, Icon::Stop);
-          return end.finish(kExitFile, 0, "project");
-      }
-      if (project->userFileNameLength <= 0) {
-        showMessage(kIgnoreFileName, Icon::Stop);
-        return end.finish(kExitFile, 0, "project");
-      }
-      job.file = fieldText(project->userFileName, sizeof project->userFileName);
-      job.operation = kOperationNames[std::clamp<int32_t>(project->operationIndex, 0, 5)];
-      const int row = project->deviceIndex;
-      const DeviceDef& device = row >= 0 ? tableOnly.deviceTable.row(row) : project->device;
-      if (!sha256File(job.file, end.fileSha)) end.fileSha.clear();
-      if (!fileAcceptable(device, job.file, job, prompter)) return end.finish(kExitFile, 0, "load");
+  DeviceTable table;
+  if (tableBesideProgram(job.self, table)) {
+    auto project = std::make_unique<ProjectSettings>();
+    switch (readProjectFile(job.project, table.rowCount(), *project)) {
+      case ProjectReadResult::Ok: break;
+      case ProjectReadResult::OpenFailed:
+        showMessage(kFileOpenError, Icon::Stop);
+        return j.finish(kExitFile, "project");
+      case ProjectReadResult::FormatError:
+        showMessage(kProjectFormatError, Icon::Stop);
+        return j.finish(kExitFile, "project");
     }
+    if (project->userFileNameLength <= 0) {
+      showMessage(kIgnoreFileName, Icon::Stop);
+      return j.finish(kExitFile, "project");
+    }
+    job.file = fieldText(project->userFileName, sizeof project->userFileName);
+    job.operation = kOperationNames[std::clamp<int32_t>(project->operationIndex, 0, 5)];
+    const int row = project->deviceIndex;
+    const DeviceDef& device = row >= 0 ? table.row(row) : project->device;
+    if (!sha256File(job.file, j.end.fileSha)) j.end.fileSha.clear();
+    if (!fileAcceptable(device, job.file, job, j.prompter)) return j.finish(kExitFile, "load");
   }
 
-  int status = session.connect(state, events, prompter);
-  if (status != kExitPass) return end.finish(status, 0, "connect");
-  FormSteps form(state, events);
-  form.resetView();
-  CliDialogs windows(events);
+  if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
+  MainViewModel& view = j.view;
   CommandDialogs dialogs;
   bool projectChosen = false;
   dialogs.fileDialog = [&](const FileDialogSpec&) -> std::optional<std::string> {
@@ -472,94 +558,106 @@ int programProject(Events& events, UnitSession& session, const JobOptions& given
     return true;
   };
   dialogs.sendImage = [&](ImageArea area, const std::string& path) {
-    return windows.sendImage(area, *state.image, state.settings, path);
+    return j.windows.sendImage(area, *j.state.image, j.state.settings, path);
   };
-  dialogs.fetchImage = [&](ImageArea area) { return windows.fetchImage(area, *state.image, state.settings); };
-  CommandViewFields view;
-  view.operationIndex = form.operationIndex();
-  view.preSending = form.preSending();
-  view.postSending = form.postSending();
+  dialogs.fetchImage = [&](ImageArea area) { return j.windows.fetchImage(area, *j.state.image, j.state.settings); };
+  CommandViewFields fields;
+  auto toView = [&] {
+    view.operationIndex = fields.operationIndex;
+    view.preSending = fields.preSending;
+    view.postSending = fields.postSending;
+    view.userReadBackPending = fields.userReadBackPending;
+  };
+  fields.operationIndex = view.operationIndex;
+  fields.preSending = view.preSending;
+  fields.postSending = view.postSending;
+  fields.userReadBackPending = view.userReadBackPending;
   MainViewRoutines routines;
-  routines.selectDevice = [&](int index) { form.selectDevice(index); };
-  routines.refreshAfterOpen = [&] { form.refreshLockDisplay(); };
+  routines.selectDevice = [&](int index) { view.SelectDevice(index); };
+  routines.refreshAfterOpen = [&] {
+    toView();
+    view.RefreshDeviceDisplay();
+    view.RefreshCanDisplay();
+    view.RefreshLockDisplay();
+    view.RefreshAllFileDisplay();
+  };
   routines.sendAllSettings = [&] {
-    form.setViewFields(view.operationIndex, view.preSending, view.postSending);
-    return form.sendAllSettings();
+    toView();
+    return view.SendAllSettings();
   };
   routines.refreshOperationButtons = [&] {
-    form.setViewFields(view.operationIndex, view.preSending, view.postSending);
-    form.refreshOperationButtons();
+    toView();
+    view.RefreshOperationButtons();
   };
-  const size_t mark = prompter.mark();
+  const size_t mark = j.prompter.mark();
   events.phaseStart("project");
-  const bool opened = OnProjectOpen(state, view, dialogs, routines);
+  const bool opened = OnProjectOpen(j.state, fields, dialogs, routines);
   events.phaseEnd("project", opened);
   if (!opened) {
-    const bool fileFault = prompter.shownSince(mark, kProjectFormatError) ||
-                           prompter.shownSince(mark, kFileOpenError) || prompter.shownSince(mark, kIgnoreFileName) ||
-                           prompter.shownSince(mark, kReadUserFileError) || prompter.refused();
-    return end.finish(fileFault ? kExitFile : kExitLink, 0, "project");
+    const bool fileFault = j.prompter.shownSince(mark, kProjectFormatError) ||
+                           j.prompter.shownSince(mark, kFileOpenError) ||
+                           j.prompter.shownSince(mark, kIgnoreFileName) ||
+                           j.prompter.shownSince(mark, kReadUserFileError) || j.prompter.refusedSince(mark);
+    return j.finish(fileFault ? kExitFile : kExitLink, "project");
   }
-  if (prompter.stopSince(mark) && !prompter.shownSince(mark, kReadBootFileError))
-    return end.finish(kExitLink, 0, "project");  // a setting did not reach the unit
-  if (prompter.shownSince(mark, kReadBootFileError)) return end.finish(kExitFile, 0, "load-boot");
-  job.operation = kOperationNames[std::clamp(form.operationIndex(), 0, 5)];
-  end.blocks = FormatBlockList(state.settings.lockBits.operationBlockMask, 0, 63);
-  const std::string sum = JobEnd::hex4(state.settings.userChecksum);
-  events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
-              "Check Sum : " + sum);
-  const uint8_t code = form.onStart();
-  status = statusOfResult(code);
-  if (!job.recordPath.empty() && code == kResultPass) end.targetVersion = form.onReadVersion();
-  return end.finish(status, code, status == kExitPass ? "" : "operation");
+  if (j.prompter.shownSince(mark, kReadBootFileError)) return j.finish(kExitFile, "load-boot");
+  if (j.prompter.stopSince(mark)) return j.finish(kExitLink, "project");  // a setting did not reach the unit
+  job.operation = kOperationNames[std::clamp(view.operationIndex, 0, 5)];
+  j.end.blocks = FormatBlockList(j.state.settings.lockBits.operationBlockMask, 0, 63);
+  j.showFile();
+  return j.run("operation");
 }
 
-int readTarget(Events& events, UnitSession& session, const JobOptions& job) {
-  AppState state;
-  state.executablePath = job.self;
-  JobEnd end{events, job, session, state};
-  CliPrompter prompter(job.consent, &events);
-  int status = session.connect(state, events, prompter);
-  if (status != kExitPass) return end.finish(status, 0, "connect");
-  FormSteps form(state, events);
-  form.resetView();
-  const int row = state.deviceTable.findByName(job.device);
-  if (row < 0) {
-    events.error("no device named '" + job.device + "' in the device table");
-    return end.finish(kExitUsage, 0, "device");
-  }
-  const DeviceDef& device = state.deviceTable.row(row);
+int readTarget(Events& events, UnitSession& session, const JobOptions& options) {
+  ViewJob j(events, session, options);
+  if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
+  const int row = j.deviceRow();
+  if (row < 0) return j.finish(kExitUsage, "device");
+  const DeviceDef& device = j.state.deviceTable.row(row);
   SaveRequest q;
   q.areaStart = int32_t(uint32_t(device.userRomStart));
   q.areaEnd = int32_t(uint32_t(device.userRomEnd));
-  if (!job.ranges.empty() && !parseSaveAddress(job.ranges, q.areaStart, q.areaEnd, q.ranges)) {
+  if (!j.job.ranges.empty() && !parseSaveAddress(j.job.ranges, q.areaStart, q.areaEnd, q.ranges)) {
     showMessage(kInvalidAddress, Icon::Warning);
-    return end.finish(kExitUsage, 0, "ranges");
+    return j.finish(kExitUsage, "ranges");
   }
-  form.onDeviceChanged(row);
-  const LockBitTable& now = state.settings.lockBits;
-  if (!(now.operationBlockMask == now.deviceBlockMask))
-    if (!form.onSetBlocks(now.lockBitState, now.deviceBlockMask, now.lockAfterProgramMask))
-      return end.finish(kExitLink, 0, "blocks");
-  end.blocks = FormatBlockList(state.settings.lockBits.operationBlockMask, 0, 63);
-  if (form.operationIndex() != kOperationRead &&
-      !form.onOperationChanged(kOperationRead, form.preSending(), form.postSending()))
-    return end.finish(kExitLink, 0, "operation");
-  const uint8_t code = form.onStart();
-  status = statusOfResult(code);
-  if (status != kExitPass) return end.finish(status, code, "operation");
-  if (!form.fetchUserImage()) return end.finish(kExitLink, code, "fetch");
+  size_t before = j.prompter.mark();
+  j.view.OnDeviceChanged(row);
+  if (int s = j.sent(before); s != kExitPass) return j.finish(s, "device");
+  // Read copies the operation blocks: all of them.
+  const LockBitTable& now = j.state.settings.lockBits;
+  if (!(now.operationBlockMask == now.deviceBlockMask)) {
+    LockBitTable t = now;
+    t.operationBlockMask = now.deviceBlockMask;
+    before = j.prompter.mark();
+    j.windows.chooseBlocks(t);
+    j.view.OnSetBlocks();
+    if (int s = j.sent(before); s != kExitPass) return j.finish(s, "blocks");
+  }
+  j.end.blocks = FormatBlockList(j.state.settings.lockBits.operationBlockMask, 0, 63);
+  if (j.view.operationIndex != kOperationRead) {
+    before = j.prompter.mark();
+    j.view.OnOperationChanged(kOperationRead, j.view.preSending, j.view.postSending);
+    if (int s = j.sent(before); s != kExitPass) return j.finish(s, "operation");
+  }
+  j.view.OnStart();
+  j.code = j.view.lastResult;
+  if (int status = statusOfResult(j.code); status != kExitPass) return j.finish(status, "operation");
+  // What the memory editor does first after a passed Read: the image back
+  // from the unit.
+  if (!j.windows.fetchImage(ImageArea::User, *j.state.image, j.state.settings)) return j.finish(kExitLink, "fetch");
+  j.view.userReadBackPending = false;
   events.phaseStart("save");
-  q.image = state.image->userImage.data();
-  q.path = job.output;
+  q.image = j.state.image->userImage.data();
+  q.path = j.job.output;
   std::atomic<uint32_t> position{0};
   const SaveResult saved = saveProgramFile(q, position);
   events.phaseEnd("save", saved == SaveResult::Ok);
   if (saved != SaveResult::Ok) {
     showMessage(saveResultMessage(saved), Icon::Stop);
-    return end.finish(kExitFile, code, "save");
+    return j.finish(kExitFile, "save");
   }
-  return end.finish(kExitPass, code, "");
+  return j.finish(kExitPass, "");
 }
 
 }  // namespace vrx4::cli

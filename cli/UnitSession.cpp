@@ -142,38 +142,7 @@ int UnitSession::connect(AppState& state, Events& events, CliPrompter& prompter)
     if (!getBootAreaInfo(boot)) return fail(kExitLink);
     state.bootArea = boot;
   }
-  if (state.reinitPending) {
-    int status = reinitializeUnit(state, events);
-    if (status != kExitPass) return fail(status);
-  }
   events.phaseEnd("connect", true);
-  return kExitPass;
-}
-
-int reinitializeUnit(AppState& state, Events& events) {
-  events.phaseStart("initialize");
-  if (!initializeUnit()) {
-    events.phaseEnd("initialize", false);
-    return kExitLink;
-  }
-  // The unit reports busy while it resets; a minute is far more than it needs.
-  bool busy = true;
-  for (int i = 0; i < 600 && busy; ++i) {
-    clock().sleepMs(100);
-    if (!getBusyState(busy)) {
-      events.phaseEnd("initialize", false);
-      return kExitLink;
-    }
-  }
-  InitialLoadData data;
-  if (busy || getInitialLoadData(data) != LoadDataResult::Ok) {
-    if (busy) events.error("the unit stayed busy after its reset");
-    events.phaseEnd("initialize", false);
-    return kExitLink;
-  }
-  state.initialLoad = data;
-  state.reinitPending = false;
-  events.phaseEnd("initialize", true);
   return kExitPass;
 }
 

@@ -43,7 +43,8 @@ class UnitSession {
   UnitSession& operator=(const UnitSession&) = delete;
 
   // The start-up check, in the program's order; returns the exit status
-  // (0: the unit is ready and state holds what it keeps).
+  // (0: the unit is ready and state holds what it keeps; the form's
+  // start-up runs Project New when reinitPending is set).
   int connect(AppState& state, Events& events, CliPrompter& prompter);
 
   // The unit's device path and USB serial number (empty when it has none).
@@ -61,10 +62,5 @@ class UnitSession {
   std::string path_;
   std::string serial_;
 };
-
-// Resets the settings the unit keeps (command 25) and waits, bounded, until
-// the unit is no longer busy; then reads them again. Used after a firmware
-// update or when the kept settings were inconsistent. Returns the exit status.
-int reinitializeUnit(AppState& state, Events& events);
 
 }  // namespace vrx4::cli

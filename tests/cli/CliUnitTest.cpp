@@ -15,6 +15,7 @@
 #include "sim/SimulatedProgrammer.h"
 #include "sim/UnitState.h"
 #include "view/OperationRunner.h"
+#include "view/MainViewModel.h"
 #include "view/OperationStart.h"
 #include "view/ProjectFile.h"
 
@@ -64,7 +65,7 @@ class CliUnit : public ::testing::Test {
   test::TempDir dir;
 };
 
-// The same job as the form's handlers send it: device change, Load (ID
+// The same job as the form's handlers' steps send it: device change, Load (ID
 // code, data present, file name, lock bits, the image, block sums), Set
 // Blocks with "Lock Bit State" effective, the operation, Start.
 struct FormReference {
@@ -128,6 +129,75 @@ struct FormReference {
   }
 };
 
+// The window seam as the form's dialogs answer it: the file chosen, Set
+// Blocks with "Lock Bit State" effective, the transfers and the operation
+// run by the core workers.
+class FormWindows final : public MainViewDialogs {
+ public:
+  std::string file;
+  std::optional<std::string> openFile(const FileOpenRequest&) override { return file; }
+  std::optional<CanSetting> canSetting(const CanSetting&) override { return std::nullopt; }
+  std::optional<LockBitTable> blockSetting(const LockBitTable& current, const DeviceDef&) override {
+    LockBitTable t = current;
+    t.lockBitState = 1;
+    return t;
+  }
+  std::optional<IdCode> setId(const IdCode&) override { return std::nullopt; }
+  void deviceDetail(const DeviceDef&) override {}
+  bool sendImage(ImageArea area, const MemoryImage& image, const ProjectSettings& settings,
+                 const std::string&) override {
+    TransferProgress progress;
+    SendPlan plan = prepareSend(progress, area, image, settings);
+    sendImageWorker(progress, plan, image, settings);
+    return !progress.abandoned();
+  }
+  bool fetchImage(ImageArea, MemoryImage&, const ProjectSettings&) override { return false; }
+  OperationOutcome programming(int, uint32_t total) override {
+    OperationProgress p;
+    p.total = total;
+    programmingThreadProc(p, {});
+    return finishOperation(p);
+  }
+  void initializing() override {}
+  bool openDocument(const std::string&) override { return false; }
+};
+
+// The same job through the form's own handlers, on an in-process unit.
+struct HandlerReference {
+  std::shared_ptr<SimulatedProgrammer> unit;
+  SimUsbDriver driver;
+  FakeClock fakeClock;
+  test::ScriptedPrompter prompter;
+
+  void run(const std::string& path) {
+    ProgrammerOptions o;
+    o.timeScale = 0;
+    o.deviceTablePath = VRX4_TABLE_PATH;
+    unit = std::make_shared<SimulatedProgrammer>(o);
+    driver.addUnit(unit);
+    UsbDriver* previousDriver = setUsbDriver(&driver);
+    Clock* previousClock = setClock(&fakeClock);
+    ASSERT_TRUE(openLink());
+    AppState state;
+    bool missing = false;
+    ASSERT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, state.deviceTable, missing));
+    ASSERT_EQ(getInitialLoadData(state.initialLoad), LoadDataResult::Ok);
+    FormWindows windows;
+    windows.file = path;
+    MainViewModel view(state, windows);
+    view.StartUp();
+    view.OnDeviceChanged(state.deviceTable.findByName(kDevice));
+    view.OnLoadUserFile();
+    view.OnSetBlocks();
+    view.OnOperationChanged(0, view.preSending, view.postSending);
+    view.OnStart();
+    EXPECT_EQ(view.lastResult, kResultPass);
+    closeLink();
+    setClock(previousClock);
+    setUsbDriver(previousDriver);
+  }
+};
+
 TEST_F(CliUnit, ProgramPassesAndLeavesTheUnitAsTheFormDoes) {
   const std::string state = dir.file("unit-state");
   UnitSim sim(sock("u"), {"--state", state, "--fresh"});
@@ -143,6 +213,12 @@ TEST_F(CliUnit, ProgramPassesAndLeavesTheUnitAsTheFormDoes) {
   ASSERT_EQ(sim.stop(), 0);
   UnitState after = stateOf(state);
 
+  HandlerReference handlers;
+  handlers.run(hexFile());
+  EXPECT_EQ(after.settings, handlers.unit->keptSettings());
+  EXPECT_TRUE(after.targetFlash == handlers.unit->targetFlash());
+  EXPECT_EQ(after.targetLockBits, handlers.unit->targetLockBits());
+  // And the commands as the handlers' steps list them.
   FormReference form;
   form.run(hexFile());
   EXPECT_EQ(after.settings, form.unit->keptSettings());
