@@ -6,16 +6,20 @@
 
 namespace vrx4::cli {
 
-// Exit statuses.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // the program refused the input or the output
-inline constexpr int kExitUsage = 2;   // the command line itself is wrong
+struct FileOptions {
+  std::vector<std::string> files;
+  std::string device;
+  bool haveDevice = false;
+  std::string ranges;
+  bool haveRanges = false;
+  std::string table;  // empty: the table beside the program
+  bool yes = false;
+};
 
-// Usage text for --help.
-std::string usage();
-
-// Runs the command line (arguments after the program name); messages go to
-// the log (standard error), results to standard output.
-int run(const std::vector<std::string>& args, const std::string& programFolder);
+// convert INPUT OUTPUT, checksum INPUT: exit status 0, 1 when the input or
+// the output was refused (the reason is on standard error), 2 when the
+// arguments do not fit the command.
+int convertFile(const FileOptions& o, const std::string& programFolder);
+int checksumFile(const FileOptions& o, const std::string& programFolder);
 
 }  // namespace vrx4::cli

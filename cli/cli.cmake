@@ -1,7 +1,23 @@
-# vrx4-cli: file commands on the core library (no Qt). The commands live in
-# a library of their own so that the tests can call them too.
-add_library(vrx4_clicmds STATIC ${CMAKE_CURRENT_LIST_DIR}/FileCommands.cpp)
-target_link_libraries(vrx4_clicmds PUBLIC vrx4_core)
+# vrx4-cli: the program's work from a command line, on the core library (no
+# Qt). The commands live in a library of their own so that the tests can
+# call them too.
+find_package(CLI11 CONFIG REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+add_library(vrx4_clicmds STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/CliApp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliDialogs.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliPrompter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Events.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Gang.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JobRecord.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UnitCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UnitSession.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UsbUnits.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Worker.cpp
+)
+target_link_libraries(vrx4_clicmds PUBLIC vrx4_core CLI11::CLI11 nlohmann_json::nlohmann_json)
 add_executable(vrx4-cli ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(vrx4-cli PRIVATE vrx4_clicmds)
 # A short-lived tool: the C++ runtime linked in saves the dynamic loader

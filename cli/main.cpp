@@ -1,11 +1,11 @@
-// vrx4-cli: the program's file work from a command line, without the unit.
+// vrx4-cli: the program's work from a command line, without a window.
 #include <unistd.h>
 
 #include <climits>
 #include <string>
 #include <vector>
 
-#include "cli/FileCommands.h"
+#include "cli/CliApp.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -13,7 +13,5 @@ int main(int argc, char** argv) {
   char self[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   std::string path = n > 0 ? std::string(self, size_t(n)) : std::string(argv[0]);
-  size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-  return vrx4::cli::run(args, folder);
+  return vrx4::cli::run(args, path);
 }

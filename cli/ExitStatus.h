@@ -1,0 +1,19 @@
+#pragma once
+// Exit statuses of the unit commands of vrx4-cli, by the phase that failed.
+// A script can trust them: no failure ever ends with 0.
+namespace vrx4::cli {
+
+inline constexpr int kExitPass = 0;       // the job ran and the unit said "Pass"
+inline constexpr int kExitUsage = 2;      // the command line is wrong
+inline constexpr int kExitFile = 3;       // a file could not be opened, read or saved, or was refused
+inline constexpr int kExitNoUnit = 4;     // no unit, or the unit cannot be used
+inline constexpr int kExitLink = 5;       // a command to the unit failed
+inline constexpr int kExitNotPassed = 6;  // the operation's result was not "Pass"
+
+// The file commands (convert, checksum) keep their own status for a refusal.
+inline constexpr int kExitRefused = 1;
+
+// Of several units' statuses, the one a gang run ends with: the highest.
+inline int worstStatus(int a, int b) { return a > b ? a : b; }
+
+}  // namespace vrx4::cli

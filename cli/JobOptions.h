@@ -1,0 +1,33 @@
+#pragma once
+// What the unit commands of vrx4-cli were asked to do.
+#include <string>
+#include <vector>
+
+#include "cli/CliPrompter.h"
+#include "cli/UnitSession.h"
+
+namespace vrx4::cli {
+
+struct JobOptions {
+  // program
+  std::string file;           // the program file (HEX or S-record)
+  std::string project;        // --project FILE.vxp: every setting from there
+  std::string device;         // --device NAME
+  std::string operation = "epv";
+  std::string blocks;         // --blocks LIST ("0-2,5"; "all"); empty: all blocks
+  std::string lockAfter;      // --lock-after LIST; empty: none
+  std::string lockState = "effective";
+  std::string id;             // --id XX,XX,...; empty: the ID code of the image
+  double baudKbps = 0;        // 0: the CAN setting stays as the unit holds it
+  int samplePointPct = 0;     // 0: the table's first sample point of that rate
+  std::string bootFile;       // --boot FILE.btp
+  // read
+  std::string output;         // -o OUT
+  std::string ranges;         // --ranges TEXT
+  // every unit command
+  Consent consent;
+  std::string recordPath;     // --record FILE
+  std::string self;           // the program's own file
+};
+
+}  // namespace vrx4::cli
