@@ -33,17 +33,20 @@ int blockCountOf(const DeviceDef& device) {
   return std::clamp(int(int32_t(device.blockCount)), 0, kMaxBlocks);
 }
 
+// Whether a device address lies in the user ROM and in the image, which
+// holds the user ROM from userRomStart on.
+bool inUserImage(const DeviceDef& device, uint32_t a) {
+  return a >= device.userRomStart && a <= device.userRomEnd && a - device.userRomStart < kUserImageSize;
+}
+
 // The user image's bytes at the device's ID code addresses; all 0xFF when
 // any of them lies outside the user ROM.
 int imageIdBytes(const DeviceDef& device, const MemoryImage& image, uint8_t* out) {
   const int count = idCountOf(device);
   bool inside = true;
-  for (int i = 0; i < count; ++i) {
-    const uint32_t a = device.idCodeAddress[i];
-    if (a < device.userRomStart || a > device.userRomEnd) inside = false;
-  }
+  for (int i = 0; i < count; ++i) inside = inside && inUserImage(device, device.idCodeAddress[i]);
   for (int i = 0; i < count; ++i)
-    out[i] = inside ? image.userImage[unitUserAddress(device.idCodeAddress[i])] : kBlank;
+    out[i] = inside ? image.userImage[device.idCodeAddress[i] - device.userRomStart] : kBlank;
   return count;
 }
 
@@ -208,12 +211,11 @@ bool MainViewModel::RunPendingReinit() {
 }
 
 void MainViewModel::ResetView() {
-  if (state_.settings.optionMode == 0) {
-    form_.bootLoaderLabel.visible = false;
-    form_.bootLoader.visible = false;
-    form_.bootFileButton.visible = false;
-    form_.editBootRomPresent = false;
-  }
+  const bool boot = state_.settings.optionMode != 0;
+  form_.bootLoaderLabel.visible = boot;
+  form_.bootLoader.visible = boot;
+  form_.bootFileButton.visible = boot;
+  form_.editBootRomPresent = boot;
   operationIndex = 0;
   userReadBackPending = false;
   lastResult = 0;
@@ -300,9 +302,8 @@ void MainViewModel::ApplyInitialLoadData() {
     if (loaded) {
       if (image.imageChecksum(ImageArea::User, s) == s.userChecksum) {
         const uint32_t p = s.device.protectAddress;
-        s.protectLevel = p >= s.device.userRomStart && p <= s.device.userRomEnd
-                             ? classifyProtect(image.userImage[unitUserAddress(p)])
-                             : 0;
+        s.protectLevel =
+            inUserImage(s.device, p) ? classifyProtect(image.userImage[p - s.device.userRomStart]) : 0;
       } else {
         showMessageAfterSplash(kMsgFileDataDifferent, Icon::Stop);
         s.userFileStale = 1;
