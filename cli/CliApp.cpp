@@ -239,18 +239,18 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     if (!checkJobOptions(g.job, why)) return usageError(why);
   }
   if (g.units.empty()) g.units.push_back("usb");
-  std::vector<UnitSpec> specs;
+  std::vector<UnitSpec> choices;
   for (const std::string& u : g.units) {
-    UnitSpec spec;
+    UnitSpec choice;
     std::string why;
-    if (!parseUnitSpec(u, spec, why)) return usageError(why);
-    specs.push_back(spec);
+    if (!parseUnitSpec(u, choice, why)) return usageError(why);
+    choices.push_back(choice);
   }
-  if (specs.size() > 1) {
+  if (choices.size() > 1) {
     if (!program->parsed()) return usageError("several --unit are for program only");
     return runGang(events, self, args, g.units);
   }
-  UnitSession session(specs[0], g.sim);
+  UnitSession session(choices[0], g.sim);
   if (info->parsed()) return showInfo(events, session, g.job);
   if (read->parsed()) return readTarget(events, session, g.job);
   if (!g.job.project.empty()) return programProject(events, session, g.job);

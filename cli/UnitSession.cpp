@@ -17,28 +17,28 @@
 
 namespace vrx4::cli {
 
-bool parseUnitSpec(const std::string& text, UnitSpec& spec, std::string& why) {
-  spec = UnitSpec();
-  spec.text = text;
+bool parseUnitSpec(const std::string& text, UnitSpec& choice, std::string& why) {
+  choice = UnitSpec();
+  choice.text = text;
   if (text == "usb") return true;
   if (text.rfind("usb:", 0) == 0 && text.size() > 4) {
-    spec.serial = text.substr(4);
+    choice.serial = text.substr(4);
     return true;
   }
   if (text == "sim") {
-    spec.kind = UnitKind::Sim;
+    choice.kind = UnitKind::Sim;
     return true;
   }
   if (text.rfind("socket:", 0) == 0 && text.size() > 7) {
-    spec.kind = UnitKind::Socket;
-    spec.socketPath = text.substr(7);
+    choice.kind = UnitKind::Socket;
+    choice.socketPath = text.substr(7);
     return true;
   }
   why = "--unit " + text + ": expected usb, usb:SERIAL, sim or socket:PATH";
   return false;
 }
 
-UnitSession::UnitSession(UnitSpec spec, SimSettings sim) : spec_(std::move(spec)), sim_(std::move(sim)) {}
+UnitSession::UnitSession(UnitSpec choice, SimSettings sim) : spec_(std::move(choice)), sim_(std::move(sim)) {}
 
 UnitSession::~UnitSession() {
   if (linkOpen_) closeLink();

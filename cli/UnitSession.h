@@ -24,7 +24,7 @@ struct UnitSpec {
 };
 
 // "usb", "usb:SERIAL", "sim", "socket:PATH"; false with why for anything else.
-bool parseUnitSpec(const std::string& text, UnitSpec& spec, std::string& why);
+bool parseUnitSpec(const std::string& text, UnitSpec& choice, std::string& why);
 
 // How the built-in simulated unit (--unit sim) starts.
 struct SimSettings {
@@ -37,7 +37,7 @@ struct SimSettings {
 
 class UnitSession {
  public:
-  UnitSession(UnitSpec spec, SimSettings sim);
+  UnitSession(UnitSpec choice, SimSettings sim);
   ~UnitSession();  // closes the link, restores the transport and the clock
   UnitSession(const UnitSession&) = delete;
   UnitSession& operator=(const UnitSession&) = delete;

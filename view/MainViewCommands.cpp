@@ -25,14 +25,14 @@ void store(MainViewModel& m, const CommandViewFields& f) {
 
 CommandDialogs dialogsFor(MainViewModel& model, MainViewDialogs& dialogs, const EditorProjectDialogs& extra) {
   CommandDialogs d;
-  d.fileDialog = [&model, &dialogs, extra](const FileDialogSpec& spec) -> std::optional<std::string> {
+  d.fileDialog = [&model, &dialogs, extra](const FileDialogSpec& choice) -> std::optional<std::string> {
     (void)model;
-    if (spec.save) return extra.saveFile ? extra.saveFile(spec) : std::nullopt;
+    if (choice.save) return extra.saveFile ? extra.saveFile(choice) : std::nullopt;
     FileOpenRequest r;
-    r.title = spec.title;
-    r.filter = spec.filter;
-    r.defaultExtension = spec.defaultExtension;
-    r.initialDirectory = spec.initialDirectory;
+    r.title = choice.title;
+    r.filter = choice.filter;
+    r.defaultExtension = choice.defaultExtension;
+    r.initialDirectory = choice.initialDirectory;
     return dialogs.openFile(r);
   };
   d.confirmLoad = extra.confirmLoad;

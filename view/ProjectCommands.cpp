@@ -13,13 +13,13 @@ namespace vrx4 {
 namespace {
 
 FileDialogSpec projectDialog(const AppState& app, bool save) {
-  FileDialogSpec spec;
-  spec.save = save;
-  spec.title = save ? kProjectSaveTitle : kProjectOpenTitle;
-  spec.filter = kProjectFilter;
-  spec.defaultExtension = "vxp";
-  spec.initialDirectory = app.dialogPaths.slot(kProjectFolderSlot);
-  return spec;
+  FileDialogSpec choice;
+  choice.save = save;
+  choice.title = save ? kProjectSaveTitle : kProjectOpenTitle;
+  choice.filter = kProjectFilter;
+  choice.defaultExtension = "vxp";
+  choice.initialDirectory = app.dialogPaths.slot(kProjectFolderSlot);
+  return choice;
 }
 
 std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }

@@ -83,11 +83,11 @@ TEST_F(ProjectTest, SavedFileIsTheHeaderTheLengthAndTheRecord) {
   drv.view.preSending = false;
   drv.view.postSending = true;
   ASSERT_TRUE(saveAs(dir.file("a.vxp")));
-  const FileDialogSpec& spec = drv.fileDialogs.at(0);
-  EXPECT_TRUE(spec.save);
-  EXPECT_EQ(spec.title, "T552-VRX4 project file save");
-  EXPECT_EQ(spec.filter, "T552-VRX4 project file (*.vxp)|*.vxp||");
-  EXPECT_EQ(spec.defaultExtension, "vxp");
+  const FileDialogSpec& choice = drv.fileDialogs.at(0);
+  EXPECT_TRUE(choice.save);
+  EXPECT_EQ(choice.title, "T552-VRX4 project file save");
+  EXPECT_EQ(choice.filter, "T552-VRX4 project file (*.vxp)|*.vxp||");
+  EXPECT_EQ(choice.defaultExtension, "vxp");
   EXPECT_EQ(app.dialogPaths.slot(kProjectFolderSlot), dir.path() + "/");
   const auto bytes = readAll(dir.file("a.vxp"));
   ASSERT_EQ(bytes.size(), 3044u);

@@ -20,8 +20,8 @@ namespace vrx4::test {
 class ViewDriver {
  public:
   explicit ViewDriver(AppState& app) : app_(app) {
-    dialogs.fileDialog = [this](const FileDialogSpec& spec) -> std::optional<std::string> {
-      fileDialogs.push_back(spec);
+    dialogs.fileDialog = [this](const FileDialogSpec& choice) -> std::optional<std::string> {
+      fileDialogs.push_back(choice);
       if (nextPaths.empty()) return std::nullopt;
       std::string p = nextPaths.front();
       nextPaths.erase(nextPaths.begin());
