@@ -91,11 +91,14 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
     exitStatus_ = kCommandLineErrorStatus;
     return false;
   }
-  if (commandLine_.showHelp) {
-    logLine(commandLineUsage(program));
+  if (commandLine_.showHelp || commandLine_.showVersion) {
+    // main() answers these before a display is opened; here they only end
+    // the start.
+    logLine(commandLine_.showHelp ? commandLineUsage(program) : commandLineVersion(program));
     exitStatus_ = 0;
     return false;
   }
+  for (const std::string& arg : commandLine_.unknown) logLine(unknownArgumentWarning(program, arg));
   CSplashWindow::setSplashEnabled(commandLine_.splashEnabled);
 
   if (!acquireInstanceLock()) {

@@ -1,9 +1,12 @@
 #include "app/CQtPrompter.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+
+#include "base/Log.h"
 
 namespace vrx4 {
 
@@ -48,7 +51,21 @@ Answer runMessageBox(const Prompt& p) {
   }
 }
 
+bool CQtPrompter::operatorCanAnswer() {
+  const QString platform = QGuiApplication::platformName();
+  return !platform.isEmpty() && platform != QLatin1String("offscreen") &&
+         platform != QLatin1String("minimal");
+}
+
 Answer CQtPrompter::ask(const Prompt& prompt) {
+  if (!operatorPresent_) {
+    // The text itself has been logged already; a question also says what it
+    // was taken to answer, so that a script's log shows why nothing happened.
+    const Answer answer = safeAnswer(prompt.buttons);
+    if (prompt.buttons != Buttons::Ok)
+      logLine(std::string("vrx4: no operator to answer; taken as ") + answerName(answer));
+    return answer;
+  }
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() == app->thread()) return runMessageBox(prompt);
   Answer answer = prompt.defaultButton;

@@ -2,6 +2,12 @@
 
 #include <cctype>
 
+#include "app/AppInfo.h"
+
+#ifndef VRX4_VERSION
+#define VRX4_VERSION "unknown"
+#endif
+
 namespace vrx4 {
 namespace {
 
@@ -74,9 +80,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (!parseUnit(arg.substr(7), cl.unit, cl.error)) return cl;
     } else if (arg == "--help" || arg == "-h") {
       cl.showHelp = true;
+    } else if (arg == "--version") {
+      cl.showVersion = true;
     } else {
-      cl.error = "unknown option '" + arg + "'";
-      return cl;
+      cl.unknown.push_back(arg);
     }
   }
   return cl;
@@ -93,7 +100,16 @@ std::string commandLineUsage(const std::string& programName) {
          "  --sim-update-mode    the simulated unit starts in update mode\n"
          "  --sim-state PATH     where the simulated unit keeps its state\n"
          "  --sim-fresh          the simulated unit forgets what the last run left\n"
-         "  --sim-no-state       the simulated unit keeps nothing between runs";
+         "  --sim-no-state       the simulated unit keeps nothing between runs\n"
+         "  --help, --version    print this text or the version and end";
+}
+
+std::string unknownArgumentWarning(const std::string& programName, const std::string& arg) {
+  return programName + ": warning: unknown argument '" + arg + "' ignored";
+}
+
+std::string commandLineVersion(const std::string& programName) {
+  return programName + " " VRX4_VERSION "\n" + "unit firmware " + kHostVersion;
 }
 
 }  // namespace vrx4

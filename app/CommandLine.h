@@ -29,7 +29,13 @@ struct CommandLine {
   bool splashEnabled = true;
   UnitChoice unit;
   bool showHelp = false;
-  // Empty when the command line is good; otherwise why it is not.
+  bool showVersion = false;
+  // Words the program does not know, in the order given. They are warned
+  // about and otherwise ignored: the command line only chooses the
+  // start-up picture and how the unit is reached.
+  std::vector<std::string> unknown;
+  // Empty when the command line is good; otherwise why it is not (an option
+  // of the program with a missing or unusable value).
   std::string error;
   bool ok() const { return error.empty(); }
 };
@@ -39,12 +45,19 @@ struct CommandLine {
 //   --unit usb|sim|socket:PATH (also --unit=...), --simulate (= --unit sim),
 //   --sim-firmware TEXT, --sim-update-mode, --sim-state PATH, --sim-fresh,
 //   --sim-no-state (how the built-in simulated unit starts),
-//   --help, -h
-// Anything else is an error.
+//   --help, -h, --version
+// Anything else goes to `unknown`.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
 // Usage text for --help and after a command-line error (several lines).
 std::string commandLineUsage(const std::string& programName);
+
+// The one warning line about a word the program does not know.
+std::string unknownArgumentWarning(const std::string& programName, const std::string& arg);
+
+// --version text (two lines): the program's version and the unit firmware
+// version it carries and expects.
+std::string commandLineVersion(const std::string& programName);
 
 // Exit status of a program stopped by a command-line error.
 inline constexpr int kCommandLineErrorStatus = 2;

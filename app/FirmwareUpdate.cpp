@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/Clock.h"
+#include "base/Log.h"
 #include "base/StartupMessage.h"
 #include "image/LineReader.h"
 #include "image/ProgramLoader.h"
@@ -60,15 +61,24 @@ void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
     ++progress;
   }
   // The unit reports busy while it writes its new firmware. The poll runs
-  // back to back; every 64 requests it yields 1 ms, and a unit that stays
-  // busy for a minute is taken as failed rather than hanging the dialog.
+  // back to back; every 64 requests it yields 1 ms. A unit that stays busy
+  // far longer than an update takes is reported and taken as failed rather
+  // than hanging the dialog; the message comes before the progress value
+  // ends the dialog.
   const uint64_t pollStart = clock().nowMs();
   for (uint32_t polls = 1;; ++polls) {
     bool busy = false;
     if (!getUpdateState(busy)) return fail();
     if (!busy) break;
     if (polls % 64 == 0) {
-      if (clock().nowMs() - pollStart > kUpdateBusyLimitMs) return fail();
+      const uint64_t waited = clock().nowMs() - pollStart;
+      if (waited > kUpdateBusyLimitMs) {
+        logLine("vrx4: the unit still reports busy " + std::to_string(waited / 1000) + " s after the " +
+                std::to_string(kFirmwarePageCount) + " firmware pages (" + std::to_string(polls) +
+                " polls); update given up");
+        showStartupAwareMessage(kFirmwareUpdateErrorText, Icon::Stop);
+        return fail();
+      }
       clock().sleepMs(1);
     }
   }

@@ -23,7 +23,10 @@ inline constexpr uint32_t kFirmwarePageCount = 1792;
 inline constexpr uint32_t kUpdateTotal = 1797;           // pages + 5 steps
 inline constexpr uint32_t kUpdateFailed = 1797 + 256;    // 2053
 inline constexpr const char* kFirmwareFileName = "vrx4.fwp";
-inline constexpr uint64_t kUpdateBusyLimitMs = 60000;
+// How long the unit may stay busy writing its new firmware (it normally
+// takes seconds) before the update is given up as failed.
+inline constexpr uint64_t kUpdateBusyLimitMs = 5 * 60 * 1000;
+inline constexpr const char* kFirmwareUpdateErrorText = "Firmware update error.";
 inline constexpr const char* kNoFirmwareFileText = "No firmware update file found.";
 inline constexpr const char* kInvalidAddressText = "Invalid address contained.";
 inline constexpr const char* kUnitModel = "T552-VRX4";
@@ -36,7 +39,8 @@ bool readFirmwareFile(const std::string& path, FirmwareImage& image);
 
 // The update worker: begin (0xF007), the 1792 pages, the busy poll, firmware
 // mode, the state check. progress ends at kUpdateTotal on success and at
-// kUpdateFailed on any failure.
+// kUpdateFailed on any failure. A unit still busy after kUpdateBusyLimitMs
+// gets "Firmware update error." before the progress says failed.
 void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress);
 
 }  // namespace vrx4

@@ -61,6 +61,9 @@ bool loadDeviceTable(AppState& state) {
 }
 
 bool checkConnection(AppState& state, const UpdateRunner& runUpdate) {
+  // Every message of the check, the unit commands' own included, follows
+  // the start-up rule.
+  StartupPhase phase;
   if (!openLink()) {
     showMessageAfterSplash(kNoUnitText, Icon::Stop);
     return false;

@@ -4,20 +4,33 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "app/CProgrammerApp.h"
+#include "app/CommandLine.h"
 #include "app/CQtPrompter.h"
 #include "base/Log.h"
 #include "base/Prompter.h"
 
 namespace {
 
-// Platforms without a screen an operator could answer a message box on.
-bool operatorCanAnswer() {
-  const QString platform = QGuiApplication::platformName();
-  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+// --help and --version are answered on standard output before Qt opens a
+// display, so that they work where there is none. True when one was asked.
+bool answeredWithoutDisplay(int argc, char** argv, int& status) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const vrx4::CommandLine cl = vrx4::parseCommandLine(args);
+  if (!cl.ok() || (!cl.showHelp && !cl.showVersion)) return false;
+  std::string program = argc > 0 ? argv[0] : "vrx4";
+  const size_t slash = program.find_last_of('/');
+  if (slash != std::string::npos) program.erase(0, slash + 1);
+  const std::string text = cl.showHelp ? vrx4::commandLineUsage(program) : vrx4::commandLineVersion(program);
+  std::fputs((text + "\n").c_str(), stdout);
+  status = std::fflush(stdout) == 0 ? 0 : 1;
+  return true;
 }
 
 // SIGINT and SIGTERM end the event loop like the Exit command, so that the
@@ -57,13 +70,16 @@ void quitOnSignals(QObject* parent) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  int helpStatus = 0;
+  if (answeredWithoutDisplay(argc, argv, helpStatus)) return helpStatus;
   QApplication qapp(argc, argv);
   // Every operator message is also one line on standard error.
   vrx4::setLogSink({});
-  // Without a screen the messages are only logged and take their default
-  // answer, so that scripts and CI runs end instead of waiting for a click.
+  // Without a screen the messages are only logged and every question takes
+  // its safe answer (nothing written, nothing erased), so that scripts and
+  // CI runs end instead of waiting for a click.
   vrx4::CQtPrompter qtPrompter;
-  if (operatorCanAnswer()) vrx4::setPrompter(&qtPrompter);
+  vrx4::setPrompter(&qtPrompter);
   quitOnSignals(&qapp);
 
   int status = 0;

@@ -11,10 +11,11 @@ Answer firstButton(Buttons b) {
   return (b == Buttons::YesNo || b == Buttons::YesNoCancel) ? Answer::Yes : Answer::Ok;
 }
 
-// Without a front end every question takes its default answer.
+// Without a front end nobody can answer: every question takes its safe
+// answer.
 class DefaultPrompter final : public Prompter {
  public:
-  Answer ask(const Prompt& p) override { return p.defaultButton; }
+  Answer ask(const Prompt& p) override { return safeAnswer(p.buttons); }
 };
 
 DefaultPrompter defaultPrompter;
@@ -28,6 +29,16 @@ Prompter& prompter() {
 }
 
 Prompter* setPrompter(Prompter* p) { return current.exchange(p); }
+
+Answer safeAnswer(Buttons b) {
+  switch (b) {
+    case Buttons::Ok: return Answer::Ok;
+    case Buttons::YesNo: return Answer::No;
+    case Buttons::OkCancel:
+    case Buttons::YesNoCancel: return Answer::Cancel;
+  }
+  return Answer::Cancel;
+}
 
 const char* answerName(Answer a) {
   switch (a) {

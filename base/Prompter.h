@@ -28,8 +28,13 @@ class Prompter {
 // The caption used when a prompt leaves it empty.
 inline constexpr const char* kProgramCaption = "T552-VRX4";
 
-// The process-wide prompter. Until one is set, a prompter that logs the text
-// and answers with the default button stands in.
+// The answer taken when nobody can answer a question: the one that writes
+// and erases nothing (Cancel, or No where there is no Cancel; OK for a plain
+// message).
+Answer safeAnswer(Buttons buttons);
+
+// The process-wide prompter. Until one is set, a prompter that answers with
+// safeAnswer stands in.
 Prompter& prompter();
 // Sets the process-wide prompter (nullptr restores the stand-in); returns the
 // previous one (nullptr when it was the stand-in).

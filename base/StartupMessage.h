@@ -10,7 +10,8 @@
 namespace vrx4 {
 
 // Registers the front end's "hide the start-up picture as a key press would"
-// action (empty: nothing to hide). Called on the thread that shows messages.
+// action (empty: nothing to hide). Called on the thread that shows messages;
+// the action runs on that thread only.
 void setSplashHider(std::function<void()> hider);
 
 // Waits 1000 ms on the Clock, then hides the start-up picture.
@@ -19,5 +20,23 @@ void pauseAndHideSplash();
 // pauseAndHideSplash, then the message box; returns its answer.
 Answer showMessageAfterSplash(const std::string& text, Icon icon = Icon::Stop,
                               Buttons buttons = Buttons::Ok);
+
+// Marks the start-up checks for its lifetime (phases may nest). Code that
+// runs both during start-up and later, such as the unit commands, shows its
+// messages through showStartupAwareMessage.
+class StartupPhase {
+ public:
+  StartupPhase();
+  ~StartupPhase();
+  StartupPhase(const StartupPhase&) = delete;
+  StartupPhase& operator=(const StartupPhase&) = delete;
+};
+
+// True while a StartupPhase exists (on any thread).
+bool inStartupPhase();
+
+// showMessageAfterSplash during the start-up checks, showMessage otherwise.
+Answer showStartupAwareMessage(const std::string& text, Icon icon = Icon::Stop,
+                               Buttons buttons = Buttons::Ok);
 
 }  // namespace vrx4

@@ -5,6 +5,7 @@
 
 #include "base/Log.h"
 #include "base/Prompter.h"
+#include "base/StartupMessage.h"
 #include "link/FrameExchange.h"
 
 namespace vrx4 {
@@ -51,7 +52,7 @@ size_t dataEnd(const uint8_t* frame) { return size_t(CommandFrame::bodyLength(fr
 // that stops short is a damaged answer from the unit, not data.
 bool responseHolds(const uint8_t* frame, size_t end) {
   if (dataEnd(frame) >= end) return true;
-  showMessage(kMsgReadFailed, Icon::Stop);
+  showStartupAwareMessage(kMsgReadFailed, Icon::Stop);
   return false;
 }
 
@@ -334,7 +335,7 @@ LoadDataResult getInitialLoadData(InitialLoadData& data) {
   }
   if (!ok) {
     // An ID code longer than 64 bytes, or lengths that run past the frame.
-    showMessage(kMsgReadFailed, Icon::Stop);
+    showStartupAwareMessage(kMsgReadFailed, Icon::Stop);
     return LoadDataResult::Inconsistent;
   }
   data = d;
@@ -364,7 +365,7 @@ bool getBootAreaInfo(BootAreaInfo& info) {
   const uint8_t* tail = nullptr;
   if (in.byte(b.flag) && in.byte(n) && in.text(b.bootFileName, n)) tail = in.take(10);
   if (!tail) {
-    showMessage(kMsgReadFailed, Icon::Stop);
+    showStartupAwareMessage(kMsgReadFailed, Icon::Stop);
     return false;
   }
   b.bootStart = get32(tail);

@@ -1,5 +1,7 @@
 #include "settings/CCanSettingDlg.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -205,11 +207,12 @@ void CCanSettingDlg::fill(const CanDialogValues& v) {
     row.sid->setText(q(t.sid));
     row.eid->setText(q(t.eid));
     row.dlc->setText(q(t.dlc));
+    row.dataFields = t.dataFields;
     for (int i = 0; i < 8; ++i) row.data[i]->setText(q(t.data[i]));
   }
   usePulse_->setChecked(v.usePulse);
   pulseCycle_->setText(q(v.pulseText));
-  pulsePosition_ = v.usePulse ? qBound(1, QString(q(v.pulseText)).toInt(), 1000) : 100;
+  pulsePosition_ = v.usePulse ? int(std::clamp<int64_t>(pulseCycleNumber(v.pulseText).value_or(100), 1, 1000)) : 100;
   applyAllRules();
   applyPulseRule();
   armed_ = wasArmed;
@@ -258,8 +261,7 @@ void CCanSettingDlg::applyDlcAndDataRule(FrameRow& row) {
 
 void CCanSettingDlg::applyDataRule(FrameRow& row) {
   const bool on = useSendFrame_->isChecked() && row.type->currentIndex() == 0;
-  const int n = qMax(0, canDlcValue(s(row.dlc->text())));
-  for (int i = 0; i < 8; ++i) row.data[i]->setEnabled(on && i < n);
+  for (int i = 0; i < 8; ++i) row.data[i]->setEnabled(on && i < row.dataFields);
 }
 
 void CCanSettingDlg::applyPulseRule() {
@@ -276,7 +278,10 @@ void CCanSettingDlg::checkFrameField(QLineEdit* edit, CanField field, FrameRow* 
     return;
   }
   // A valid Dlc re-applies the data rule of its row.
-  if (field == CanField::Dlc && !text.empty()) applyDataRule(*row);
+  if (field == CanField::Dlc && !text.empty()) {
+    row->dataFields = canDlcValue(text);
+    applyDataRule(*row);
+  }
 }
 
 void CCanSettingDlg::checkPulse() {
@@ -286,14 +291,13 @@ void CCanSettingDlg::checkPulse() {
     refuse(pulseCycle_, *r);
     return;
   }
-  if (!text.empty()) pulsePosition_ = pulseCycle_->text().toInt();
+  if (auto v = pulseCycleNumber(text)) pulsePosition_ = int(*v);
 }
 
 void CCanSettingDlg::stepPulse(int step) {
   // Like arrows tied to their text field: they start from the value shown.
-  bool ok = false;
-  const int shown = pulseCycle_->text().toInt(&ok);
-  if (ok && shown >= 1 && shown <= 1000) pulsePosition_ = shown;
+  const auto shown = pulseCycleNumber(s(pulseCycle_->text()));
+  if (shown && *shown >= 1 && *shown <= 1000) pulsePosition_ = int(*shown);
   pulsePosition_ = stepPulseCycle(pulsePosition_, step);
   pulseCycle_->setText(QString::number(pulsePosition_));
 }

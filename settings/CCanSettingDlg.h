@@ -39,6 +39,9 @@ class CCanSettingDlg : public QDialog {
     QLineEdit* eid = nullptr;
     QLineEdit* dlc = nullptr;
     QLineEdit* data[8] = {};
+    // D fields the row's Dlc enables: set when filled from the record, then
+    // by each valid Dlc text.
+    int dataFields = 0;
   };
 
   void fill(const CanDialogValues& v);

@@ -1,5 +1,6 @@
 #include "settings/CSetIdDlg.h"
 
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,7 +36,14 @@ CSetIdDlg::CSetIdDlg(const IdCode& id, QWidget* parent) : QDialog(parent), id_(i
     edit->setFocusPolicy(Qt::StrongFocus);
     edit->setText(QString::asprintf("%02X", unsigned(id_.idBytes[i])));
     connect(edit, &QLineEdit::textChanged, this, [this, edit] { checkField(edit); });
+    edit->installEventFilter(this);
     fields_.push_back(edit);
+  }
+  // The dialog opens on the first field with its text selected, so that
+  // the first key typed replaces the byte instead of adding a third digit.
+  if (!fields_.isEmpty()) {
+    fields_[0]->setFocus(Qt::OtherFocusReason);
+    fields_[0]->selectAll();
   }
 
   auto* ok = new QPushButton("OK", this);
@@ -48,6 +56,19 @@ CSetIdDlg::CSetIdDlg(const IdCode& id, QWidget* parent) : QDialog(parent), id_(i
   connect(ok, &QPushButton::clicked, this, &CSetIdDlg::accept);
   connect(cancel, &QPushButton::clicked, this, &CSetIdDlg::reject);
   armed_ = true;
+}
+
+bool CSetIdDlg::eventFilter(QObject* watched, QEvent* event) {
+  // A field reached with the keyboard has its whole text selected, however
+  // much of it was selected when it was left.
+  if (event->type() == QEvent::FocusIn) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    if (edit && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                 reason == Qt::ShortcutFocusReason))
+      edit->selectAll();
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void CSetIdDlg::checkField(QLineEdit* edit) {

@@ -24,6 +24,9 @@ class CSetIdDlg : public QDialog {
  public slots:
   void accept() override;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void checkField(QLineEdit* edit);
 

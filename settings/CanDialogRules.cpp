@@ -46,6 +46,7 @@ CanFrameTexts textsFrom(const CanSendFrame& f) {
   t.sid = hex(uint16_t(f.sid), 3);
   t.eid = hex(uint32_t(f.eid), 5);
   t.dlc = hex(f.dlc, 1);
+  t.dataFields = f.dlc < 8 ? int(f.dlc) : 8;
   for (int i = 0; i < 8; ++i) t.data[i] = hex(f.data[i], 2);
   return t;
 }
@@ -103,13 +104,20 @@ int canDlcValue(const std::string& text) {
   return int(*v);
 }
 
+std::optional<int64_t> pulseCycleNumber(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  auto digits = leadingDecimal(text.substr(i));
+  if (!digits) return std::nullopt;
+  return negative ? -int64_t(*digits) : int64_t(*digits);
+}
+
 std::optional<FieldRejection> checkPulseCycle(const std::string& text) {
   if (text.empty()) return std::nullopt;
-  auto v = leadingDecimal(text);
-  bool digitsOnly = true;
-  for (char c : text)
-    if (c < '0' || c > '9') digitsOnly = false;
-  if (!digitsOnly || !v || *v < 1 || *v > 1000)
+  auto v = pulseCycleNumber(text);
+  if (!v || *v < 1 || *v > 1000)
     return FieldRejection{"You can input pulse data 1 to 1000", Icon::Exclamation, "100"};
   return std::nullopt;
 }
@@ -157,7 +165,7 @@ CanSetting buildCanSetting(const CanDialogValues& v) {
   can.postFrame = frameFrom(v.frames[1]);
   if (v.usePulse) {
     can.pulseEnabled = 1;
-    auto cycle = leadingDecimal(v.pulseText);
+    auto cycle = pulseCycleNumber(v.pulseText);
     can.pulseCycleMs = (cycle && *cycle >= 1 && *cycle <= 1000) ? uint16_t(*cycle) : kDefaultPulseCycleMs;
   }
   return can;

@@ -29,8 +29,15 @@ std::optional<FieldRejection> checkCanFrameField(CanField field, const std::stri
 // it holds no number or the number is above 8.
 int canDlcValue(const std::string& text);
 
-// The pulse cycle check: empty passes; a text that is not a decimal number in
-// 1..1000 is refused with "You can input pulse data 1 to 1000" and "100".
+// The number a pulse cycle text holds, read as a decimal number the way the
+// C library reads one: leading blanks, an optional sign, then the digits up
+// to the first other character ("12a" is 12, " 5" and "+5" are 5), saturating
+// far outside 1..1000. nullopt when there are no digits.
+std::optional<int64_t> pulseCycleNumber(const std::string& text);
+
+// The pulse cycle check: empty passes; a text whose number lies outside
+// 1..1000, or that holds no number at all, is refused with "You can input
+// pulse data 1 to 1000" and "100".
 std::optional<FieldRejection> checkPulseCycle(const std::string& text);
 
 // The pulse arrows: one step up (+1) or down (-1) within 1..1000, wrapping.
@@ -47,6 +54,9 @@ struct CanFrameTexts {
   std::string eid = "00000";
   std::string dlc = "0";
   std::array<std::string, 8> data{"00", "00", "00", "00", "00", "00", "00", "00"};
+  // How many of D0..D7 the Dlc enables when the dialog is filled: the stored
+  // dlc, at most 8 (its "%01X" text of a dlc above 9 is no decimal number).
+  int dataFields = 0;
 };
 
 // Everything the dialog shows; the OK step reads it back.
@@ -67,7 +77,8 @@ CanDialogValues canDialogValues(const CanSetting& can, CanTimingIndex timing);
 CanDialogValues defaultCanDialogValues();
 
 // The OK step: the whole record rebuilt from the dialog's values. Empty or
-// unreadable frame fields store 0; a pulse text outside 1..1000 stores 100.
+// unreadable frame fields store 0; a pulse text whose number (see
+// pulseCycleNumber) lies outside 1..1000, or that holds none, stores 100.
 CanSetting buildCanSetting(const CanDialogValues& values);
 
 // Helpers the checks use, also used by the dialog's OK step.

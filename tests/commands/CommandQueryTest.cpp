@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CommandFixture.h"
+#include "base/StartupMessage.h"
 
 namespace vrx4::test {
 namespace {
@@ -261,6 +262,50 @@ TEST_F(CommandTest, InitialLoadDataLinkFailureIsItsOwnOutcome) {
   EXPECT_TRUE(isSentinel(d));
   EXPECT_EQ(prompts.texts(),
             (std::vector<std::string>{"No target.", kFromUnit, "Checksum error."}));
+}
+
+// The commands' own messages (a short answer, an ID code longer than 64
+// bytes, a short boot-area record) follow the start-up rule while the
+// start-up checks run: 1000 ms, the picture removed, then the box. Later,
+// and for the exchange's own messages always, the box comes at once.
+TEST_F(CommandTest, CommandMessagesWaitForThePictureOnlyDuringStartUp) {
+  std::vector<size_t> hiddenBefore;  // messages already shown when the picture was hidden
+  setSplashHider([&] { hiddenBefore.push_back(prompts.prompts().size()); });
+  auto raiseAll = [&] {
+    UnitInfo info;
+    unit->answer(kCmdGetUnitInfo, Bytes(50, 0));
+    EXPECT_FALSE(getUnitInfo(info));
+    InitialLoadData d;
+    unit->answer(kCmdGetInitialLoadData, loadRecord("DEMO", "f.hex", 65));
+    EXPECT_EQ(getInitialLoadData(d), LoadDataResult::Inconsistent);
+    BootAreaInfo b;
+    unit->answer(kCmdGetBootAreaInfo, Bytes{1, 3, 'a', 'b', 'c', 0, 0});
+    EXPECT_FALSE(getBootAreaInfo(b));
+  };
+  const std::vector<std::string> three(3, kFromUnit);
+
+  raiseAll();
+  EXPECT_EQ(prompts.texts(), three);
+  EXPECT_EQ(fakeClock->sleptMs(), 0u);
+  EXPECT_TRUE(hiddenBefore.empty());
+
+  prompts.clear();
+  {
+    StartupPhase phase;
+    EXPECT_TRUE(inStartupPhase());
+    raiseAll();
+    EXPECT_EQ(prompts.texts(), three);
+    EXPECT_EQ(fakeClock->sleptMs(), 3000u);
+    EXPECT_EQ(hiddenBefore, (std::vector<size_t>{0, 1, 2}));
+    // The exchange's own message is shown directly.
+    unit->injectFault(Fault::ErrorStatus, 228);
+    UnitInfo info;
+    EXPECT_FALSE(getUnitInfo(info));
+    EXPECT_EQ(prompts.texts().back(), "No target.");
+    EXPECT_EQ(fakeClock->sleptMs(), 3000u);
+  }
+  EXPECT_FALSE(inStartupPhase());
+  setSplashHider({});
 }
 
 }  // namespace

@@ -54,14 +54,21 @@ TEST(CanFrameFieldCheck, MessagesAndReplacements) {
 }
 
 TEST(PulseCycleCheck, RangeAndNonNumbers) {
-  for (const char* bad : {"0", "1001", "abc", "12a", "99999999999999999999"}) {
+  for (const char* bad : {"0", "1001", "abc", "-5", "+", " ", "1001x", "99999999999999999999"}) {
     auto r = checkPulseCycle(bad);
     ASSERT_TRUE(r) << bad;
     EXPECT_EQ(r->message, "You can input pulse data 1 to 1000");
     EXPECT_EQ(r->icon, Icon::Exclamation);
     EXPECT_EQ(r->replacement, "100");
   }
-  for (const char* good : {"", "1", "1000", "250"}) EXPECT_FALSE(checkPulseCycle(good)) << good;
+  // A text that holds a number is judged by it, like the C library reads it.
+  for (const char* good : {"", "1", "1000", "250", "12a", " 5", "+5", "007"})
+    EXPECT_FALSE(checkPulseCycle(good)) << good;
+  EXPECT_EQ(pulseCycleNumber("12a"), 12);
+  EXPECT_EQ(pulseCycleNumber(" \t+5"), 5);
+  EXPECT_EQ(pulseCycleNumber("-5"), -5);
+  EXPECT_EQ(pulseCycleNumber("a12"), std::nullopt);
+  EXPECT_EQ(pulseCycleNumber("- 5"), std::nullopt);
   EXPECT_EQ(stepPulseCycle(1000, +1), 1);
   EXPECT_EQ(stepPulseCycle(1, -1), 1000);
   EXPECT_EQ(stepPulseCycle(500, +1), 501);
@@ -144,6 +151,8 @@ TEST(CanDialogOk, RebuildsTheWholeRecord) {
   EXPECT_EQ(c.pulseCycleMs, 100);
   v.pulseText = "1000";
   EXPECT_EQ(buildCanSetting(v).pulseCycleMs, 1000);
+  v.pulseText = " 25ms";  // the number it holds
+  EXPECT_EQ(buildCanSetting(v).pulseCycleMs, 25);
 
   // A position outside the table falls back to the first entry of row 0.
   v.timing = {3, 7};

@@ -186,6 +186,71 @@ class CanSettingDlgTest : public QObject {
     QVERIFY(!child<QToolButton>(d, "pulseUp")->isEnabled());
   }
 
+  // A stored Dlc above 8 still means a full frame: its eight data fields
+  // open enabled ("%01X" of 12 is "C", which is no decimal number).
+  void storedDlcAboveEightEnablesAllEightDataFields() {
+    UnitHarness h;
+    CanSetting c = record500_65();
+    c.sendFrameMask = 3;
+    c.preFrame.dlc = 12;
+    c.postFrame.dlc = 9;
+    CCanSettingDlg d(c);
+    QCOMPARE(child<QLineEdit>(d, "dlc0")->text(), QString("C"));
+    QCOMPARE(child<QLineEdit>(d, "dlc1")->text(), QString("9"));
+    auto enabledData = [&](int r) {
+      int n = 0;
+      for (int i = 0; i < 8; ++i) n += child<QLineEdit>(d, qPrintable(QString("d%1_%2").arg(r).arg(i)))->isEnabled();
+      return n;
+    };
+    QCOMPARE(enabledData(0), 8);
+    QCOMPARE(enabledData(1), 8);
+    // The rules applied again (Type and "Use Send Frame" clicked) keep them.
+    child<QComboBox>(d, "type0")->setCurrentIndex(1);
+    QCOMPARE(enabledData(0), 0);
+    child<QComboBox>(d, "type0")->setCurrentIndex(0);
+    QCOMPARE(enabledData(0), 8);
+    child<QCheckBox>(d, "useSendFrame")->click();
+    child<QCheckBox>(d, "useSendFrame")->click();
+    QCOMPARE(enabledData(0), 8);
+    // A Dlc typed afterwards decides, as always.
+    child<QLineEdit>(d, "dlc0")->setText("3");
+    QCOMPARE(enabledData(0), 3);
+    QVERIFY(h.prompts.texts().empty());
+    // Dlc 0 stored: none.
+    c.preFrame.dlc = 0;
+    CCanSettingDlg zero(c);
+    QVERIFY(!child<QLineEdit>(zero, "d0_0")->isEnabled());
+  }
+
+  // A pulse text is judged by the decimal number it holds.
+  void pulseTextWithANumberIsJudgedByIt() {
+    UnitHarness h;
+    CanSetting c = record500_65();
+    c.pulseEnabled = 1;
+    c.pulseCycleMs = 300;
+    CCanSettingDlg d(c);
+    auto* cycle = child<QLineEdit>(d, "pulseCycle");
+    for (const char* good : {"12a", " 5", "+5"}) {
+      cycle->setText(good);
+      QVERIFY2(h.prompts.texts().empty(), good);
+      QCOMPARE(cycle->text(), QString(good));
+    }
+    cycle->setText("12a");
+    child<QToolButton>(d, "pulseUp")->click();  // the arrows start from 12
+    QCOMPARE(cycle->text(), QString("13"));
+    cycle->setText("12a");
+    // Without a number, or with one out of range: the message and "100".
+    for (const char* bad : {"a5", "-5", "2000ms"}) {
+      h.prompts.clear();
+      cycle->setText(bad);
+      QCOMPARE(h.prompts.texts(), std::vector<std::string>{"You can input pulse data 1 to 1000"});
+      QCOMPARE(cycle->text(), QString("100"));
+    }
+    cycle->setText(" 42");
+    child<QPushButton>(d, "ok")->click();
+    QCOMPARE(uint16_t(c.pulseCycleMs), uint16_t(42));
+  }
+
   void defaultThenOkWithSendFrameOff() {
     UnitHarness h;
     QVERIFY(h.opened);

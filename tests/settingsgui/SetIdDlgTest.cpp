@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -98,6 +99,39 @@ class SetIdDlgTest : public QObject {
     QCOMPARE(d.idCode().idBytes[2], uint8_t(0x00));
     QCOMPARE(QString::fromStdString(idCodeText(d.idCode())), QString("FF,00,00"));
     QVERIFY(prompts.texts().empty());
+  }
+
+  // Typed as an operator would: the dialog opens on ID1 with its byte
+  // selected, so the first key replaces it; Tab selects the next field's.
+  void fieldsReachedByOpeningOrTabAreSelected() {
+    ScriptedPrompter prompts;
+    CSetIdDlg d(codeOf(4));
+    d.show();
+    QVERIFY(QTest::qWaitForWindowActive(&d));
+    QCOMPARE(QApplication::focusWidget(), d.field(0));
+    QCOMPARE(d.field(0)->selectedText(), QString("10"));
+    QTest::keyClicks(QApplication::focusWidget(), "a5");
+    QCOMPARE(d.field(0)->text(), QString("A5"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), d.field(1));
+    QCOMPARE(d.field(1)->selectedText(), QString("11"));
+    QTest::keyClicks(QApplication::focusWidget(), "7");
+    QCOMPARE(d.field(1)->text(), QString("7"));
+    // A field left with part of its text selected is selected whole when
+    // Tab comes back to it.
+    d.field(2)->setSelection(0, 1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), d.field(2));
+    QCOMPARE(d.field(2)->selectedText(), QString("12"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(d.field(1)->selectedText(), QString("7"));
+    QTest::keyClicks(QApplication::focusWidget(), "c");
+    QVERIFY(prompts.texts().empty());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+    QCOMPARE(d.idCode().idBytes[0], uint8_t(0xA5));
+    QCOMPARE(d.idCode().idBytes[1], uint8_t(0x0C));
+    QCOMPARE(d.idCode().idBytes[2], uint8_t(0x12));
   }
 
   void lengthZeroShowsNoFieldAndCancelChangesNothing() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AppInfo.h"
 #include "app/CommandLine.h"
 #include "app/DialogPaths.h"
 #include "app/UnitTransport.h"
@@ -167,11 +168,34 @@ TEST(CommandLine, SplashSwitchesInAnyCaseWithEitherPrefix) {
     EXPECT_TRUE(cl.ok()) << s;
     EXPECT_FALSE(cl.splashEnabled) << s;
   }
+  // Near misses are words the program does not know: kept for the warning,
+  // the picture stays on and the start goes on.
   for (const char* s : {"--Embedding", "Automation", "-Automat", "/Embeddings", "-"}) {
-    const CommandLine cl = parseCommandLine({s});
-    EXPECT_FALSE(cl.ok()) << s;
-    EXPECT_NE(cl.error.find(s), std::string::npos) << cl.error;
+    const CommandLine cl = parseCommandLine({s, "--simulate"});
+    EXPECT_TRUE(cl.ok()) << s;
+    EXPECT_TRUE(cl.splashEnabled) << s;
+    EXPECT_EQ(cl.unknown, std::vector<std::string>{s});
+    EXPECT_EQ(cl.unit.kind, UnitKind::Sim) << "the words after it still count";
   }
+}
+
+TEST(CommandLine, UnknownWordsAreWarnedAboutOneLineEach) {
+  const CommandLine cl = parseCommandLine({"--no-such", "-Embedding", "file.mot", "--simulated"});
+  ASSERT_TRUE(cl.ok());
+  EXPECT_FALSE(cl.splashEnabled);
+  EXPECT_EQ(cl.unknown, (std::vector<std::string>{"--no-such", "file.mot", "--simulated"}));
+  const std::string w = unknownArgumentWarning("vrx4", "--no-such");
+  EXPECT_NE(w.find("'--no-such'"), std::string::npos) << w;
+  EXPECT_EQ(w.find('\n'), std::string::npos) << w;
+}
+
+TEST(CommandLine, VersionNamesTheProgramAndTheFirmwareItCarries) {
+  EXPECT_TRUE(parseCommandLine({"--version"}).showVersion);
+  EXPECT_FALSE(parseCommandLine({"--help"}).showVersion);
+  const std::string v = commandLineVersion("vrx4");
+  EXPECT_EQ(v.rfind("vrx4 1.11\n", 0), 0u) << v;
+  EXPECT_NE(v.find(kHostVersion), std::string::npos) << v;
+  EXPECT_NE(commandLineUsage("vrx4").find("--version"), std::string::npos);
 }
 
 TEST(CommandLine, UnitChoice) {
@@ -187,7 +211,7 @@ TEST(CommandLine, UnitChoice) {
   EXPECT_EQ(parseCommandLine({"--unit=socket:rel/path"}).unit.socketPath, "rel/path");
 
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--unit"}, {"--unit", "USB"}, {"--unit", "socket:"}, {"--unit=serial"}, {"--simulated"}}) {
+           {"--unit"}, {"--unit", "USB"}, {"--unit", "socket:"}, {"--unit=serial"}, {"--sim-state"}}) {
     EXPECT_FALSE(parseCommandLine(bad).ok()) << bad[0];
   }
   EXPECT_TRUE(parseCommandLine({"--help"}).showHelp);
@@ -218,6 +242,19 @@ TEST(FrameRules, MaximizedUpTo800Pixels) {
   EXPECT_TRUE(frameOpensMaximized(800));
   EXPECT_FALSE(frameOpensMaximized(801));
   EXPECT_FALSE(frameOpensMaximized(1920));
+}
+
+// Without a front end nobody can answer: questions take the answer that
+// writes and erases nothing, whatever their default button.
+TEST(Prompter, StandInTakesTheSafeAnswer) {
+  test::LogCapture log;
+  Prompter* before = setPrompter(nullptr);
+  EXPECT_EQ(showMessage("Update?", Icon::Exclamation, Buttons::OkCancel, Answer::Ok), Answer::Cancel);
+  EXPECT_EQ(showMessage("Keep?", Icon::Warning, Buttons::YesNo, Answer::Yes), Answer::No);
+  EXPECT_EQ(showMessage("Save?", Icon::Warning, Buttons::YesNoCancel, Answer::Yes), Answer::Cancel);
+  EXPECT_EQ(showMessage("Done.", Icon::Information), Answer::Ok);
+  setPrompter(before);
+  EXPECT_EQ(log.lines().size(), 4u) << "each message is still logged";
 }
 
 }  // namespace

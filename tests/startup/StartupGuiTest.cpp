@@ -1,5 +1,7 @@
 // Start-up and exit of the application object, the start-up picture and the
 // main frame's reaction to a lost unit.
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLockFile>
 #include <QMainWindow>
@@ -9,14 +11,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "ScriptedPrompter.h"
 #include "app/AppInfo.h"
 #include "app/CProgrammerApp.h"
+#include "app/CQtPrompter.h"
 #include "app/CSplashWindow.h"
 #include "app/UnitCheck.h"
 #include "base/StartupMessage.h"
+#include "link/Commands.h"
 #include "link/UsbLink.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedProgrammer.h"
@@ -109,6 +115,54 @@ class ShowWatcher final : public QObject {
 };
 
 void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+// A simulated unit that notes every command it is sent, with ways to make
+// its firmware update never finish or its unit information come short.
+class ObservedUnit final : public SimulatedProgrammer {
+ public:
+  using SimulatedProgrammer::SimulatedProgrammer;
+  bool updateNeverFinishes = false;
+  bool shortUnitInfo = false;
+  std::vector<uint8_t> commands;
+  uint64_t unitInfoAtMs = 0;
+  int count(uint8_t code) const { return int(std::count(commands.begin(), commands.end(), code)); }
+
+ protected:
+  Reply handleCommand(uint8_t command, const uint8_t* payload, size_t length) override {
+    commands.push_back(command);
+    if (command == kCmdGetUpdateState && updateNeverFinishes) {
+      vrx4::clock().sleepMs(1000);  // the time each look at a busy unit takes here
+      return Reply::ok({1});
+    }
+    if (command == kCmdGetUnitInfo && shortUnitInfo) {
+      unitInfoAtMs = vrx4::clock().nowMs();
+      return Reply::ok(std::vector<uint8_t>(40, 0));
+    }
+    return SimulatedProgrammer::handleCommand(command, payload, length);
+  }
+};
+
+// A program copied into a folder of its own, with the data files beside it,
+// under a name that keeps its single-instance lock apart from any other run.
+struct ProgramCopy {
+  QTemporaryDir dir;
+  QString path;
+  bool ok = false;
+  explicit ProgramCopy(const QString& tag) {
+    const QString bin = QFileInfo(QStringLiteral(VRX4_BINARY)).absolutePath();
+    path = dir.filePath(QStringLiteral("vrx4-%1-%2").arg(tag).arg(QCoreApplication::applicationPid()));
+    ok = QFile::copy(QStringLiteral(VRX4_BINARY), path) &&
+         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+         QFile::copy(bin + QStringLiteral("/vrx4type.tbl"), dir.filePath(QStringLiteral("vrx4type.tbl"))) &&
+         QFile::copy(bin + QStringLiteral("/vrx4.fwp"), dir.filePath(QStringLiteral("vrx4.fwp")));
+  }
+};
+
+QProcessEnvironment offscreenEnvironment() {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  return env;
+}
 
 }  // namespace
 
@@ -467,16 +521,93 @@ class StartupTest : public QObject {
     QCOMPARE(app.onProgramExit(), 0);
   }
 
+  // A firmware update whose unit stays busy is given up with a message, and
+  // the start-up ends as after any failed update: nothing initialised.
+  void updateThatNeverFinishesIsReportedAndEndsTheStartUp() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    ProgrammerOptions options;
+    options.firmwareVersion = "Ver.1.00";
+    auto unit = std::make_shared<ObservedUnit>(options);
+    unit->updateNeverFinishes = true;
+    driver.sim.addUnit(unit);
+    {
+      CProgrammerApp app(environment(&driver));
+      QVERIFY(!app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+      const QStringList texts = prompts.texts();
+      QVERIFY2(texts.size() >= 2, qPrintable(texts.join(QLatin1Char('|'))));
+      QCOMPARE(texts[0], QStringLiteral("Would you like to update firmware?"));
+      QCOMPARE(texts[1], QStringLiteral("Firmware update error."));
+      QCOMPARE(prompts.seen[1].prompt.icon, Icon::Stop);
+      QVERIFY(fake->nowMs() >= kUpdateBusyLimitMs);
+      QCOMPARE(unit->count(kCmdWriteFirmwarePage), 1792);
+      QCOMPARE(unit->count(kCmdInitializeUnit), 0);
+      QCOMPARE(unit->executionMode(), uint8_t(1));
+      QVERIFY(!app.mainFrame() || !app.mainFrame()->isVisible());
+      QVERIFY(app.onProgramExit() != 0);
+    }
+  }
+
+  // A message raised inside a unit command during start-up (here a short
+  // unit information answer) waits 1000 ms and removes the picture first.
+  void commandMessagesDuringStartUpFollowTheStartUpRule() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    auto unit = std::make_shared<ObservedUnit>();
+    unit->shortUnitInfo = true;
+    driver.sim.addUnit(unit);
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(!app.onProgramStart({QStringLiteral("vrx4")}));
+    QVERIFY(driver.splashSeenWhileSearching);
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Communication error from T552-VRX4.")});
+    QVERIFY(!prompts.seen[0].splashUp);
+    QCOMPARE(prompts.seen[0].atMs, unit->unitInfoAtMs + 1000);
+    app.onProgramExit();
+  }
+
+  void noOperatorMeansNoBoxAndTheSafeAnswer() {
+    QVERIFY(!CQtPrompter::operatorCanAnswer());  // these tests run offscreen
+    CQtPrompter unattended(false);
+    Prompter* before = setPrompter(&unattended);
+    bool boxSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (QWidget* m = QApplication::activeModalWidget()) {
+        boxSeen = true;
+        m->close();
+      }
+    });
+    watch.start(1);
+    QCOMPARE(showMessage("Would you like to update firmware?", Icon::Exclamation, Buttons::OkCancel), Answer::Cancel);
+    QCOMPARE(showMessage("Go on?", Icon::Warning, Buttons::YesNo), Answer::No);
+    QCOMPARE(showMessage("Save?", Icon::Warning, Buttons::YesNoCancel), Answer::Cancel);
+    QCOMPARE(showMessage("Done.", Icon::Information), Answer::Ok);
+    // From a worker thread as well.
+    Answer fromWorker = Answer::Ok;
+    std::thread worker([&] { fromWorker = showMessage("Erase?", Icon::Warning, Buttons::OkCancel); });
+    worker.join();
+    QCOMPARE(fromWorker, Answer::Cancel);
+    QCoreApplication::processEvents();
+    QVERIFY(!boxSeen);
+    setPrompter(before);
+  }
+
   // The real executable.
-  void realBinaryRefusesBadOptionsAndSecondInstances() {
+  void realBinaryWarnsAboutUnknownWordsAndRefusesSecondInstances() {
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--no-such-option")});
+    p.setProcessEnvironment(offscreenEnvironment());
+    QTemporaryDir nowhere;
+    const QString socket = QStringLiteral("socket:") + nowhere.filePath(QStringLiteral("none.sock"));
+    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--no-such-option"), QStringLiteral("--unit"), socket});
     QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 2);
-    QVERIFY(p.readAllStandardError().contains("unknown option '--no-such-option'"));
+    const QByteArray warned = p.readAllStandardError();
+    // Warned about, then the start goes on: no unit there.
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(warned.contains("'--no-such-option'"), warned.constData());
+    QCOMPARE(warned.count("--no-such-option"), qsizetype(1));
+    QVERIFY2(warned.contains(kNoUnitText), warned.constData());
 
     // A copy under another name keeps the lock apart from any vrx4 that runs
     // meanwhile, and shows that the lock is named after the executable.
@@ -492,6 +623,65 @@ class StartupTest : public QObject {
     QVERIFY(p.exitCode() != 0);
     const QByteArray err = p.readAllStandardError();
     QVERIFY2(err.contains("T552-VRX4 already started."), err.constData());
+  }
+
+  // --help and --version answer on standard output where no display could
+  // be opened at all.
+  void realBinaryAnswersHelpAndVersionWithoutADisplay() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--version")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray version = p.readAllStandardOutput();
+    QVERIFY2(version.startsWith("vrx4 1.11\n"), version.constData());
+    QVERIFY2(version.contains(kHostVersion), version.constData());
+
+    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("-Embedding"), QStringLiteral("--help")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray help = p.readAllStandardOutput();
+    QVERIFY2(help.startsWith("usage: vrx4 "), help.constData());
+    QVERIFY(help.contains("--unit socket:PATH"));
+  }
+
+  // Offscreen nobody can answer "Would you like to update firmware?": the
+  // update is declined, nothing is written and the unit is not initialised.
+  void realBinaryOffscreenNeverUpdatesTheFirmware() {
+    ProgramCopy program(QStringLiteral("noupdate"));
+    QVERIFY(program.ok);
+    const QString sock = program.dir.filePath(QStringLiteral("u.sock"));
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::MergedChannels);
+    sim.start(QStringLiteral(VRX4_UNITSIM),
+              {QStringLiteral("--socket"), sock, QStringLiteral("--no-state"), QStringLiteral("--instant"),
+               QStringLiteral("--verbose"), QStringLiteral("--firmware-version"), QStringLiteral("Ver.1.00")});
+    QByteArray simLog;
+    QDeadlineTimer ready(30000);
+    while (!simLog.contains("unitsim: serving") && !ready.hasExpired() && sim.waitForReadyRead(1000))
+      simLog += sim.readAll();
+    QVERIFY2(simLog.contains("unitsim: serving"), simLog.constData());
+
+    QProcess p;
+    p.setProcessEnvironment(offscreenEnvironment());
+    p.start(program.path, {QStringLiteral("--unit"), QStringLiteral("socket:") + sock, QStringLiteral("-Automation")});
+    QVERIFY(p.waitForFinished(60000));
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(p.exitCode() == 1, err.constData());
+    QVERIFY2(err.contains("Would you like to update firmware?"), err.constData());
+    QVERIFY2(err.contains("taken as Cancel"), err.constData());
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(30000));
+    simLog += sim.readAll();
+    QVERIFY2(simLog.contains("getUnitInfo"), simLog.constData());  // the log is there
+    for (const char* never : {"beginFirmwareUpdate", "writeFirmwarePage", "initializeUnit"})
+      QVERIFY2(!simLog.contains(never), simLog.constData());
   }
 };
 

@@ -74,9 +74,29 @@ TEST_F(FirmwareWorkerTest, UnitBusyForeverIsGivenUpInsteadOfHanging) {
     fakeClock->advance(5);
     return ScriptedUnit::ok({1});
   });
+  LogCapture log;
   updateWorker(image, progress);
   EXPECT_EQ(progress, kUpdateFailed);
+  EXPECT_GE(kUpdateBusyLimitMs, 5u * 60 * 1000) << "an update may take minutes";
   EXPECT_GE(fakeClock->nowMs(), kUpdateBusyLimitMs);
+  EXPECT_LT(fakeClock->nowMs(), kUpdateBusyLimitMs + 10000);
+  ASSERT_EQ(prompts.texts(), std::vector<std::string>{"Firmware update error."});
+  EXPECT_EQ(prompts.prompts()[0].icon, Icon::Stop);
+  bool explained = false;
+  for (const std::string& l : log.lines()) explained |= l.find("busy") != std::string::npos;
+  EXPECT_TRUE(explained) << "the log says why the update was given up";
+  EXPECT_EQ(unit->count(kCmdSetExecutionMode), 0);
+}
+
+TEST_F(FirmwareWorkerTest, UnitBusyForMinutesStillFinishes) {
+  const uint64_t busyFor = 4 * 60 * 1000;
+  unit->on(kCmdGetUpdateState, [this, busyFor](const uint8_t*, size_t) {
+    fakeClock->advance(50);
+    return ScriptedUnit::ok({uint8_t(fakeClock->nowMs() < busyFor ? 1 : 0)});
+  });
+  updateWorker(image, progress);
+  EXPECT_EQ(progress, kUpdateTotal);
+  EXPECT_TRUE(prompts.prompts().empty());
 }
 
 }  // namespace
