@@ -20,6 +20,7 @@
 #include "link/Commands.h"
 #include "view/CMainFrame.h"
 #include "view/CMainViewDialogs.h"
+#include "view/MainViewCommands.h"
 #include "view/MainViewModel.h"
 
 namespace vrx4 {
@@ -389,6 +390,28 @@ void CMainView::bindMenus(CMainFrame& frame) {
     model_->OnProjectNew();
     refresh();
   });
+  // The project and editor commands: run, then the form is drawn again
+  // from the model.
+  const auto command = [this](auto run) {
+    return [this, run] {
+      if (rendering_) return;
+      EditorProjectDialogs extra;
+      extra.saveFile = [this](const FileDialogSpec& r) { return dialogs_->saveFile(r); };
+      extra.confirmLoad = [this](const std::string& path) { return dialogs_->confirmLoad(path); };
+      extra.runEditor = [this](const EditorRequest& r) { return dialogs_->runEditor(state_, r); };
+      run(*model_, *dialogs_, extra);
+      refresh();
+    };
+  };
+  connect(frame.openAction(), &QAction::triggered, this,
+          command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnProjectOpen(m, d, e); }));
+  connect(frame.saveAsAction(), &QAction::triggered, this,
+          command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnProjectSaveAs(m, d, e); }));
+  connect(frame.editUserRomAction(), &QAction::triggered, this,
+          command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnEditUserRom(m, d, e); }));
+  if (QAction* boot = frame.editBootRomAction())
+    connect(boot, &QAction::triggered, this,
+            command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnEditBootRom(m, d, e); }));
   connect(frame.manualAction(), &QAction::triggered, this,
           [this] { model_->OnManual(QLocale::system().language() == QLocale::Japanese); });
   connect(frame.aboutAction(), &QAction::triggered, this, [this] {

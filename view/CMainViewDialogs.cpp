@@ -6,12 +6,16 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "app/CQtPrompter.h"
 #include "app/CUnitDialogs.h"
+#include "base/Log.h"
+#include "image/CLoadConfirmDlg.h"
 #include "image/CTransferDlg.h"
 #include "settings/CBlockSettingDlg.h"
 #include "settings/CCanSettingDlg.h"
 #include "settings/CDeviceDetailDlg.h"
 #include "settings/CSetIdDlg.h"
+#include "view/CMemoryEditDlg.h"
 #include "view/CProgrammingDlg.h"
 
 namespace vrx4 {
@@ -97,6 +101,36 @@ void CMainViewDialogs::initializing() {
 bool CMainViewDialogs::openDocument(const std::string& path) {
   if (opener_) return opener_(path);
   return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+std::optional<std::string> CMainViewDialogs::saveFile(const FileDialogSpec& request) {
+  if (saveChooser_) return saveChooser_(request);
+  QFileDialog dialog(parent_, QString::fromStdString(request.title),
+                     QString::fromStdString(request.initialDirectory));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+  // An existing file is overwritten without a question.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setNameFilters(qtFilters(request.filter));
+  dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QDir::fromNativeSeparators(dialog.selectedFiles().first()).toStdString();
+}
+
+bool CMainViewDialogs::confirmLoad(const std::string& path) {
+  if (confirmer_) return confirmer_(path);
+  if (!CQtPrompter::operatorCanAnswer()) {
+    logLine("\"Load OK ?\" for " + path + ": nobody to answer, not loaded");
+    return false;
+  }
+  CLoadConfirmDlg dialog(QString::fromStdString(path), parent_);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+EditorOutcome CMainViewDialogs::runEditor(AppState& app, const EditorRequest& request) {
+  if (editor_) return editor_(request);
+  return runMemoryEditor(app, request, parent_);
 }
 
 }  // namespace vrx4

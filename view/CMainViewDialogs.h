@@ -7,21 +7,32 @@
 #include <QStringList>
 #include <functional>
 
+#include "view/CommandSeam.h"
 #include "view/MainViewDialogs.h"
 
 class QWidget;
 
 namespace vrx4 {
 
+struct AppState;
+
 class CMainViewDialogs final : public MainViewDialogs {
  public:
   using FileChooser = std::function<std::optional<std::string>(const FileOpenRequest&)>;
   using DocumentOpener = std::function<bool(const std::string&)>;
+  using SaveChooser = std::function<std::optional<std::string>(const FileDialogSpec&)>;
+  using LoadConfirmer = std::function<bool(const std::string&)>;
+  using EditorRunner = std::function<EditorOutcome(const EditorRequest&)>;
 
   explicit CMainViewDialogs(QWidget* parent) : parent_(parent) {}
 
   // Replaces QFileDialog (empty: QFileDialog again).
   void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+  // Replace the save dialog, "Load OK ?" and the memory editor (empty: the
+  // real dialogs again).
+  void setSaveChooser(SaveChooser chooser) { saveChooser_ = std::move(chooser); }
+  void setLoadConfirmer(LoadConfirmer confirmer) { confirmer_ = std::move(confirmer); }
+  void setEditorRunner(EditorRunner runner) { editor_ = std::move(runner); }
   // Replaces the platform's viewer (empty: QDesktopServices again).
   void setDocumentOpener(DocumentOpener opener) { opener_ = std::move(opener); }
 
@@ -41,10 +52,21 @@ class CMainViewDialogs final : public MainViewDialogs {
   void initializing() override;
   bool openDocument(const std::string& path) override;
 
+  // The project's save dialog; the chosen path or nothing.
+  std::optional<std::string> saveFile(const FileDialogSpec& request);
+  // "Load OK ?" for a path; true on OK. With nobody to answer, the file is
+  // not loaded.
+  bool confirmLoad(const std::string& path);
+  // The memory editor on the application's state.
+  EditorOutcome runEditor(AppState& app, const EditorRequest& request);
+
  private:
   QWidget* parent_;
   FileChooser chooser_;
   DocumentOpener opener_;
+  SaveChooser saveChooser_;
+  LoadConfirmer confirmer_;
+  EditorRunner editor_;
 };
 
 }  // namespace vrx4

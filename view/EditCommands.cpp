@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/Commands.h"
+#include "view/MainViewModel.h"
 
 namespace vrx4 {
 
@@ -24,27 +25,6 @@ void sendUserFileAndSums(const ProjectSettings& s, const MemoryImage& image) {
 }
 
 }  // namespace
-
-std::string takeImageIdCode(ProjectSettings& s, const MemoryImage& image) {
-  const DeviceDef& d = s.device;
-  const int n = std::clamp<int>(d.idCodeLength, 0, kMaxIdCodeLength);
-  if (n == 0) return {};
-  const int lastIndex = std::clamp<int>(s.idCode.idLength, 1, kMaxIdCodeLength) - 1;
-  const uint32_t start = d.userRomStart, end = d.userRomEnd;
-  const bool outside = uint32_t(d.idCodeAddress[0]) < start || uint32_t(d.idCodeAddress[lastIndex]) > end;
-  std::string text;
-  for (int i = 0; i < n; ++i) {
-    const uint32_t a = d.idCodeAddress[i];
-    uint8_t b = 0xFF;
-    if (!outside && a >= start && a <= end && a - start < kUserImageSize) b = image.userImage[a - start];
-    s.idCode.idBytes[i] = b;
-    char t[4];
-    std::snprintf(t, sizeof t, "%02X", unsigned(b));
-    if (i) text += ',';
-    text += t;
-  }
-  return text;
-}
 
 EditorOutcome OnEditUserRom(AppState& app, CommandViewFields& view, const CommandDialogs& dialogs,
                             const MainViewRoutines& routines) {
@@ -77,7 +57,7 @@ EditorOutcome OnEditUserRom(AppState& app, CommandViewFields& view, const Comman
       s.protectLevel = (start <= pa && pa <= end && pa - start < kUserImageSize)
                            ? classifyProtect(app.image->userImage[pa - start])
                            : 0;
-      takeImageIdCode(s, *app.image);
+      storeImageIdCode(s, *app.image);
       if (routines.showEditedUserFile) routines.showEditedUserFile(false);
       sendUserFileAndSums(s, *app.image);
     }

@@ -7,11 +7,6 @@
 
 namespace vrx4 {
 
-// The ID code bytes the image holds at the device's ID code addresses
-// (all 0xFF when the addresses leave the user-ROM area), stored into the
-// settings' IdCode; returns them as "%02X" joined by ",".
-std::string takeImageIdCode(ProjectSettings& settings, const MemoryImage& image);
-
 // Returns the editor's outcome (ok false when it did not open or was
 // cancelled).
 EditorOutcome OnEditUserRom(AppState& app, CommandViewFields& view, const CommandDialogs& dialogs,

@@ -68,7 +68,10 @@ MainViewRoutines routinesFor(MainViewModel& model, CommandViewFields& fields) {
     fields = fieldsOf(model);
   };
   r.showEditedUserFile = [&model](bool cleared) {
-    if (!cleared) model.RefreshUserFileDisplay();
+    if (cleared)
+      model.ClearUserFileSums();
+    else
+      model.RefreshUserFileDisplay();
   };
   r.showBootLoader = [&model] { model.RefreshAllFileDisplay(); };
   return r;

@@ -39,17 +39,6 @@ bool inUserImage(const DeviceDef& device, uint32_t a) {
   return a >= device.userRomStart && a <= device.userRomEnd && a - device.userRomStart < kUserImageSize;
 }
 
-// The user image's bytes at the device's ID code addresses; all 0xFF when
-// any of them lies outside the user ROM.
-int imageIdBytes(const DeviceDef& device, const MemoryImage& image, uint8_t* out) {
-  const int count = idCountOf(device);
-  bool inside = true;
-  for (int i = 0; i < count; ++i) inside = inside && inUserImage(device, device.idCodeAddress[i]);
-  for (int i = 0; i < count; ++i)
-    out[i] = inside ? image.userImage[device.idCodeAddress[i] - device.userRomStart] : kBlank;
-  return count;
-}
-
 std::string fileNameOf(const std::string& path) {
   const size_t cut = path.rfind('/');
   return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -73,6 +62,24 @@ bool bootAreaUsable(uint32_t start, uint32_t size) {
 }
 
 }  // namespace
+
+// The user image's bytes at the device's ID code addresses; all 0xFF when
+// any of them lies outside the user ROM.
+int imageIdBytes(const DeviceDef& device, const MemoryImage& image, uint8_t* out) {
+  const int count = idCountOf(device);
+  bool inside = true;
+  for (int i = 0; i < count; ++i) inside = inside && inUserImage(device, device.idCodeAddress[i]);
+  for (int i = 0; i < count; ++i)
+    out[i] = inside ? image.userImage[device.idCodeAddress[i] - device.userRomStart] : kBlank;
+  return count;
+}
+
+int storeImageIdCode(ProjectSettings& settings, const MemoryImage& image) {
+  uint8_t bytes[kMaxIdCodeLength];
+  const int count = imageIdBytes(settings.device, image, bytes);
+  std::memcpy(settings.idCode.idBytes, bytes, size_t(count));
+  return count;
+}
 
 bool userFilePathFits(const std::string& path, const std::string& deviceName, int idCodeLength) {
   if (path.size() > kMaxUserFilePath) return false;
@@ -429,10 +436,8 @@ void MainViewModel::RefreshLockDisplay() {
 
 std::string MainViewModel::ImageIdText() {
   ProjectSettings& s = state_.settings;
-  uint8_t bytes[kMaxIdCodeLength];
-  const int count = imageIdBytes(s.device, *state_.image, bytes);
-  std::memcpy(s.idCode.idBytes, bytes, size_t(count));
-  return hexBytesText(bytes, count);
+  const int count = storeImageIdCode(s, *state_.image);
+  return hexBytesText(s.idCode.idBytes, count);
 }
 
 void MainViewModel::RefreshUserFileDisplay() {
@@ -460,6 +465,13 @@ void MainViewModel::RefreshUserFileDisplay() {
   }
   form_.checkSum.text.clear();
   form_.romProtect.text.clear();
+  showFields();
+}
+
+void MainViewModel::ClearUserFileSums() {
+  form_.checkSum.text.clear();
+  form_.romProtect.text.clear();
+  form_.idCode.text.clear();
   showFields();
 }
 

@@ -39,6 +39,12 @@ inline constexpr size_t kInitialLoadFixedPart = 200;
 // this device name and ID code length.
 bool userFilePathFits(const std::string& path, const std::string& deviceName, int idCodeLength);
 
+// The user image's bytes at the device's ID code addresses (all 0xFF when
+// any of them lies outside the user ROM) into out; returns their count.
+int imageIdBytes(const DeviceDef& device, const MemoryImage& image, uint8_t* out);
+// The same bytes stored into the settings' IdCode; returns their count.
+int storeImageIdCode(ProjectSettings& settings, const MemoryImage& image);
+
 // The text of the "User Rom File :" field for a field that shows `fits`
 // texts: the path itself when it fits, else its start, "/.../" and the file
 // name (the part after the last "/", or lastUserFileName when the path has
@@ -93,6 +99,9 @@ class MainViewModel {
   void RefreshCanDisplay();
   void RefreshLockDisplay();
   void RefreshUserFileDisplay();
+  // After an edit whose upload failed or that has no file behind it:
+  // "Check Sum :", "Rom Protect :" and " ID code :" go empty.
+  void ClearUserFileSums();
   void RefreshAllFileDisplay();
   void RefreshOperationButtons();
   // The bytes of the user image at the device's ID code addresses (all 0xFF

@@ -2,6 +2,7 @@
 // simulated unit, the real form, frame and dialogs, offscreen.
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,6 +30,7 @@
 #include "view/CMainView.h"
 #include "view/FrameRules.h"
 #include "view/CMainViewDialogs.h"
+#include "view/CommandSeam.h"
 #include "view/MainFormState.h"
 #include "view/MainViewModel.h"
 #include "sim/UnitFaults.h"
@@ -377,6 +379,86 @@ class MainWindowTest : public QObject {
     view->readVersionButton()->click();
     QCOMPARE(view->versionField()->text(), QStringLiteral("Read Error"));
     QCOMPARE(prompts.seen.size(), size_t(1));
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // The menus' project and editor commands on the real dialogs: an edit
+  // accepted and uploaded, the set-up saved as a project, another device
+  // chosen, the project opened again; an edit whose upload fails leaves no
+  // stale sums on the form.
+  void projectAndEditorFromTheMenus() {
+    test::FakeClockScope fake;
+    test::ScriptedPrompter prompts;
+    SimUsbDriver driver;
+    auto unit = std::make_shared<SimulatedProgrammer>();
+    driver.addUnit(unit);
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    CMainView* view = app.mainView();
+    CMainFrame* frame = app.mainFrame();
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-A32K")));
+    QByteArray bytes(64, 0);
+    const QString hex = writeFile(folder_, QStringLiteral("menus.hex"), hexFile(0x8000, bytes));
+    loadFile(view, hex);
+    const QString loadedSum = view->checkSumField()->text();
+    QVERIFY(!loadedSum.isEmpty());
+
+    // "&User Rom Area...": 0xAA at the first address, OK, no save, upload.
+    bool edited = false;
+    QTimer::singleShot(0, [&] {
+      QWidget* dlg = QApplication::activeModalWidget();
+      QVERIFY(dlg && dlg->windowTitle() == QStringLiteral("Edit"));
+      QTimer::singleShot(0, [] {
+        QWidget* data = QApplication::activeModalWidget();
+        data->findChild<QLineEdit*>(QStringLiteral("data"))->setText(QStringLiteral("AA"));
+        QTest::mouseClick(data->findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+      });
+      QTest::mouseClick(dlg->findChild<QPushButton*>(QStringLiteral("modify")), Qt::LeftButton);
+      prompts.answer(Answer::No);   // save the file?
+      prompts.answer(Answer::Yes);  // upload?
+      QTest::mouseClick(dlg->findChild<QPushButton*>(QStringLiteral("ok")), Qt::LeftButton);
+      edited = true;
+    });
+    frame->editUserRomAction()->trigger();
+    QVERIFY(edited);
+    QCOMPARE(int(unit->userBufferBytes(0x8000, 1)[0]), 0xAA);
+    QVERIFY(view->checkSumField()->text() != loadedSum);
+    QVERIFY(!view->checkSumField()->text().isEmpty());
+
+    // "Save &As...": the whole set-up in one 3044-byte file.
+    const QString project = folder_.filePath(QStringLiteral("menus.vxp"));
+    FileDialogSpec asked;
+    view->dialogs().setSaveChooser([&](const FileDialogSpec& r) {
+      asked = r;
+      return std::optional<std::string>(project.toStdString());
+    });
+    view->operationButton(4)->click();
+    frame->saveAsAction()->trigger();
+    QCOMPARE(asked.title, std::string("T552-VRX4 project file save"));
+    QCOMPARE(QFileInfo(project).size(), qint64(3044));
+
+    // Another device, then "&Open...": the project's device, operation and
+    // file come back, and the file's bytes are sent again.
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K")));
+    view->dialogs().setFileChooser([&](const FileOpenRequest&) { return std::optional<std::string>(project.toStdString()); });
+    QStringList confirmed;
+    view->dialogs().setLoadConfirmer([&](const std::string& path) {
+      confirmed << QString::fromStdString(path);
+      return true;
+    });
+    frame->openAction()->trigger();
+    QCOMPARE(confirmed, QStringList{hex});
+    QCOMPARE(view->deviceList()->currentText(), QStringLiteral("DEMO-A32K"));
+    QCOMPARE(view->checkedOperation(), 4);
+    QCOMPARE(view->checkSumField()->text(), loadedSum);
+    QCOMPARE(int(unit->userBufferBytes(0x8000, 1)[0]), 0);
+
+    // An accepted edit whose upload failed: no sums that the unit lacks.
+    view->dialogs().setEditorRunner([](const EditorRequest&) { return EditorOutcome{true, true}; });
+    frame->editUserRomAction()->trigger();
+    QCOMPARE(view->checkSumField()->text(), QString());
+    QCOMPARE(view->romProtectField()->text(), QString());
+    QCOMPARE(view->idCodeField()->text(), QString());
     QCOMPARE(app.onProgramExit(), 0);
   }
 
