@@ -45,23 +45,21 @@ constexpr size_t kMaxNameLength = 64;
 
 enum class LineRead { Line, TooLong, End };
 
-// Reads one line without its line end. A CR before the LF (or before the end
-// of the file) is dropped, as a text-mode read would; the line stops at a NUL
-// as a C string would. A line longer than the limit is reported, not split:
-// the remainder would otherwise be taken as a line of its own.
+// Reads one line without its line end: CR LF, LF and a lone CR each end a
+// line. The line stops at a NUL as a C string would. A line longer than the
+// limit is reported, not split: the remainder would otherwise be taken as a
+// line of its own.
 LineRead readLine(std::streambuf& in, std::string& line) {
   line.clear();
   using Traits = std::streambuf::traits_type;
   int c = in.sbumpc();
   if (Traits::eq_int_type(c, Traits::eof())) return LineRead::End;
-  // One character more than the limit may be a CR that is dropped below.
-  while (!Traits::eq_int_type(c, Traits::eof()) && c != '\n') {
-    if (line.size() > kDeviceTableLineLimit) return LineRead::TooLong;
+  while (!Traits::eq_int_type(c, Traits::eof()) && c != '\n' && c != '\r') {
+    if (line.size() >= kDeviceTableLineLimit) return LineRead::TooLong;
     line.push_back(Traits::to_char_type(c));
     c = in.sbumpc();
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (line.size() > kDeviceTableLineLimit) return LineRead::TooLong;
+  if (c == '\r' && in.sgetc() == '\n') in.sbumpc();
   if (size_t nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
   return LineRead::Line;
 }

@@ -216,6 +216,15 @@ TEST_F(DeviceTableTest, CrLfLineEndsAndCommentsAreHandled) {
   // A CR-LF empty line still ends the table.
   EXPECT_TRUE(parse(kHeader + crlf + "\r\n" + crlf));
   EXPECT_EQ(table.rowCount(), 1);
+  // A lone CR ends a line as well: the same table with CR line ends.
+  std::string cr = l.text();
+  cr.back() = '\r';
+  EXPECT_TRUE(parse("# T552-VRX4\r// a, comment, with, commas\r# OPTION MODE\r" + cr + cr));
+  EXPECT_EQ(table.rowCount(), 2);
+  EXPECT_TRUE(table.optionMode());
+  EXPECT_EQ(table.row(1).blockSelectFlags, 3);
+  EXPECT_TRUE(parse(kHeader + cr + "\r" + cr));
+  EXPECT_EQ(table.rowCount(), 1);
 }
 
 TEST_F(DeviceTableTest, ExactlyFifteenCommas) {
