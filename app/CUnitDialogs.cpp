@@ -6,6 +6,8 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "base/Log.h"
+#include "base/Prompter.h"
 #include "link/Commands.h"
 
 namespace vrx4 {
@@ -42,6 +44,7 @@ CInitializingDlg::CInitializingDlg(QWidget* parent) : CWorkerDialog(parent) {
 
 int CInitializingDlg::exec() {
   counter_ = 0;
+  polls_ = 0;
   progressBar()->setValue(0);
   sent_ = initializeUnit();
   // Without the reset there is nothing to wait for: the dialog stays until
@@ -65,10 +68,17 @@ void CInitializingDlg::onTick() {
   bool busy = false;
   const bool ok = getBusyState(busy);
   polling_ = false;
-  if (!ok)
+  if (!ok) {
     finish(false);
-  else if (!busy)
+  } else if (!busy) {
     finish(true);
+  } else if (++polls_ >= busyPollLimit_) {
+    polling_ = true;  // no poll while the message is up
+    logLine("Initializing...: the unit was still busy after " + std::to_string(polls_) + " polls");
+    showMessage(kStillBusyText, Icon::Stop);
+    polling_ = false;
+    finish(false);
+  }
 }
 
 void CInitializingDlg::onCancelRequest() {

@@ -27,10 +27,17 @@ class CFirmwareUpdateDlg : public CWorkerDialog {
 };
 
 // Sends command 25, counts to 100 in 100 ms steps, then polls the unit's
-// busy state inside the tick until the reset is done.
+// busy state inside the tick until the reset is done. A unit still busy
+// after kBusyPollLimit polls (5 minutes) is given up on with a message, so
+// a unit that never finishes cannot hold a dialog without buttons open.
 class CInitializingDlg : public CWorkerDialog {
  public:
+  static constexpr int kBusyPollLimit = 3000;
+  inline static const char* const kStillBusyText = "T552-VRX4 did not finish initializing.";
+
   explicit CInitializingDlg(QWidget* parent = nullptr);
+  // Tests shorten the limit.
+  static void setBusyPollLimit(int polls) { busyPollLimit_ = polls; }
   int exec() override;
   int counter() const { return counter_; }
   bool initializeSent() const { return sent_; }
@@ -42,8 +49,10 @@ class CInitializingDlg : public CWorkerDialog {
 
  private:
   int counter_ = 0;
+  int polls_ = 0;
   bool sent_ = false;
   bool polling_ = false;
+  inline static int busyPollLimit_ = kBusyPollLimit;
 };
 
 // "About T552-VRX4": the host's and the unit's firmware versions.

@@ -213,6 +213,21 @@ class UnitDialogsTest : public QObject {
     QVERIFY(openBeforeEsc);
   }
 
+  void initializingDialogGivesUpOnAUnitThatStaysBusy() {
+    Bench b;
+    b.unit->on(kCmdGetBusyState, [](const uint8_t*, size_t) { return ScriptedUnit::ok({1}); });
+    CInitializingDlg::setBusyPollLimit(5);
+    CInitializingDlg d;
+    HookPrompter hook;
+    Prompter* previous = setPrompter(&hook);
+    const int result = d.exec();
+    setPrompter(previous);
+    CInitializingDlg::setBusyPollLimit(CInitializingDlg::kBusyPollLimit);
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(hook.texts, std::vector<std::string>{CInitializingDlg::kStillBusyText});
+    QCOMPARE(b.unit->count(kCmdGetBusyState), 5);
+  }
+
   void initializingDialogPollsOnceWhileItsFailureIsShown() {
     Bench b;
     b.unit->on(kCmdGetBusyState, [](const uint8_t*, size_t) { return ScriptedUnit::fail(228); });
