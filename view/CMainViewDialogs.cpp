@@ -33,18 +33,26 @@ QStringList CMainViewDialogs::qtFilters(const std::string& filter) {
   return out;
 }
 
-std::optional<std::string> CMainViewDialogs::openFile(const FileOpenRequest& request) {
-  if (chooser_) return chooser_(request);
-  QFileDialog dialog(parent_, QString::fromStdString(request.title),
-                     QString::fromStdString(request.initialDirectory));
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
+std::optional<std::string> CMainViewDialogs::runFileDialog(bool save, const std::string& title,
+                                                           const std::string& filter,
+                                                           const std::string& defaultExtension,
+                                                           const std::string& folder) {
+  QFileDialog dialog(parent_, QString::fromStdString(title), QString::fromStdString(folder));
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   // The list shows the texts as given; the patterns stay behind them.
   dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-  dialog.setNameFilters(qtFilters(request.filter));
-  dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+  // An existing file is overwritten without a question.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setNameFilters(qtFilters(filter));
+  dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QDir::fromNativeSeparators(dialog.selectedFiles().first()).toStdString();
+}
+
+std::optional<std::string> CMainViewDialogs::openFile(const FileOpenRequest& request) {
+  if (chooser_) return chooser_(request);
+  return runFileDialog(false, request.title, request.filter, request.defaultExtension, request.initialDirectory);
 }
 
 std::optional<CanSetting> CMainViewDialogs::canSetting(const CanSetting& current) {
@@ -105,17 +113,7 @@ bool CMainViewDialogs::openDocument(const std::string& path) {
 
 std::optional<std::string> CMainViewDialogs::saveFile(const FileDialogSpec& request) {
   if (saveChooser_) return saveChooser_(request);
-  QFileDialog dialog(parent_, QString::fromStdString(request.title),
-                     QString::fromStdString(request.initialDirectory));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-  // An existing file is overwritten without a question.
-  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  dialog.setNameFilters(qtFilters(request.filter));
-  dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return QDir::fromNativeSeparators(dialog.selectedFiles().first()).toStdString();
+  return runFileDialog(true, request.title, request.filter, request.defaultExtension, request.initialDirectory);
 }
 
 bool CMainViewDialogs::confirmLoad(const std::string& path) {

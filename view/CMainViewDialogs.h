@@ -61,6 +61,9 @@ class CMainViewDialogs final : public MainViewDialogs {
   EditorOutcome runEditor(AppState& app, const EditorRequest& request);
 
  private:
+  std::optional<std::string> runFileDialog(bool save, const std::string& title, const std::string& filter,
+                                           const std::string& defaultExtension, const std::string& folder);
+
   QWidget* parent_;
   FileChooser chooser_;
   DocumentOpener opener_;

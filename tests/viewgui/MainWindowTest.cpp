@@ -117,6 +117,13 @@ void loadFile(CMainView* view, const QString& path) {
   view->loadButton()->click();
 }
 
+// A simulated unit of the test's own, so that its memory can be looked at.
+struct OwnUnit {
+  OwnUnit() { driver.addUnit(unit); }
+  SimUsbDriver driver;
+  std::shared_ptr<SimulatedProgrammer> unit = std::make_shared<SimulatedProgrammer>();
+};
+
 void runOperation(CMainView* view, int index) {
   view->operationButton(index)->click();
   view->startButton()->click();
@@ -362,11 +369,10 @@ class MainWindowTest : public QObject {
   void readVersionShowsTheAnswerOrReadError() {
     test::FakeClockScope fake;
     RecordingPrompter prompts;
-    SimUsbDriver driver;
-    auto unit = std::make_shared<SimulatedProgrammer>();
-    driver.addUnit(unit);
-    CProgrammerApp app(environment(&driver));
+    OwnUnit own;
+    CProgrammerApp app(environment(&own.driver));
     QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    const std::shared_ptr<SimulatedProgrammer>& unit = own.unit;
     CMainView* view = app.mainView();
     QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K")));
     QVERIFY(view->readVersionButton()->isEnabled());
@@ -389,11 +395,10 @@ class MainWindowTest : public QObject {
   void projectAndEditorFromTheMenus() {
     test::FakeClockScope fake;
     test::ScriptedPrompter prompts;
-    SimUsbDriver driver;
-    auto unit = std::make_shared<SimulatedProgrammer>();
-    driver.addUnit(unit);
-    CProgrammerApp app(environment(&driver));
+    OwnUnit own;
+    CProgrammerApp app(environment(&own.driver));
     QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    const std::shared_ptr<SimulatedProgrammer>& unit = own.unit;
     CMainView* view = app.mainView();
     CMainFrame* frame = app.mainFrame();
     QVERIFY(chooseDevice(view, QStringLiteral("DEMO-A32K")));
