@@ -122,6 +122,13 @@ QLineEdit* CMainView::field(const char* name, int x, int y, int w, int h) {
   return e;
 }
 
+QLineEdit* CMainView::labeledField(const char* text, int x, int y, int labelWidth, const char* name, int width) {
+  // The label sits 2 units lower than its field, and the field 2 units
+  // after the label's end.
+  label(text, x, y + 2, labelWidth);
+  return field(name, x + labelWidth + 2, y, width);
+}
+
 QPushButton* CMainView::button(const char* text, const char* name, int x, int y, int w, int h) {
   auto* b = new QPushButton(QString::fromLatin1(text), this);
   b->setObjectName(QString::fromLatin1(name));
@@ -140,10 +147,8 @@ void CMainView::build() {
   place(deviceList_, 44, 15, 109, 13);
   typeLabel->setBuddy(deviceList_);
   detail_ = button("Detail...", "detail", 157, 14, 46, 15);
-  label("User Rom Area :", 15, 36, 68);
-  userRomArea_ = field("userRomArea", 85, 34, 68);
-  label("Block :", 15, 52, 68);
-  block_ = field("block", 85, 50, 68);
+  userRomArea_ = labeledField("User Rom Area :", 15, 34, 68, "userRomArea", 68);
+  block_ = labeledField("Block :", 15, 50, 68, "block", 68);
   label("Vcc :", 15, 72, 22);
   vcc_ = field("vcc", 38, 66, 60, 22);
   label("Vpp :", 108, 72, 22);
@@ -152,12 +157,9 @@ void CMainView::build() {
   vpp_->setAlignment(Qt::AlignCenter);
 
   group(" CAN ", 7, 102, 200, 66);
-  label("Baudrate :", 15, 116, 68);
-  baudrate_ = field("baudrate", 85, 114, 68);
-  label("Send frame :", 15, 132, 68);
-  sendFrame_ = field("sendFrame", 85, 130, 68);
-  label("Pulse Output :", 15, 148, 68);
-  pulseOutput_ = field("pulseOutput", 85, 146, 68);
+  baudrate_ = labeledField("Baudrate :", 15, 114, 68, "baudrate", 68);
+  sendFrame_ = labeledField("Send frame :", 15, 130, 68, "sendFrame", 68);
+  pulseOutput_ = labeledField("Pulse Output :", 15, 146, 68, "pulseOutput", 68);
   setCan_ = button("Set CAN...", "setCan", 157, 113, 46, 15);
 
   group(" Advanced Settings ", 7, 172, 200, 76);
@@ -174,16 +176,12 @@ void CMainView::build() {
   label("User Rom File :", 220, 16, 80);
   userRomFile_ = field("userRomFile", 220, 27, 134);
   load_ = button("Load...", "load", 358, 26, 38, 15);
-  label(" ID code :", 220, 46, 66);
-  idCode_ = field("idCode", 288, 44, 108);
-  label("Rom Protect :", 220, 62, 66);
-  romProtect_ = field("romProtect", 288, 60, 64);
-  label("Check Sum :", 220, 78, 66);
-  checkSum_ = field("checkSum", 288, 76, 52);
+  idCode_ = labeledField(" ID code :", 220, 44, 66, "idCode", 108);
+  romProtect_ = labeledField("Rom Protect :", 220, 60, 66, "romProtect", 64);
+  checkSum_ = labeledField("Check Sum :", 220, 76, 66, "checkSum", 52);
   // "Check ID..." stands just above the field it changes.
   checkId_ = button("Check ID...", "checkId", 346, 75, 50, 15);
-  label("Check ID code :", 220, 94, 66);
-  checkIdCode_ = field("checkIdCode", 288, 92, 108);
+  checkIdCode_ = labeledField("Check ID code :", 220, 92, 66, "checkIdCode", 108);
   bootLoaderLabel_ = label("Boot Loader :", 220, 110, 66);
   bootLoader_ = field("bootLoader", 288, 108, 52);
   bootFile_ = button("Boot File...", "bootFile", 346, 107, 50, 15);

@@ -119,6 +119,8 @@ class CMainView : public QWidget {
   QGroupBox* group(const char* title, int x, int y, int w, int h);
   QLabel* label(const char* text, int x, int y, int w);
   QLineEdit* field(const char* name, int x, int y, int w, int h = 12);
+  // A label and the field it names on one row; y is the field's.
+  QLineEdit* labeledField(const char* text, int x, int y, int labelWidth, const char* name, int width);
   QPushButton* button(const char* text, const char* name, int x, int y, int w, int h = 14);
   void place(QWidget* w, int x, int y, int width, int height);
   void showUserRomFile(const MainFormState& s);
