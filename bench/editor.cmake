@@ -1,0 +1,5 @@
+find_package(benchmark)
+if(benchmark_FOUND)
+  add_executable(bench_editor ${CMAKE_CURRENT_LIST_DIR}/EditorBench.cpp)
+  target_link_libraries(bench_editor PRIVATE vrx4_core benchmark::benchmark benchmark::benchmark_main)
+endif()
