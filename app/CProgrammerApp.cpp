@@ -131,7 +131,11 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
 
 int CProgrammerApp::onProgramExit() {
   running_ = false;
-  saveDialogPaths(state_.dialogPaths);  // failure only means the folders are forgotten
+  // Failure only means the folders are forgotten.
+  if (state_.dialogPathStore.empty())
+    saveDialogPaths(state_.dialogPaths);
+  else
+    saveDialogPaths(state_.dialogPaths, state_.dialogPathStore);
   if (state_.closeLinkAtExit && driverInstalled_) closeLink();
   if (driver_) driver_->setDeviceChangeHandler({});
   delete frame_;

@@ -10,10 +10,9 @@ namespace vrx4 {
 bool offerFirmwareUpdate(AppState& state, const UpdateRunner& runUpdate) {
   if (showMessageAfterSplash(kUpdateQuestionText, Icon::Exclamation, Buttons::OkCancel) != Answer::Ok)
     return false;
-  const std::string folder = state.folder();
-  loadDialogPaths(state.dialogPaths, folder);
+  state.loadDialogFolders();
   FirmwareImage image(kFirmwareImageSize, 0xFF);
-  if (!readFirmwareFile(folder + kFirmwareFileName, image)) return false;
+  if (!readFirmwareFile(state.dataFile(kFirmwareFileName), image)) return false;
   if (runUpdate) runUpdate(image);
   state.reinitPending = true;
   return true;
@@ -50,10 +49,9 @@ bool checkUnit(AppState& state, const UpdateRunner& runUpdate) {
 }
 
 bool loadDeviceTable(AppState& state) {
-  const std::string folder = state.folder();
-  loadDialogPaths(state.dialogPaths, folder);
+  state.loadDialogFolders();
   bool missing = false;
-  if (!parseDeviceTableFile(folder + kDeviceTableFileName, state.deviceTable, missing)) {
+  if (!parseDeviceTableFile(state.dataFile(kDeviceTableFileName), state.deviceTable, missing)) {
     if (missing) showMessageAfterSplash(kDeviceTableMissing, Icon::Stop);
     return false;
   }
