@@ -1,5 +1,6 @@
 #include "app/UnitCheck.h"
 
+#include "app/UsbAccess.h"
 #include "base/Log.h"
 #include "base/StartupMessage.h"
 #include "image/ProgramLoader.h"
@@ -63,7 +64,7 @@ bool checkConnection(AppState& state, const UpdateRunner& runUpdate) {
   // the start-up rule.
   StartupPhase phase;
   if (!openLink()) {
-    showMessageAfterSplash(kNoUnitText, Icon::Stop);
+    showMessageAfterSplash(noUnitMessage(state.folder()), Icon::Stop);
     return false;
   }
   if (!checkUnit(state, runUpdate)) return false;

@@ -52,6 +52,22 @@ std::string findDataFile(const std::string& executableFolder, const std::string&
   return folders.front() + name;
 }
 
+std::string findUsbRule(const std::string& executableFolder) {
+  const std::string beside = withSlash(executableFolder);
+  for (const std::string& path : {beside + kUsbRuleFileName, beside + "../lib/udev/rules.d/" + kUsbRuleFileName}) {
+    if (isFile(path)) return fs::path(path).lexically_normal().string();
+  }
+  return {};
+}
+
+std::string installedUsbRule(const std::string& root) {
+  for (const char* folder : kUdevRuleFolders) {
+    const std::string path = root + folder + kUsbRuleFileName;
+    if (isFile(path)) return path;
+  }
+  return {};
+}
+
 std::string userConfigFolder(const char* xdgConfigHome, const char* home) {
   // The base directory rules: a relative XDG_CONFIG_HOME is ignored.
   if (xdgConfigHome && xdgConfigHome[0] == '/') return withSlash(xdgConfigHome) + "vrx4/";

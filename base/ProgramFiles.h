@@ -29,6 +29,20 @@ std::vector<std::string> dataFolders(const std::string& executableFolder);
 // beside the executable, so that a message names the expected place.
 std::string findDataFile(const std::string& executableFolder, const std::string& name);
 
+// The USB access rule shipped with the program and the folders udev reads
+// rules from.
+inline constexpr const char* kUsbRuleFileName = "60-vrx4.rules";
+inline constexpr const char* kUdevRuleFolders[] = {"/etc/udev/rules.d/", "/usr/lib/udev/rules.d/",
+                                                   "/lib/udev/rules.d/"};
+
+// The rule file: beside the executable (the build tree, a copied folder),
+// else where the package puts it (../lib/udev/rules.d/); empty when neither
+// has it.
+std::string findUsbRule(const std::string& executableFolder);
+// The rule as udev reads it (first of kUdevRuleFolders under `root` that
+// holds it), or empty when udev does not know it.
+std::string installedUsbRule(const std::string& root = {});
+
 // The per-user configuration folder of the program: $XDG_CONFIG_HOME/vrx4/
 // when that variable holds an absolute path, else $HOME/.config/vrx4/;
 // empty when neither is usable. Null arguments read the environment.

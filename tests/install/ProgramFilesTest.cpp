@@ -11,6 +11,8 @@
 
 #include "app/AppInfo.h"
 #include "app/AppState.h"
+#include "app/UnitCheck.h"
+#include "app/UsbAccess.h"
 #include "base/ProgramFiles.h"
 #include "base/Version.h"
 #include "sim/SimulatedProgrammer.h"
@@ -54,6 +56,44 @@ TEST_F(InstallTree, DataFileBesideTheExecutableComesBeforeTheInstalledOne) {
   AppState state;
   state.executablePath = bin() + "vrx4";
   EXPECT_EQ(state.dataFile("vrx4.fwp"), share() + "vrx4.fwp");
+}
+
+TEST_F(InstallTree, UsbRuleIsFoundBesideTheProgramOrWhereThePackagePutsIt) {
+  EXPECT_EQ(findUsbRule(bin()), "");
+  fs::create_directories(root + "/usr/lib/udev/rules.d");
+  touch(root + "/usr/lib/udev/rules.d/60-vrx4.rules");
+  EXPECT_EQ(findUsbRule(bin()), root + "/usr/lib/udev/rules.d/60-vrx4.rules");
+  touch(bin() + "60-vrx4.rules");
+  EXPECT_EQ(findUsbRule(bin()), bin() + "60-vrx4.rules");
+
+  // What udev reads: /etc first, then the system folders.
+  EXPECT_EQ(installedUsbRule(root), root + "/usr/lib/udev/rules.d/60-vrx4.rules");
+  fs::create_directories(root + "/etc/udev/rules.d");
+  touch(root + "/etc/udev/rules.d/60-vrx4.rules");
+  EXPECT_EQ(installedUsbRule(root), root + "/etc/udev/rules.d/60-vrx4.rules");
+  EXPECT_EQ(installedUsbRule(root + "/home"), "");
+}
+
+TEST(NoUnitMessage, SaysWhatStandsInTheWayAndWhatToDo) {
+  EXPECT_EQ(noUnitMessage({}, "/opt/vrx4/60-vrx4.rules", ""), kNoUnitText);
+
+  const UsbAccessProblem denied{UsbAccess::Denied, "/usb/1-2", "/dev/bus/usb/001/003"};
+  EXPECT_EQ(noUnitMessage(denied, "/opt/vrx4/60-vrx4.rules", ""),
+            "T552-VRX4 is attached (/dev/bus/usb/001/003), but this user may not open it.\n"
+            "The USB access rule 60-vrx4.rules gives the user at the computer (and the group plugdev) access "
+            "to the unit. Install it:\n"
+            "  sudo install -m 644 /opt/vrx4/60-vrx4.rules /etc/udev/rules.d/\n"
+            "  sudo udevadm control --reload-rules\n"
+            "then unplug the unit and plug it in again.");
+  // Installed already: only plugging in again (or the group) helps.
+  const std::string installed = noUnitMessage(denied, "", "/usr/lib/udev/rules.d/60-vrx4.rules");
+  EXPECT_NE(installed.find("is installed (/usr/lib/udev/rules.d/60-vrx4.rules). Unplug the unit and plug it in"),
+            std::string::npos) << installed;
+  EXPECT_NE(installed.find("sudo adduser $USER plugdev"), std::string::npos);
+  EXPECT_EQ(installed.find("sudo install"), std::string::npos);
+
+  const UsbAccessProblem busy{UsbAccess::Busy, "/usb/1-2", "/dev/bus/usb/001/003"};
+  EXPECT_EQ(noUnitMessage(busy, "", "").rfind("T552-VRX4 is attached (/dev/bus/usb/001/003), but another program is using it.\n", 0), 0u);
 }
 
 TEST(UserConfigFolder, FollowsTheBaseDirectoryRules) {
