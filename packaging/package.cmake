@@ -6,7 +6,7 @@ set(CPACK_PACKAGE_NAME vrx4)
 set(CPACK_PACKAGE_VENDOR "Velmora Inc.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control program of the T552-VRX4 CAN flash programmer")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "Programs the on-chip flash of microcontrollers through the T552-VRX4 unit\n"
   "attached over USB: device table, HEX and S-record files, CAN settings,\n"
   "blocks, lock bits and ID code, Erase/Program/Verify and Read, project\n"
