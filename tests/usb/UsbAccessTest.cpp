@@ -213,5 +213,17 @@ TEST_F(UsbAccessTest, ProgramsRunByAUserWithoutAccessNameTheRuleAndEnd) {
   EXPECT_EQ(asRoot.status, 0) << asRoot.output;
 }
 
+TEST_F(UsbAccessTest, CommandLineReportsAUnitHeldByAnotherProgram) {
+  const int held = bed.addUnit(unit, 2);
+  bed.holdInterface(held);
+  OwnedFolder home;
+  const ProcessRun cli = runAs(0, {VRX4_CLI_PATH, "info"}, {"XDG_STATE_HOME=" + home.path});
+  EXPECT_EQ(cli.status, 4) << cli.output;
+  EXPECT_NE(cli.output.find("T552-VRX4 is attached (/dev/bus/usb/001/003), but another program is using it."),
+            std::string::npos)
+      << cli.output;
+  EXPECT_NE(cli.output.find("LIBUSB_ERROR_BUSY"), std::string::npos) << cli.output;
+}
+
 }  // namespace
 }  // namespace vrx4::test
