@@ -39,6 +39,13 @@ struct AppState {
   bool reinitPending = false;
 
   std::string folder() const { return programFolder(executablePath); }
+  // A file shipped with the program: beside it, else in ../share/vrx4/.
+  std::string dataFile(const std::string& name) const;
+  // Where "dlg_path" is read and written; empty until the connection check
+  // decides it (the program folder when writable, else the user's
+  // configuration folder).
+  std::string dialogPathStore;
+  void loadDialogFolders();
 };
 
 }  // namespace vrx4

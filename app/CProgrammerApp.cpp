@@ -1,5 +1,6 @@
 #include "app/CProgrammerApp.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -7,6 +8,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include "app/AppIcon.h"
 #include "app/AppInfo.h"
 #include "app/CSplashWindow.h"
 #include "base/Log.h"
@@ -108,6 +110,7 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
   }
 
   QCoreApplication::setOrganizationName(QString::fromLatin1(kOrganizationName));
+  QApplication::setWindowIcon(applicationIcon());
   profile_ = std::make_unique<QSettings>();
 
   if (!setUpTransport()) return false;
@@ -131,7 +134,11 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
 
 int CProgrammerApp::onProgramExit() {
   running_ = false;
-  saveDialogPaths(state_.dialogPaths);  // failure only means the folders are forgotten
+  // Failure only means the folders are forgotten.
+  if (state_.dialogPathStore.empty())
+    saveDialogPaths(state_.dialogPaths);
+  else
+    saveDialogPaths(state_.dialogPaths, state_.dialogPathStore);
   if (state_.closeLinkAtExit && driverInstalled_) closeLink();
   if (driver_) driver_->setDeviceChangeHandler({});
   delete frame_;

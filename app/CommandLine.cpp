@@ -3,10 +3,7 @@
 #include <cctype>
 
 #include "app/AppInfo.h"
-
-#ifndef VRX4_VERSION
-#define VRX4_VERSION "unknown"
-#endif
+#include "base/Version.h"
 
 namespace vrx4 {
 namespace {
@@ -109,7 +106,9 @@ std::string unknownArgumentWarning(const std::string& programName, const std::st
 }
 
 std::string commandLineVersion(const std::string& programName) {
-  return programName + " " VRX4_VERSION "\n" + "unit firmware " + kHostVersion;
+  std::string text = versionText(programName);
+  text.pop_back();  // the caller ends the line
+  return text;
 }
 
 }  // namespace vrx4

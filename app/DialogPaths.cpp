@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Log.h"
+#include "base/ProgramFiles.h"
 
 namespace vrx4 {
 
@@ -34,8 +35,12 @@ std::string programFolder(const std::string& path) {
 }
 
 void loadDialogPaths(DialogPaths& paths, const std::string& folder) {
+  loadDialogPaths(paths, folder, folder);
+}
+
+void loadDialogPaths(DialogPaths& paths, const std::string& folder, const std::string& storeFolder) {
   paths.clear();
-  const std::string file = folder + kDialogPathFileName;
+  const std::string file = storeFolder + kDialogPathFileName;
   if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
     size_t total = 0;
     while (total < kDialogPathFileSize) {
@@ -56,6 +61,8 @@ void loadDialogPaths(DialogPaths& paths, const std::string& folder) {
 
 namespace {
 
+bool writeDialogPathFile(const DialogPaths& paths, const std::string& folder);
+
 bool writeAll(int fd, const char* data, size_t length) {
   while (length > 0) {
     const ssize_t n = ::write(fd, data, length);
@@ -71,8 +78,18 @@ bool writeAll(int fd, const char* data, size_t length) {
 
 }  // namespace
 
+bool saveDialogPaths(const DialogPaths& paths, const std::string& storeFolder) {
+  if (storeFolder.empty() || !makeFolders(storeFolder)) return false;
+  return writeDialogPathFile(paths, storeFolder);
+}
+
 bool saveDialogPaths(const DialogPaths& paths) {
-  const std::string folder = paths.slot(kProgramFolderSlot);
+  return writeDialogPathFile(paths, paths.slot(kProgramFolderSlot));
+}
+
+namespace {
+
+bool writeDialogPathFile(const DialogPaths& paths, const std::string& folder) {
   if (folder.empty()) return false;
   const std::string target = folder + kDialogPathFileName;
   std::vector<char> temp(target.begin(), target.end());
@@ -87,5 +104,7 @@ bool saveDialogPaths(const DialogPaths& paths) {
   if (!ok) ::unlink(temp.data());
   return ok;
 }
+
+}  // namespace
 
 }  // namespace vrx4

@@ -44,11 +44,16 @@ std::string programFolder(const std::string& path);
 // into slot 0 and into every empty slot of 1..4. A missing file only gives
 // the defaults.
 void loadDialogPaths(DialogPaths& paths, const std::string& folder);
+// The same, with "dlg_path" read from `storeFolder` (see dialogPathFolder in
+// base/ProgramFiles.h) while slot 0 and the defaults stay `folder`.
+void loadDialogPaths(DialogPaths& paths, const std::string& folder, const std::string& storeFolder);
 
 // Writes all 6144 bytes to "dlg_path" in the folder of slot 0. The bytes go
 // to a new file beside it that then replaces the old one, so a failed write
 // leaves the previous file whole. Returns false on any failure; the caller
 // reports nothing.
 bool saveDialogPaths(const DialogPaths& paths);
+// The same into `storeFolder`, which is made first when it is missing.
+bool saveDialogPaths(const DialogPaths& paths, const std::string& storeFolder);
 
 }  // namespace vrx4

@@ -1,5 +1,6 @@
 #include "app/UnitCheck.h"
 
+#include "app/UsbAccess.h"
 #include "base/Log.h"
 #include "base/StartupMessage.h"
 #include "image/ProgramLoader.h"
@@ -10,10 +11,9 @@ namespace vrx4 {
 bool offerFirmwareUpdate(AppState& state, const UpdateRunner& runUpdate) {
   if (showMessageAfterSplash(kUpdateQuestionText, Icon::Exclamation, Buttons::OkCancel) != Answer::Ok)
     return false;
-  const std::string folder = state.folder();
-  loadDialogPaths(state.dialogPaths, folder);
+  state.loadDialogFolders();
   FirmwareImage image(kFirmwareImageSize, 0xFF);
-  if (!readFirmwareFile(folder + kFirmwareFileName, image)) return false;
+  if (!readFirmwareFile(state.dataFile(kFirmwareFileName), image)) return false;
   if (runUpdate) runUpdate(image);
   state.reinitPending = true;
   return true;
@@ -50,10 +50,9 @@ bool checkUnit(AppState& state, const UpdateRunner& runUpdate) {
 }
 
 bool loadDeviceTable(AppState& state) {
-  const std::string folder = state.folder();
-  loadDialogPaths(state.dialogPaths, folder);
+  state.loadDialogFolders();
   bool missing = false;
-  if (!parseDeviceTableFile(folder + kDeviceTableFileName, state.deviceTable, missing)) {
+  if (!parseDeviceTableFile(state.dataFile(kDeviceTableFileName), state.deviceTable, missing)) {
     if (missing) showMessageAfterSplash(kDeviceTableMissing, Icon::Stop);
     return false;
   }
@@ -65,7 +64,7 @@ bool checkConnection(AppState& state, const UpdateRunner& runUpdate) {
   // the start-up rule.
   StartupPhase phase;
   if (!openLink()) {
-    showMessageAfterSplash(kNoUnitText, Icon::Stop);
+    showMessageAfterSplash(noUnitMessage(state.folder()), Icon::Stop);
     return false;
   }
   if (!checkUnit(state, runUpdate)) return false;

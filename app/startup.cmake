@@ -13,6 +13,3 @@ if(VRX4_BUILD_GUI)
   add_executable(vrx4 ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
   target_link_libraries(vrx4 PRIVATE vrx4_gui)
 endif()
-# --version reports the project's version.
-set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp TARGET_DIRECTORY vrx4_core
-  PROPERTIES COMPILE_DEFINITIONS VRX4_VERSION="${PROJECT_VERSION}")

@@ -1,6 +1,7 @@
 target_sources(vrx4_core PRIVATE
   FirmwareUpdate.cpp
   UnitCheck.cpp
+  UsbAccess.cpp
 )
 if(VRX4_BUILD_GUI)
   target_sources(vrx4_gui PRIVATE

@@ -8,8 +8,11 @@
 #include <CLI/CLI.hpp>
 
 #include "app/AppInfo.h"
+#include "app/DeviceTable.h"
 #include "app/DialogPaths.h"
 #include "base/Log.h"
+#include "base/ProgramFiles.h"
+#include "base/Version.h"
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
 #include "cli/FileCommands.h"
@@ -91,7 +94,7 @@ Options:
   --table PATH       the device table for convert, checksum and devices
                      (default: vrx4type.tbl beside the program)
   --help             this text
-  --version          the program's version
+  --version          the program's version and the unit firmware it carries
 
 Exit status:
   0  pass (program: the unit's result was "Pass")
@@ -131,7 +134,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
       return kExitPass;
     }
     if (a == "--version") {
-      std::printf("vrx4-cli %s\n", kHostVersion);
+      std::fputs(versionText("vrx4-cli").c_str(), stdout);
       return kExitPass;
     }
   }
@@ -220,7 +223,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   } restoreSink{g.quiet, previousSink};
   Events events(mode, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
 
-  if (devices->parsed()) return listDevices(events, g.files.table.empty() ? folder + "/vrx4type.tbl" : g.files.table);
+  if (devices->parsed()) return listDevices(events, g.files.table.empty() ? findDataFile(folder, kDeviceTableFileName) : g.files.table);
   if (units->parsed()) return listUnits(events);
 
   if (read->parsed()) {

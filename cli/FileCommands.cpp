@@ -11,6 +11,7 @@
 
 #include "app/DeviceTable.h"
 #include "base/Log.h"
+#include "base/ProgramFiles.h"
 #include "base/ProjectSettings.h"
 #include "base/Prompter.h"
 #include "cli/CliPrompter.h"
@@ -56,7 +57,7 @@ bool findDevice(const FileOptions& o, const std::string& folder, DeviceDef& devi
     device.protectAddress = 0xFFFFFFFF;  // no protect byte to check
     return true;
   }
-  std::string path = o.table.empty() ? folder + "/" + kDeviceTableFileName : o.table;
+  std::string path = o.table.empty() ? findDataFile(folder, kDeviceTableFileName) : o.table;
   DeviceTable table;
   bool missing = false;
   if (!parseDeviceTableFile(path, table, missing)) {

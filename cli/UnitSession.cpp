@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/UnitCheck.h"
+#include "app/UsbAccess.h"
 #include "base/Prompter.h"
 #include "cli/CliPrompter.h"
 #include "cli/Events.h"
@@ -110,7 +111,7 @@ int UnitSession::connect(AppState& state, Events& events, CliPrompter& prompter)
   }
   previousDriver_ = setUsbDriver(driver_.get());
   if (!openLink()) {
-    showMessage(kNoUnitText, Icon::Stop);
+    showMessage(noUnitMessage(state.folder()), Icon::Stop);
     return fail(kExitNoUnit);
   }
   linkOpen_ = true;

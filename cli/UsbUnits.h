@@ -37,6 +37,10 @@ class OnePathDriver final : public UsbDriver {
   bool read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) override {
     return inner_->read(pipe, data, maxLength, got);
   }
+  UsbAccessProblem accessProblem(uint16_t vendorId, uint16_t productId) override {
+    UsbAccessProblem p = inner_->accessProblem(vendorId, productId);
+    return p.devicePath == path_ ? p : UsbAccessProblem{};
+  }
   void setDeviceChangeHandler(std::function<void()> handler) override {
     inner_->setDeviceChangeHandler(std::move(handler));
   }

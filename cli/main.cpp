@@ -1,17 +1,12 @@
 // vrx4-cli: the program's work from a command line, without a window.
-#include <unistd.h>
-
-#include <climits>
 #include <string>
 #include <vector>
 
+#include "base/ProgramFiles.h"
 #include "cli/CliApp.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  // The device table ships beside the executable.
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path = n > 0 ? std::string(self, size_t(n)) : std::string(argv[0]);
-  return vrx4::cli::run(args, path);
+  // The device table ships beside the executable (or in ../share/vrx4/).
+  return vrx4::cli::run(args, vrx4::runningExecutablePath(argv[0]));
 }

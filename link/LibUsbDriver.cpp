@@ -222,9 +222,11 @@ std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::openDevice(const std::st
     // waits for the unit: say once per device why one cannot be opened.
     if (openFailuresLogged_.insert(devicePath + " " + libusb_error_name(r)).second)
       logUsb("open " + devicePath, r);
+    lastErrors_[devicePath] = r;
     device->handle = nullptr;
     return nullptr;
   }
+  lastErrors_.erase(devicePath);
   device->path = devicePath;
   device->dev = libusb_get_device(device->handle);
   libusb_set_auto_detach_kernel_driver(device->handle, 1);  // unsupported platforms: ignored
@@ -276,6 +278,7 @@ UsbHandle LibUsbDriver::open(const std::string& path) {
       const int r = libusb_claim_interface(device->handle, kInterface);
       if (r < 0) {
         logUsb("claim interface 0 of " + devicePath, r);
+        lastErrors_[devicePath] = r;
         return kInvalidHandle;
       }
       device->claimed = true;
@@ -459,6 +462,34 @@ void LibUsbDriver::pollLoop() {
     }
     checkForDeviceChange();
   }
+}
+
+UsbAccessProblem LibUsbDriver::accessProblem(uint16_t vendorId, uint16_t productId) {
+  UsbAccessProblem problem;
+  if (!ctx_) return problem;
+  DeviceList list(ctx_);
+  std::vector<libusb_device*> devices(list.begin(), list.end());
+  std::sort(devices.begin(), devices.end(),
+            [](libusb_device* a, libusb_device* b) { return orderOf(a) < orderOf(b); });
+  std::lock_guard lock(mutex_);
+  for (libusb_device* dev : devices) {
+    // The descriptor comes from the system's device list: no need to open.
+    libusb_device_descriptor desc{};
+    if (libusb_get_device_descriptor(dev, &desc) != LIBUSB_SUCCESS) continue;
+    if (desc.idVendor != vendorId || desc.idProduct != productId) continue;
+    const std::string path = devicePathOf(dev);
+    auto error = lastErrors_.find(path);
+    if (error == lastErrors_.end()) continue;
+    if (error->second != LIBUSB_ERROR_ACCESS && error->second != LIBUSB_ERROR_BUSY) continue;
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", unsigned(libusb_get_bus_number(dev)),
+                  unsigned(libusb_get_device_address(dev)));
+    problem.kind = error->second == LIBUSB_ERROR_ACCESS ? UsbAccess::Denied : UsbAccess::Busy;
+    problem.devicePath = path;
+    problem.node = node;
+    return problem;
+  }
+  return problem;
 }
 
 }  // namespace vrx4

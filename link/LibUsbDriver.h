@@ -58,6 +58,7 @@ class LibUsbDriver final : public UsbDriver {
   bool write(UsbHandle pipe, const uint8_t* data, size_t length) override;
   bool read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) override;
   void setDeviceChangeHandler(std::function<void()> handler) override;
+  UsbAccessProblem accessProblem(uint16_t vendorId, uint16_t productId) override;
 
   // The device path of a libusb device: "/usb/<bus>-<port>.<port>...".
   static std::string devicePathOf(libusb_device* dev);
@@ -83,11 +84,14 @@ class LibUsbDriver final : public UsbDriver {
   LibUsbOptions options_;
   libusb_context* ctx_ = nullptr;
 
-  mutable std::mutex mutex_;  // guards handles_, opened_, nextHandle_, openFailuresLogged_
+  mutable std::mutex mutex_;  // guards handles_, opened_, nextHandle_, openFailuresLogged_, lastErrors_
   std::map<UsbHandle, Handle> handles_;
   std::map<std::string, std::weak_ptr<OpenDevice>> opened_;
   UsbHandle nextHandle_ = 1;
   std::set<std::string> openFailuresLogged_;
+  // The libusb error of the last failed open or claim of each device path
+  // (gone again once it opens), for accessProblem().
+  std::map<std::string, int> lastErrors_;
 
   std::mutex handlerMutex_;
   std::function<void()> changeHandler_;

@@ -16,6 +16,19 @@ namespace vrx4 {
 using UsbHandle = int;
 inline constexpr UsbHandle kInvalidHandle = -1;
 
+// Why a present device could not be used, as far as the driver knows.
+enum class UsbAccess {
+  None,    // nothing known against it
+  Denied,  // the system refused to open it for this user
+  Busy,    // another program holds its interface
+};
+
+struct UsbAccessProblem {
+  UsbAccess kind = UsbAccess::None;
+  std::string devicePath;  // the driver's path of the device
+  std::string node;        // the system's name for it, e.g. /dev/bus/usb/001/004
+};
+
 class UsbDriver {
  public:
   virtual ~UsbDriver() = default;
@@ -43,6 +56,12 @@ class UsbDriver {
   // Called (on any thread) whenever a device arrives or leaves. The front
   // end forwards it to its GUI thread.
   virtual void setDeviceChangeHandler(std::function<void()> handler) = 0;
+
+  // After a search that found no usable unit: a present device with these
+  // IDs that the last attempt to open it, or to claim its interface, failed
+  // on for lack of rights or because it was busy. Transports without such
+  // failures report None.
+  virtual UsbAccessProblem accessProblem(uint16_t /*vendorId*/, uint16_t /*productId*/) { return {}; }
 };
 
 // The driver the link uses (process-wide). Must be set before openLink.

@@ -11,6 +11,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth srecord
+  # the icon, the manuals (Japanese font), man pages, the desktop files'
+  # checks and the Debian package
+  qt6-svg-dev fonts-ipafont-gothic poppler-utils help2man
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

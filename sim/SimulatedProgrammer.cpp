@@ -9,6 +9,7 @@
 
 #include "base/Clock.h"
 #include "base/Log.h"
+#include "base/ProgramFiles.h"
 #include "link/UsbLink.h"
 
 namespace vrx4 {
@@ -71,9 +72,8 @@ SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options, uint16_t ven
   if (!options_.targetVersion.empty()) target_.setVersionText(options_.targetVersion);
   std::string table = options_.deviceTablePath;
   if (table.empty()) {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) table = (exe.parent_path() / kDeviceTableFileName).string();
+    const std::string exe = runningExecutablePath();
+    if (!exe.empty()) table = findDataFile(folderOf(exe), kDeviceTableFileName);
   }
   if (!table.empty()) {
     std::ifstream in(table);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/Log.h"
+#include "base/Version.h"
 #include "sim/SimulatedProgrammer.h"
 #include "sim/UnitFaults.h"
 #include "sim/UnitSocketServer.h"
@@ -43,6 +44,7 @@ const char* const kUsage =
     "  --memory-error           operations end with \"Memory Err\"\n"
     "  --result CODE            operations end with result CODE\n"
     "  --help                   show this text\n"
+    "  --version                show the version and the firmware it reports\n"
     "CMD is a command code (decimal or 0x hex) or name, e.g. getOperationStatus.\n"
     "A program can send the same faults at run time as control messages\n"
     "(type 'X', text \"NAME VALUE\", e.g. \"unplug\" or \"bad-checksum 1\").\n";
@@ -74,6 +76,9 @@ int main(int argc, char** argv) {
     std::string v;
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(vrx4::versionText("vrx4-unitsim").c_str(), stdout);
       return 0;
     } else if (arg == "--socket") {
       if (!value(socketPath)) return 2;

@@ -712,7 +712,7 @@ void MainViewModel::OnStart() {
 }
 
 void MainViewModel::OnManual(bool japanese) {
-  const std::string path = state_.folder() + (japanese ? kManualJapanese : kManualEnglish);
+  const std::string path = state_.dataFile(japanese ? kManualJapanese : kManualEnglish);
   if (dialogs_.openDocument(path)) return;
   Prompt p;
   p.text = kMsgManualOpenError;

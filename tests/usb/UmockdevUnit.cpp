@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 
@@ -153,6 +154,37 @@ void UmockdevUnit::unplug(int device) {
 void UmockdevUnit::setNakIdleReads(bool on) {
   std::lock_guard lock(mutex_);
   nakIdleReads_ = on;
+}
+
+void UmockdevUnit::holdInterface(int device) {
+  std::lock_guard lock(mutex_);
+  if (device >= 0 && device < int(devices_.size())) devices_[device]->claimed = true;
+}
+
+void UmockdevUnit::shareWithOtherUsers() {
+  namespace fs = std::filesystem;
+  using fs::perms;
+  const fs::path root = umockdev_testbed_get_root_dir(testbed_);
+  const std::string nodes = (root / "dev").string() + "/";
+  std::error_code ec;
+  auto share = [&](const fs::path& p) {
+    const fs::file_status st = fs::symlink_status(p, ec);
+    perms mode = perms::owner_read | perms::owner_write | perms::group_read | perms::others_read;
+    if (fs::is_symlink(st)) return;
+    if (fs::is_directory(st)) mode = perms::owner_all | perms::group_read | perms::group_exec |
+                                     perms::others_read | perms::others_exec;
+    // The preload talks to the ioctl handler over these sockets before it
+    // opens the node itself: they stay open to everyone.
+    else if (fs::is_socket(st)) mode = perms::owner_read | perms::owner_write | perms::group_read |
+                                       perms::group_write | perms::others_read | perms::others_write;
+    else if (p.string().rfind(nodes, 0) == 0) mode = perms::owner_read | perms::owner_write;
+    fs::permissions(p, mode, ec);
+  };
+  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); it.increment(ec))
+    share(it->path());
+  // The uevent socket of a process's udev monitor is made in the root
+  // folder: anyone may create there, as in /tmp.
+  fs::permissions(root, perms::all | perms::sticky_bit, ec);
 }
 
 std::string UmockdevUnit::devicePath(int device) const {

@@ -66,6 +66,14 @@ class UmockdevUnit {
   // completes at once with -ETIME.
   void setNakIdleReads(bool on);
 
+  // Another program holds interface 0 of the device: a claim gets EBUSY.
+  void holdInterface(int device);
+  // Lets other users read the testbed (sysfs and descriptors) and make
+  // their uevent sockets in it while the device nodes stay root's own (mode
+  // 0600): a process of another user then finds the devices but cannot
+  // open them.
+  void shareWithOtherUsers();
+
   std::string devicePath(int device) const;  // the path LibUsbDriver gives it
   std::vector<SeenUrb> urbs(int device) const;
   std::vector<unsigned> clearedHalts(int device) const;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "MainViewFixture.h"
 
 namespace vrx4::test {
@@ -212,6 +215,18 @@ TEST_F(MainViewCommandsTest, ManualByLanguageAndItsFailure) {
   EXPECT_EQ(p.text, "Users Manual Open Error");
   EXPECT_EQ(p.caption, "Error");
   EXPECT_EQ(p.icon, Icon::Exclamation);
+}
+
+TEST_F(MainViewCommandsTest, ManualOfTheInstalledLayoutIsFoundInShare) {
+  // The program in <prefix>/bin/, its manuals in <prefix>/share/vrx4/.
+  const std::string share = dir.path() + "/share/vrx4/";
+  std::filesystem::create_directories(share);
+  std::filesystem::create_directories(dir.path() + "/bin");
+  std::ofstream(share + "vrx4mj.pdf") << "%PDF-1.4";
+  state->executablePath = dir.path() + "/bin/vrx4";
+  view->OnManual(true);   // found in share/vrx4/
+  view->OnManual(false);  // in neither: the path beside the program
+  EXPECT_EQ(dialogs.documents, (std::vector<std::string>{share + "vrx4mj.pdf", dir.path() + "/bin/vrx4me.pdf"}));
 }
 
 TEST_F(MainViewCommandsTest, CompactPathKeepsTheStartAndTheFileName) {

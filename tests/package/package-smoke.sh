@@ -1,0 +1,65 @@
+#!/bin/sh
+# Builds the Debian package from the build tree, unpacks it into a
+# temporary folder (dpkg-deb -x, nothing is installed on this machine) and
+# runs the programs from there: vrx4-cli --version and devices (the device
+# table from usr/share/vrx4/), and vrx4 --simulate offscreen until it is
+# told to stop, so that the installed layout is shown to work.
+set -eu
+build=$1
+version=$2
+command -v dpkg-deb >/dev/null || { echo "dpkg-deb is not installed: skipped"; exit 77; }
+command -v dpkg-shlibdeps >/dev/null || { echo "dpkg-shlibdeps (dpkg-dev) is not installed: skipped"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
+deb="$work/out/vrx4_${version}_amd64.deb"
+[ -f "$deb" ] || { echo "no $deb:"; ls "$work/out"; exit 1; }
+echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB"
+
+# Library dependencies were found, not written by hand.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for lib in libqt6widgets6 libqt6svg6 libusb-1.0-0 libc6; do
+  case "$depends" in *"$lib"*) ;; *) echo "Depends lacks $lib"; exit 1 ;; esac
+done
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+for f in usr/bin/vrx4 usr/bin/vrx4-cli usr/bin/vrx4-unitsim \
+         usr/share/vrx4/vrx4type.tbl usr/share/vrx4/vrx4.fwp \
+         usr/share/vrx4/vrx4me.pdf usr/share/vrx4/vrx4mj.pdf \
+         usr/lib/udev/rules.d/60-vrx4.rules \
+         usr/share/applications/com.velmora.vrx4.desktop \
+         usr/share/icons/hicolor/scalable/apps/vrx4.svg \
+         usr/share/metainfo/com.velmora.vrx4.metainfo.xml \
+         usr/share/man/man1/vrx4.1.gz usr/share/man/man1/vrx4-cli.1.gz usr/share/man/man1/vrx4-unitsim.1.gz; do
+  [ -f "$root/$f" ] || { echo "the package lacks $f"; exit 1; }
+done
+[ ! -e "$root/usr/bin/vrx4type.tbl" ] || { echo "data files belong in usr/share/vrx4/"; exit 1; }
+
+bin="$root/usr/bin"
+"$bin/vrx4-cli" --version | grep -q "^vrx4-cli $version\$" || { "$bin/vrx4-cli" --version; exit 1; }
+"$bin/vrx4-cli" devices >"$work/devices" || { cat "$work/devices"; exit 1; }
+grep -q '^DEMO-B256K ' "$work/devices" || { cat "$work/devices"; exit 1; }
+"$bin/vrx4-unitsim" --version | grep -q "^vrx4-unitsim $version\$"
+
+# The program on its simulated unit, offscreen, in folders of its own; it
+# runs until SIGTERM, which ends it as the Exit command does (folders
+# remembered, status 0).
+home="$work/home"
+mkdir -p "$home/run"
+chmod 700 "$home/run"
+status=0
+env HOME="$home" XDG_RUNTIME_DIR="$home/run" XDG_CONFIG_HOME="$home/config" XDG_STATE_HOME="$home/state" \
+    QT_QPA_PLATFORM=offscreen \
+    timeout --preserve-status -s TERM 3 "$bin/vrx4" --simulate -Automation >"$work/vrx4.log" 2>&1 || status=$?
+cat "$work/vrx4.log"
+[ "$status" -eq 0 ] || { echo "vrx4 ended with status $status"; exit 1; }
+grep -q 'stopped by a signal' "$work/vrx4.log" || { echo "vrx4 did not run until told to stop"; exit 1; }
+if grep -q '^vrx4: stop:' "$work/vrx4.log"; then echo "vrx4 stopped with a message"; exit 1; fi
+# "dlg_path" is written at exit once the start-up has read the device table:
+# beside the program when that folder is writable, else in the
+# configuration folder.
+[ -f "$bin/dlg_path" ] || [ -f "$home/config/vrx4/dlg_path" ] || { echo "no dlg_path written"; exit 1; }
+echo "package smoke test passed"
