@@ -13,6 +13,7 @@
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
 #include "cli/FileCommands.h"
+#include "cli/FileFormats.h"
 #include "cli/Gang.h"
 #include "cli/JobOptions.h"
 #include "cli/UnitCommands.h"
@@ -122,6 +123,12 @@ int usageError(const std::string& why) {
   return kExitUsage;
 }
 
+// A file whose name does not say a format the command can use.
+int fileNameRefused(const std::string& path, const std::string& accepted) {
+  std::fprintf(stderr, "vrx4-cli: %s: not a program file name; %s\n", path.c_str(), accepted.c_str());
+  return kExitFile;
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, const std::string& self) {
@@ -179,8 +186,11 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   CLI::App* convert = app.add_subcommand("convert");
   convert->add_option("files", g.files.files);
   convert->add_option("--ranges", g.files.ranges);
+  convert->add_option("--format", g.files.format);
+  convert->add_option("--out-format", g.files.outFormat);
   CLI::App* checksum = app.add_subcommand("checksum");
   checksum->add_option("files", g.files.files);
+  checksum->add_option("--format", g.files.format);
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -220,11 +230,13 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   } restoreSink{g.quiet, previousSink};
   Events events(mode, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
 
-  if (devices->parsed()) return listDevices(events, g.files.table.empty() ? folder + "/vrx4type.tbl" : g.files.table);
+  if (devices->parsed()) return listDevices(events, g.files.table, folder);
   if (units->parsed()) return listUnits(events);
 
   if (read->parsed()) {
     if (g.job.device.empty() || g.job.output.empty()) return usageError("read needs --device NAME and -o OUT");
+    if (formatOfName(g.job.output) == FileFormat::Unknown)
+      return fileNameRefused(g.job.output, std::string("accepted are ") + kAcceptedNames);
     g.job.operation = "read";
   }
   if (program->parsed()) {
@@ -237,6 +249,11 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     if (g.job.project.empty() && g.job.device.empty()) return usageError("program needs --device NAME");
     std::string why;
     if (!checkJobOptions(g.job, why)) return usageError(why);
+    // The unit is sent the file as the window's "Load..." sends it, and that
+    // loader goes by the extension's first letter.
+    if (!g.job.file.empty() && !windowReads(g.job.file))
+      return fileNameRefused(g.job.file, "program reads *.hex (Intel HEX) and *.mot (S-records); "
+                                         "vrx4-cli convert makes one of the others");
   }
   if (g.units.empty()) g.units.push_back("usb");
   std::vector<UnitSpec> choices;
@@ -246,6 +263,12 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     if (!parseUnitSpec(u, choice, why)) return usageError(why);
     choices.push_back(choice);
   }
+  // The simulated unit's options mean nothing to any other unit: refused
+  // rather than ignored while the job looks for a unit on USB.
+  bool anySim = false;
+  for (const UnitSpec& c : choices) anySim = anySim || c.kind == UnitKind::Sim;
+  for (const char* option : {"--sim-instant", "--sim-state", "--sim-no-state", "--sim-fresh", "--sim-no-target"})
+    if (app.count(option) > 0 && !anySim) return usageError(std::string(option) + " needs --unit sim");
   if (choices.size() > 1) {
     if (!program->parsed()) return usageError("several --unit are for program only");
     return runGang(events, self, args, g.units);

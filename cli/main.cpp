@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "base/Log.h"
+#include "base/StartupMessage.h"
 #include "cli/CliApp.h"
 
 int main(int argc, char** argv) {
+  vrx4::setLogProgramName("vrx4-cli");
+  // No start-up picture here: messages are not held back for one.
+  vrx4::setStartupPauseEnabled(false);
   std::vector<std::string> args(argv + 1, argv + argc);
   // The device table ships beside the executable.
   char self[PATH_MAX];

@@ -99,7 +99,9 @@ TEST_F(Cli, RefusalsCarryTheProgramsOwnMessage) {
   EXPECT_NE(r.err.find("NO-SUCH-DEVICE"), std::string::npos);
   r = cli({"convert", dir.file("ok.hex"), out, "--device", "X", "--table", dir.file("none.tbl")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("No device definition file 'vrx4type.tbl' found."), std::string::npos);
+  // The message names the table that was given.
+  EXPECT_NE(r.err.find("No device definition file '" + dir.file("none.tbl") + "' found."), std::string::npos)
+      << r.err;
 }
 
 TEST_F(Cli, ChecksumOfTheAreaAndOfEachBlock) {
