@@ -28,8 +28,8 @@ Commands with a unit:
            [--blocks LIST] [--lock-after LIST] [--lock-state effective|ignore]
            [--id XX,XX,...] [--baud KBPS] [--sample-point PCT] [--boot FILE.btp]
            [--unit U]... [--yes]
-      Selects the device, loads FILE (Intel HEX *.hex or S-record *.mot) and
-      sends it to the unit, applies the settings, selects the operation
+      Selects the device, loads FILE (Intel HEX *.hex or S-record *.mot, the
+      names the program's window reads) and sends it to the unit, applies the settings, selects the operation
       (default epv: Erase/Program/Verify) and starts it; prints the result
       word. The unit receives the same commands in the same order as from
       the program's window. --blocks (default all) and --lock-after
@@ -41,7 +41,8 @@ Commands with a unit:
       project file.
   vrx4-cli read --device NAME -o OUT [--ranges TEXT] [--unit U]
       Reads the target's user ROM into the unit, fetches it and saves it:
-      Intel HEX when OUT's extension begins with H, else S-records.
+      Intel HEX for *.hex, *.ihx, *.ihex, S-records for *.s19, *.s28, *.s37,
+      *.srec, *.mot (other names are refused).
       --ranges takes up to five addresses or ranges ("1000-10FF, 2000").
   vrx4-cli info [--unit U]
       The unit's identity and firmware version, the target's version
@@ -54,12 +55,17 @@ Commands with a unit:
 
 Commands without a unit:
   vrx4-cli convert INPUT OUTPUT [--device NAME] [--ranges TEXT] [--yes]
-      Loads the HEX (*.hex) or S-record (*.mot) file INPUT into the user-ROM
-      area of device NAME (the whole 4 MiB area without --device) and writes
-      it to OUTPUT: Intel HEX when OUTPUT's extension begins with H, else
-      S-records. --ranges takes up to five addresses or ranges such as
-      "1000-10FF, 2000" (hexadecimal, within the area).
-  vrx4-cli checksum INPUT --device NAME
+           [--format hex|srec] [--out-format hex|srec]
+      Loads the program file INPUT into the user-ROM area of device NAME (the
+      whole 4 MiB area without --device) and writes it to OUTPUT. The names
+      tell the format: *.hex, *.ihx, *.ihex are Intel HEX, *.s19, *.s28,
+      *.s37, *.srec, *.mot S-records (any letter case); other names are
+      refused unless --format (INPUT) or --out-format (OUTPUT) says. INPUT
+      "-" is standard input (--format needed), OUTPUT "-" standard output
+      (INPUT's format unless --out-format says). --ranges takes up to five
+      addresses or ranges such as "1000-10FF, 2000" (hexadecimal, within the
+      area).
+  vrx4-cli checksum INPUT --device NAME [--format hex|srec]
       Loads INPUT for device NAME and prints its "Check Sum :" value and the
       sum of each block of the device.
 
@@ -68,7 +74,8 @@ Units (--unit):
   usb:SERIAL   the unit with this USB serial number string (see "units")
   sim          the simulated unit inside vrx4-cli (--sim-instant: no busy
                time; --sim-state PATH, --sim-no-state, --sim-fresh: its state
-               file; --sim-no-target: no target behind it)
+               file; --sim-no-target: no target behind it; these options are
+               refused without --unit sim)
   socket:PATH  a vrx4-unitsim process serving PATH
   Given several times, each unit runs the job in a process of its own at
   the same time (gang programming); every output line starts with the
@@ -90,9 +97,14 @@ Options:
                      (otherwise such a unit is refused)
   --device NAME      a device of the device table
   --table PATH       the device table for convert, checksum and devices
-                     (default: vrx4type.tbl beside the program)
+                     (default: vrx4type.tbl beside the program); its messages
+                     name PATH
   --help             this text
   --version          the program's version
+
+Every message is also one line on standard error, with the file and the
+reason where there is one, e.g.
+  vrx4-cli: stop: File format error. (app.hex, line 3: checksum mismatch ...)
 
 Exit status:
   0  pass (program: the unit's result was "Pass")

@@ -186,6 +186,21 @@ TEST_F(Cli, CommonProgramFileNamesAndRefusedOnes) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::readFile(dir.file("out.bin")), expected);
   EXPECT_EQ(cli({"convert", dir.file("in.bin"), dir.file("out.hex"), "--format", "elf"}).status, 1);
+
+  // program sends the file as the window's "Load..." does, and read saves by
+  // the name: names they cannot use end the job before any unit is used.
+  const std::vector<std::string> sim = {"--unit", "sim", "--sim-no-state", "--sim-instant"};
+  std::vector<std::string> args = {"program", dir.file("in.s19"), "--device", "DEMO-A32K"};
+  args.insert(args.end(), sim.begin(), sim.end());
+  r = cli(args);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("program reads *.hex (Intel HEX) and *.mot (S-records)"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Result"), std::string::npos) << r.err;
+  args = {"read", "--device", "DEMO-A32K", "-o", dir.file("back.bin")};
+  args.insert(args.end(), sim.begin(), sim.end());
+  r = cli(args);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("back.bin")));
 }
 
 TEST_F(Cli, DashIsStandardInputAndOutput) {
