@@ -54,7 +54,7 @@ bool CProgrammerApp::acquireInstanceLock() {
   if (lock->error() == QLockFile::LockFailedError) return false;
   // The lock file cannot be made at all (no writable runtime folder): run
   // without the guard rather than refuse to run.
-  logLine("vrx4: cannot create the single-instance lock " + instanceLockPath(name).toStdString());
+  logProgramLine("cannot create the single-instance lock " + instanceLockPath(name).toStdString());
   return true;
 }
 
@@ -64,7 +64,7 @@ bool CProgrammerApp::setUpTransport() {
     std::string error;
     ownDriver_ = makeUsbDriver(commandLine_.unit, error);
     if (!ownDriver_) {
-      logLine("vrx4: " + error);
+      logProgramLine(error);
       return false;
     }
     driver_ = ownDriver_.get();

@@ -63,7 +63,7 @@ Answer CQtPrompter::ask(const Prompt& prompt) {
     // was taken to answer, so that a script's log shows why nothing happened.
     const Answer answer = safeAnswer(prompt.buttons);
     if (prompt.buttons != Buttons::Ok)
-      logLine(std::string("vrx4: no operator to answer; taken as ") + answerName(answer));
+      logProgramLine(std::string("no operator to answer; taken as ") + answerName(answer));
     return answer;
   }
   QCoreApplication* app = QCoreApplication::instance();

@@ -49,8 +49,10 @@ bool parseUnit(const std::string& value, UnitChoice& unit, std::string& error) {
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
+  std::string simOption;  // the first option of the simulated unit given
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (simOption.empty() && arg.compare(0, 6, "--sim-") == 0) simOption = arg;
     if (isSplashSwitch(arg)) {
       cl.splashEnabled = false;
     } else if (arg == "--simulate") {
@@ -83,6 +85,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.unknown.push_back(arg);
     }
   }
+  // Options of the simulated unit would be ignored while the program looks
+  // for another unit: refused instead.
+  if (!simOption.empty() && cl.unit.kind != UnitKind::Sim)
+    cl.error = simOption + " is for the simulated unit: give --simulate (or --unit sim) as well";
   return cl;
 }
 
@@ -98,7 +104,14 @@ std::string commandLineUsage(const std::string& programName) {
          "  --sim-state PATH     where the simulated unit keeps its state\n"
          "  --sim-fresh          the simulated unit forgets what the last run left\n"
          "  --sim-no-state       the simulated unit keeps nothing between runs\n"
-         "  --help, --version    print this text or the version and end";
+         "                       (the --sim- options need --simulate or --unit sim)\n"
+         "  --help, --version    print this text or the version and end\n"
+         "exit status:\n"
+         "  0  ended by Exit, or by SIGINT or SIGTERM once the window is up\n"
+         "  1  start-up failed: no unit, a failed check, a declined or failed\n"
+         "     firmware update, another instance running\n"
+         "  2  the command line is wrong\n"
+         "  3  the unit was lost while the program ran";
 }
 
 std::string unknownArgumentWarning(const std::string& programName, const std::string& arg) {

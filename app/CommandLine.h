@@ -59,7 +59,12 @@ std::string unknownArgumentWarning(const std::string& programName, const std::st
 // version it carries and expects.
 std::string commandLineVersion(const std::string& programName);
 
-// Exit status of a program stopped by a command-line error.
+// Exit statuses of the program: 0 after Exit or a stop request (SIGINT,
+// SIGTERM); 1 when start-up failed (no unit, a failed check, a declined or
+// failed firmware update, a second instance); 2 after a command-line error;
+// 3 when the unit was lost while the program ran.
+inline constexpr int kStartupFailedStatus = 1;
 inline constexpr int kCommandLineErrorStatus = 2;
+inline constexpr int kUnitLostExitStatus = 3;
 
 }  // namespace vrx4

@@ -292,25 +292,52 @@ bool parseDeviceTableQuiet(std::istream& in, DeviceTable& table, DeviceTableErro
   return true;
 }
 
+namespace {
+
+std::string tableErrorDetail(const std::string& where, const DeviceTableError& error) {
+  std::string detail = where;
+  if (error.line > 0) detail += (where.empty() ? "line " : ", line ") + std::to_string(error.line);
+  if (!detail.empty()) detail += ": ";
+  return detail + error.reason;
+}
+
+}  // namespace
+
 bool parseDeviceTable(std::istream& in, DeviceTable& table) {
   DeviceTableError error;
   if (parseDeviceTableQuiet(in, table, error)) return true;
-  if (error.line > 0)
-    logLine("device table: line " + std::to_string(error.line) + ": " + error.reason);
-  else
-    logLine("device table: " + error.reason);
-  showMessageAfterSplash(kDeviceTableFormatError);
+  pauseAndHideSplash();
+  showMessageWithDetail(kDeviceTableFormatError, tableErrorDetail("", error));
   return false;
 }
 
 bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing) {
+  return parseDeviceTableFile(path, table, fileMissing, kDeviceTableFileName);
+}
+
+bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing,
+                          const std::string& shownName) {
   std::ifstream in(path, std::ios::binary);
   fileMissing = !in.is_open();
   if (fileMissing) {
     table.clear();
     return false;
   }
-  return parseDeviceTable(in, table);
+  DeviceTableError error;
+  if (parseDeviceTableQuiet(in, table, error)) return true;
+  pauseAndHideSplash();
+  showMessageWithDetail(deviceTableFormatErrorText(shownName), tableErrorDetail(path, error));
+  return false;
+}
+
+std::string deviceTableMissingText(const std::string& shownName) {
+  if (shownName == kDeviceTableFileName) return kDeviceTableMissing;
+  return "No device definition file '" + shownName + "' found.";
+}
+
+std::string deviceTableFormatErrorText(const std::string& shownName) {
+  if (shownName == kDeviceTableFileName) return kDeviceTableFormatError;
+  return "Device definition file '" + shownName + "' format error.";
 }
 
 }  // namespace vrx4

@@ -60,6 +60,15 @@ bool parseDeviceTableQuiet(std::istream& in, DeviceTable& table, DeviceTableErro
 // Opens `path` and parses it with parseDeviceTable. When the file cannot be
 // opened, `fileMissing` is set, nothing is shown (the caller owns the
 // "not found" message) and the result is false.
+// The format error message names `shownName` (default: the table the
+// program looks for); the log line gives the path, the line and the reason.
 bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing);
+bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing,
+                          const std::string& shownName);
+
+// The two messages for a table of another name (a table given on the
+// command line): the program's own texts with that name in them.
+std::string deviceTableMissingText(const std::string& shownName);
+std::string deviceTableFormatErrorText(const std::string& shownName);
 
 }  // namespace vrx4

@@ -51,7 +51,7 @@ void loadDialogPaths(DialogPaths& paths, const std::string& folder, const std::s
     std::fclose(f);
   }
   if (!paths.setSlot(kProgramFolderSlot, folder)) {
-    logLine("vrx4: program folder path too long to remember: " + folder);
+    logProgramLine("program folder path too long to remember: " + folder);
     return;
   }
   for (int i = kUserFileFolderSlot; i <= kDataSaveFolderSlot; ++i) {

@@ -73,7 +73,7 @@ void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
     if (polls % 64 == 0) {
       const uint64_t waited = clock().nowMs() - pollStart;
       if (waited > kUpdateBusyLimitMs) {
-        logLine("vrx4: the unit still reports busy " + std::to_string(waited / 1000) + " s after the " +
+        logProgramLine("the unit still reports busy " + std::to_string(waited / 1000) + " s after the " +
                 std::to_string(kFirmwarePageCount) + " firmware pages (" + std::to_string(polls) +
                 " polls); update given up");
         showStartupAwareMessage(kFirmwareUpdateErrorText, Icon::Stop);

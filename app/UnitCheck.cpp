@@ -33,7 +33,7 @@ bool checkUnit(AppState& state, const UpdateRunner& runUpdate) {
     const std::string unitVersion = info.firmwareVersion.substr(0, kHostVersionCompareLength);
     const std::string hostVersion = state.hostVersion.substr(0, kHostVersionCompareLength);
     if (unitVersion != hostVersion) {
-      logLine("vrx4: unit firmware " + info.firmwareVersion + " differs from " + hostVersion);
+      logProgramLine("unit firmware " + info.firmwareVersion + " differs from " + hostVersion);
       if (!setExecutionMode(kUpdateMode)) return false;
       if (!getExecutionState(mode)) return false;
       if (mode != kUpdateMode) {

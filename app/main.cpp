@@ -70,6 +70,7 @@ void quitOnSignals(QObject* parent) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vrx4::setLogProgramName("vrx4");
   int helpStatus = 0;
   if (answeredWithoutDisplay(argc, argv, helpStatus)) return helpStatus;
   QApplication qapp(argc, argv);

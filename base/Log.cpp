@@ -24,7 +24,26 @@ LogSink& currentSink() {
   return sink;
 }
 
+std::string& programName() {
+  static std::string name = "vrx4";
+  return name;
+}
+
 }  // namespace
+
+void setLogProgramName(std::string_view name) {
+  std::lock_guard lock(sinkMutex());
+  programName() = std::string(name);
+}
+
+const std::string& logProgramName() { return programName(); }
+
+void logProgramLine(std::string_view text) {
+  std::string line = logProgramName();
+  line += ": ";
+  line += text;
+  logLine(line);
+}
 
 void logLine(std::string_view line) {
   LogSink sink;

@@ -71,12 +71,30 @@ Answer showMessage(const std::string& text, Icon icon, Buttons buttons, Answer d
   p.icon = icon;
   p.buttons = buttons;
   p.defaultButton = defaultButton;
+  logLine(messageLogLine(text, icon));
+  return prompter().ask(p);
+}
+
+Answer showMessageWithDetail(const std::string& text, const std::string& detail, Icon icon) {
+  Prompt p;
+  p.text = text;
+  p.icon = icon;
+  p.detail = detail;
+  logLine(messageLogLine(text, icon, detail));
+  return prompter().ask(p);
+}
+
+std::string messageLogLine(const std::string& text, Icon icon, const std::string& detail) {
   // One line per message, line breaks of the text folded, so a program run
   // from a terminal or a script shows why it stopped.
-  std::string line = std::string("vrx4: ") + iconName(icon) + ": ";
+  std::string line = logProgramName() + ": " + iconName(icon) + ": ";
   for (char c : text) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
-  logLine(line);
-  return prompter().ask(p);
+  if (!detail.empty()) {
+    line += " (";
+    for (char c : detail) line.push_back(c == '\n' || c == '\r' ? ' ' : c);
+    line += ")";
+  }
+  return line;
 }
 
 }  // namespace vrx4

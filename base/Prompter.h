@@ -15,6 +15,8 @@ struct Prompt {
   Buttons buttons = Buttons::Ok;
   Answer defaultButton = Answer::Ok;
   std::string caption;  // empty: the program's own caption
+  // Which file and why, for the log line only; the box shows `text` alone.
+  std::string detail;
 };
 
 class Prompter {
@@ -46,6 +48,15 @@ Answer showMessage(const std::string& text, Icon icon = Icon::Stop,
                    Buttons buttons = Buttons::Ok);
 Answer showMessage(const std::string& text, Icon icon, Buttons buttons,
                    Answer defaultButton);
+
+// A message whose log line also says which file and why ("text (detail)");
+// the box shows the text alone.
+Answer showMessageWithDetail(const std::string& text, const std::string& detail,
+                             Icon icon = Icon::Stop);
+
+// The log line of a message: "<program>: <icon>: <text>[ (<detail>)]", line
+// breaks folded.
+std::string messageLogLine(const std::string& text, Icon icon, const std::string& detail = {});
 
 // Text of an answer or icon for log lines ("OK", "Yes", "stop", ...).
 const char* answerName(Answer a);

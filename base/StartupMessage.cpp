@@ -12,6 +12,7 @@ std::mutex hiderMutex;
 std::function<void()> splashHider;
 std::thread::id hiderThread;
 std::atomic<int> startupDepth{0};
+std::atomic<bool> pauseEnabled{true};
 }  // namespace
 
 void setSplashHider(std::function<void()> hider) {
@@ -20,8 +21,10 @@ void setSplashHider(std::function<void()> hider) {
   hiderThread = std::this_thread::get_id();
 }
 
+void setStartupPauseEnabled(bool enabled) { pauseEnabled = enabled; }
+
 void pauseAndHideSplash() {
-  clock().sleepMs(1000);
+  if (pauseEnabled) clock().sleepMs(1000);
   std::function<void()> hide;
   {
     std::lock_guard lock(hiderMutex);

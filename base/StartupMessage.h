@@ -17,6 +17,10 @@ void setSplashHider(std::function<void()> hider);
 // Waits 1000 ms on the Clock, then hides the start-up picture.
 void pauseAndHideSplash();
 
+// A front end without a start-up picture (the command line) switches the
+// 1000 ms pause off: its messages come at once.
+void setStartupPauseEnabled(bool enabled);
+
 // pauseAndHideSplash, then the message box; returns its answer.
 Answer showMessageAfterSplash(const std::string& text, Icon icon = Icon::Stop,
                               Buttons buttons = Buttons::Ok);

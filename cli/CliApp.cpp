@@ -16,6 +16,7 @@
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
 #include "cli/FileCommands.h"
+#include "cli/FileFormats.h"
 #include "cli/Gang.h"
 #include "cli/JobOptions.h"
 #include "cli/UnitCommands.h"
@@ -30,8 +31,8 @@ Commands with a unit:
            [--blocks LIST] [--lock-after LIST] [--lock-state effective|ignore]
            [--id XX,XX,...] [--baud KBPS] [--sample-point PCT] [--boot FILE.btp]
            [--unit U]... [--yes]
-      Selects the device, loads FILE (Intel HEX *.hex or S-record *.mot) and
-      sends it to the unit, applies the settings, selects the operation
+      Selects the device, loads FILE (Intel HEX *.hex or S-record *.mot, the
+      names the program's window reads) and sends it to the unit, applies the settings, selects the operation
       (default epv: Erase/Program/Verify) and starts it; prints the result
       word. The unit receives the same commands in the same order as from
       the program's window. --blocks (default all) and --lock-after
@@ -43,7 +44,8 @@ Commands with a unit:
       project file.
   vrx4-cli read --device NAME -o OUT [--ranges TEXT] [--unit U]
       Reads the target's user ROM into the unit, fetches it and saves it:
-      Intel HEX when OUT's extension begins with H, else S-records.
+      Intel HEX for *.hex, *.ihx, *.ihex, S-records for *.s19, *.s28, *.s37,
+      *.srec, *.mot (other names are refused).
       --ranges takes up to five addresses or ranges ("1000-10FF, 2000").
   vrx4-cli info [--unit U]
       The unit's identity and firmware version, the target's version
@@ -56,12 +58,17 @@ Commands with a unit:
 
 Commands without a unit:
   vrx4-cli convert INPUT OUTPUT [--device NAME] [--ranges TEXT] [--yes]
-      Loads the HEX (*.hex) or S-record (*.mot) file INPUT into the user-ROM
-      area of device NAME (the whole 4 MiB area without --device) and writes
-      it to OUTPUT: Intel HEX when OUTPUT's extension begins with H, else
-      S-records. --ranges takes up to five addresses or ranges such as
-      "1000-10FF, 2000" (hexadecimal, within the area).
-  vrx4-cli checksum INPUT --device NAME
+           [--format hex|srec] [--out-format hex|srec]
+      Loads the program file INPUT into the user-ROM area of device NAME (the
+      whole 4 MiB area without --device) and writes it to OUTPUT. The names
+      tell the format: *.hex, *.ihx, *.ihex are Intel HEX, *.s19, *.s28,
+      *.s37, *.srec, *.mot S-records (any letter case); other names are
+      refused unless --format (INPUT) or --out-format (OUTPUT) says. INPUT
+      "-" is standard input (--format needed), OUTPUT "-" standard output
+      (INPUT's format unless --out-format says). --ranges takes up to five
+      addresses or ranges such as "1000-10FF, 2000" (hexadecimal, within the
+      area).
+  vrx4-cli checksum INPUT --device NAME [--format hex|srec]
       Loads INPUT for device NAME and prints its "Check Sum :" value and the
       sum of each block of the device.
 
@@ -70,7 +77,8 @@ Units (--unit):
   usb:SERIAL   the unit with this USB serial number string (see "units")
   sim          the simulated unit inside vrx4-cli (--sim-instant: no busy
                time; --sim-state PATH, --sim-no-state, --sim-fresh: its state
-               file; --sim-no-target: no target behind it)
+               file; --sim-no-target: no target behind it; these options are
+               refused without --unit sim)
   socket:PATH  a vrx4-unitsim process serving PATH
   Given several times, each unit runs the job in a process of its own at
   the same time (gang programming); every output line starts with the
@@ -92,9 +100,14 @@ Options:
                      (otherwise such a unit is refused)
   --device NAME      a device of the device table
   --table PATH       the device table for convert, checksum and devices
-                     (default: vrx4type.tbl beside the program)
+                     (default: vrx4type.tbl beside the program); its messages
+                     name PATH
   --help             this text
   --version          the program's version and the unit firmware it carries
+
+Every message is also one line on standard error, with the file and the
+reason where there is one, e.g.
+  vrx4-cli: stop: File format error. (app.hex, line 3: checksum mismatch ...)
 
 Exit status:
   0  pass (program: the unit's result was "Pass")
@@ -123,6 +136,12 @@ struct Global {
 int usageError(const std::string& why) {
   std::fprintf(stderr, "vrx4-cli: %s\n(vrx4-cli --help shows the usage)\n", why.c_str());
   return kExitUsage;
+}
+
+// A file whose name does not say a format the command can use.
+int fileNameRefused(const std::string& path, const std::string& accepted) {
+  std::fprintf(stderr, "vrx4-cli: %s: not a program file name; %s\n", path.c_str(), accepted.c_str());
+  return kExitFile;
 }
 
 }  // namespace
@@ -182,8 +201,11 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   CLI::App* convert = app.add_subcommand("convert");
   convert->add_option("files", g.files.files);
   convert->add_option("--ranges", g.files.ranges);
+  convert->add_option("--format", g.files.format);
+  convert->add_option("--out-format", g.files.outFormat);
   CLI::App* checksum = app.add_subcommand("checksum");
   checksum->add_option("files", g.files.files);
+  checksum->add_option("--format", g.files.format);
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -223,11 +245,13 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   } restoreSink{g.quiet, previousSink};
   Events events(mode, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
 
-  if (devices->parsed()) return listDevices(events, g.files.table.empty() ? findDataFile(folder, kDeviceTableFileName) : g.files.table);
+  if (devices->parsed()) return listDevices(events, g.files.table, folder);
   if (units->parsed()) return listUnits(events);
 
   if (read->parsed()) {
     if (g.job.device.empty() || g.job.output.empty()) return usageError("read needs --device NAME and -o OUT");
+    if (formatOfName(g.job.output) == FileFormat::Unknown)
+      return fileNameRefused(g.job.output, std::string("accepted are ") + kAcceptedNames);
     g.job.operation = "read";
   }
   if (program->parsed()) {
@@ -240,6 +264,11 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     if (g.job.project.empty() && g.job.device.empty()) return usageError("program needs --device NAME");
     std::string why;
     if (!checkJobOptions(g.job, why)) return usageError(why);
+    // The unit is sent the file as the window's "Load..." sends it, and that
+    // loader goes by the extension's first letter.
+    if (!g.job.file.empty() && !windowReads(g.job.file))
+      return fileNameRefused(g.job.file, "program reads *.hex (Intel HEX) and *.mot (S-records); "
+                                         "vrx4-cli convert makes one of the others");
   }
   if (g.units.empty()) g.units.push_back("usb");
   std::vector<UnitSpec> choices;
@@ -249,6 +278,12 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     if (!parseUnitSpec(u, choice, why)) return usageError(why);
     choices.push_back(choice);
   }
+  // The simulated unit's options mean nothing to any other unit: refused
+  // rather than ignored while the job looks for a unit on USB.
+  bool anySim = false;
+  for (const UnitSpec& c : choices) anySim = anySim || c.kind == UnitKind::Sim;
+  for (const char* option : {"--sim-instant", "--sim-state", "--sim-no-state", "--sim-fresh", "--sim-no-target"})
+    if (app.count(option) > 0 && !anySim) return usageError(std::string(option) + " needs --unit sim");
   if (choices.size() > 1) {
     if (!program->parsed()) return usageError("several --unit are for program only");
     return runGang(events, self, args, g.units);

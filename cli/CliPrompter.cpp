@@ -34,7 +34,7 @@ Answer CliPrompter::ask(const Prompt& p) {
     refusals_.push_back(question && !consent);
     if (question && !consent) refused_ = true;
   }
-  if (events_) events_->message(p.text, p.icon, p.buttons, a);
+  if (events_) events_->message(p.text, p.icon, p.buttons, a, p.detail);
   if (question) {
     const char* flag = firmware ? "--update-firmware" : "--yes";
     logLine(std::string("vrx4-cli: answered ") + answerName(a) +

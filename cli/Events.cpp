@@ -77,17 +77,17 @@ void Events::progress(const std::string& phase, uint64_t done, uint64_t total) {
   barShown_ = true;
 }
 
-void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer answer) {
+void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer answer,
+                     const std::string& detail) {
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::Json) {
     json e = {{"event", "message"}, {"text", text}, {"icon", iconName(icon)}, {"buttons", buttonsName(buttons)}};
     if (buttons != Buttons::Ok) e["answer"] = answerName(answer);
+    if (!detail.empty()) e["detail"] = detail;
     emit(e);
   } else if (mode_ == OutputMode::Quiet && icon == Icon::Stop) {
     // Quiet runs keep the errors: the log lines are switched off there.
-    std::string folded;
-    for (char c : text) folded.push_back(c == '\n' || c == '\r' ? ' ' : c);
-    std::fprintf(err_, "vrx4: stop: %s\n", folded.c_str());
+    std::fprintf(err_, "%s\n", messageLogLine(text, icon, detail).c_str());
     std::fflush(err_);
   } else {
     clearBar();  // the log line that follows gets a line of its own

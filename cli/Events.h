@@ -30,7 +30,8 @@ class Events {
   void phaseEnd(const std::string& phase, bool ok);
   void progress(const std::string& phase, uint64_t done, uint64_t total);
   // A message or question of the program and the answer it was given.
-  void message(const std::string& text, Icon icon, Buttons buttons, Answer answer);
+  void message(const std::string& text, Icon icon, Buttons buttons, Answer answer,
+               const std::string& detail = {});
   // The job's last event: the unit's result code and word (0 and "" when the
   // job stopped before the operation), and the exit status.
   void result(int code, const std::string& word, int status, const std::string& failedPhase);

@@ -1,9 +1,14 @@
 #include "cli/FileCommands.h"
 
 #include <algorithm>
+#include <stdlib.h>
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -16,6 +21,7 @@
 #include "base/Prompter.h"
 #include "cli/CliPrompter.h"
 #include "cli/ExitStatus.h"
+#include "cli/FileFormats.h"
 #include "image/MemoryImage.h"
 #include "image/ProgramLoader.h"
 #include "image/ProgramSaver.h"
@@ -45,7 +51,7 @@ struct ImageHolder {
   ImageHolder& operator=(const ImageHolder&) = delete;
 };
 
-void fail(const std::string& why) { logLine("vrx4-cli: " + why); }
+void fail(const std::string& why) { logProgramLine(why); }
 
 // The device of --device, or the whole 4 MiB area when none is given.
 bool findDevice(const FileOptions& o, const std::string& folder, DeviceDef& device) {
@@ -57,13 +63,9 @@ bool findDevice(const FileOptions& o, const std::string& folder, DeviceDef& devi
     device.protectAddress = 0xFFFFFFFF;  // no protect byte to check
     return true;
   }
-  std::string path = o.table.empty() ? findDataFile(folder, kDeviceTableFileName) : o.table;
   DeviceTable table;
-  bool missing = false;
-  if (!parseDeviceTableFile(path, table, missing)) {
-    if (missing) showMessage(kDeviceTableMissing, Icon::Stop);
-    return false;
-  }
+  std::string path;
+  if (!readDeviceTable(o.table, folder, table, &path)) return false;
   int index = table.findByName(o.device);
   if (index < 0) {
     fail("no device named '" + o.device + "' in " + path);
@@ -73,19 +75,114 @@ bool findDevice(const FileOptions& o, const std::string& folder, DeviceDef& devi
   return true;
 }
 
-bool load(const std::string& path, const DeviceDef& device, MemoryImage& image) {
+bool load(const std::string& path, const DeviceDef& device, MemoryImage& image, FileFormat format) {
   IdCode id;
   id.idLength = uint8_t(std::clamp<int32_t>(device.idCodeLength, 0, kMaxIdCodeLength));
   int32_t level = 0;
-  return loadProgramFile(LoadMode::Interactive, path, device, image, id, level);
+  return loadProgramFile(LoadMode::Interactive, path, device, image, id, level, loaderFormat(format));
+}
+
+// The format of a file: the one given with `option`, else the one its name
+// tells. False (and the reason logged) when neither says.
+bool chooseFormat(const std::string& path, const std::string& given, const char* option, FileFormat& format) {
+  if (!given.empty()) {
+    if (parseFormatName(given, format)) return true;
+    fail(std::string(option) + " takes hex or srec, not '" + given + "'");
+    return false;
+  }
+  if (path == "-") {
+    fail(std::string("standard input has no name to tell its format: give ") + option + " hex|srec");
+    return false;
+  }
+  format = formatOfName(path);
+  if (format != FileFormat::Unknown) return true;
+  fail(path + ": not a program file name; accepted are " + kAcceptedNames + " (or give " + option +
+       " hex|srec)");
+  return false;
+}
+
+// A folder of its own for standard input or output on their way through a
+// file; removed with everything in it.
+struct PipeFolder {
+  std::string dir;
+  PipeFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string t = std::string(tmp && *tmp ? tmp : "/tmp") + "/vrx4-cli-XXXXXX";
+    if (::mkdtemp(t.data())) dir = t;
+  }
+  ~PipeFolder() {
+    if (dir.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  std::string file(const char* name) const { return dir + "/" + name; }
+};
+
+// Copies everything from `in` to `out`; false on a read or write error.
+bool copyStream(std::FILE* in, std::FILE* out) {
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    const size_t n = std::fread(buf.data(), 1, buf.size(), in);
+    if (n > 0 && std::fwrite(buf.data(), 1, n, out) != n) return false;
+    if (n < buf.size()) return !std::ferror(in) && std::fflush(out) == 0;
+  }
+}
+
+// Standard input into a file of the pipe folder, so the loader reads it as
+// it reads any file. Empty on failure (reason logged).
+std::string stdinToFile(const PipeFolder& folder) {
+  if (folder.dir.empty()) {
+    fail(std::string("standard input: no temporary folder: ") + std::strerror(errno));
+    return {};
+  }
+  const std::string path = folder.file("standard-input");
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    fail("standard input: " + path + ": " + std::strerror(errno));
+    return {};
+  }
+  const bool ok = copyStream(stdin, f);
+  if (std::fclose(f) != 0 || !ok) {
+    fail("standard input could not be read into " + path);
+    return {};
+  }
+  return path;
+}
+
+SaveResult save(const SaveRequest& q, FileFormat format, std::string& why) {
+  std::atomic<uint32_t> position{0};
+  return format == FileFormat::IntelHex ? writeIntelHex(q, position, &why) : writeSRecords(q, position, &why);
 }
 
 }  // namespace
+
+bool readDeviceTable(const std::string& givenTable, const std::string& folder, DeviceTable& table,
+                     std::string* usedPath) {
+  const std::string path = givenTable.empty() ? findDataFile(folder, kDeviceTableFileName) : givenTable;
+  const std::string shown = givenTable.empty() ? std::string(kDeviceTableFileName) : givenTable;
+  if (usedPath) *usedPath = path;
+  bool missing = false;
+  errno = 0;
+  if (parseDeviceTableFile(path, table, missing, shown)) return true;
+  if (missing)
+    showMessageWithDetail(deviceTableMissingText(shown),
+                          path + ": " + (errno ? std::strerror(errno) : "cannot be opened"));
+  return false;
+}
 
 int convertFile(const FileOptions& o, const std::string& folder) {
   if (o.files.size() != 2) {
     fail("convert needs INPUT and OUTPUT");
     return kExitUsage;
+  }
+  const std::string& input = o.files[0];
+  const std::string& output = o.files[1];
+  FileFormat inFormat, outFormat;
+  if (!chooseFormat(input, o.format, "--format", inFormat)) return kExitRefused;
+  if (output == "-" && o.outFormat.empty()) {
+    outFormat = inFormat;  // standard output: the input's format unless told
+  } else if (!chooseFormat(output, o.outFormat, "--out-format", outFormat)) {
+    return kExitRefused;
   }
   DeviceDef device;
   if (!findDevice(o, folder, device)) return kExitRefused;
@@ -96,17 +193,33 @@ int convertFile(const FileOptions& o, const std::string& folder) {
     showMessage(kInvalidAddress, Icon::Warning);
     return kExitRefused;
   }
+  PipeFolder pipes;
+  std::string inPath = input;
+  if (input == "-" && (inPath = stdinToFile(pipes)).empty()) return kExitRefused;
   CliPrompter prompter(Consent{o.yes, false}, nullptr);
   ImageHolder holder;
   MemoryImage* image = holder.image;
-  if (!load(o.files[0], device, *image)) return kExitRefused;
+  if (!load(inPath, device, *image, inFormat)) return kExitRefused;
   q.image = image->userImage.data();
-  q.path = o.files[1];
-  std::atomic<uint32_t> position{0};
-  SaveResult r = saveProgramFile(q, position);
-  if (r != SaveResult::Ok) {
-    showMessage(saveResultMessage(r), Icon::Stop);
+  q.path = output == "-" ? pipes.file("standard-output") : output;
+  if (output == "-" && pipes.dir.empty()) {
+    fail(std::string("standard output: no temporary folder: ") + std::strerror(errno));
     return kExitRefused;
+  }
+  std::string why;
+  SaveResult r = save(q, outFormat, why);
+  if (r != SaveResult::Ok) {
+    showMessageWithDetail(saveResultMessage(r), q.path + ": " + why);
+    return kExitRefused;
+  }
+  if (output == "-") {
+    std::FILE* f = std::fopen(q.path.c_str(), "rb");
+    const bool copied = f && copyStream(f, stdout);
+    if (f) std::fclose(f);
+    if (!copied) {
+      fail(std::string("standard output: ") + std::strerror(errno));
+      return kExitRefused;
+    }
   }
   return kExitPass;
 }
@@ -116,11 +229,16 @@ int checksumFile(const FileOptions& o, const std::string& folder) {
     fail("checksum needs INPUT and --device NAME");
     return kExitUsage;
   }
+  FileFormat format;
+  if (!chooseFormat(o.files[0], o.format, "--format", format)) return kExitRefused;
   DeviceDef device;
   if (!findDevice(o, folder, device)) return kExitRefused;
+  PipeFolder pipes;
+  std::string inPath = o.files[0];
+  if (inPath == "-" && (inPath = stdinToFile(pipes)).empty()) return kExitRefused;
   CliPrompter prompter(Consent{o.yes, false}, nullptr);
   auto image = std::make_unique<MemoryImage>();
-  if (!load(o.files[0], device, *image)) return kExitRefused;
+  if (!load(inPath, device, *image, format)) return kExitRefused;
   auto settings = std::make_unique<ProjectSettings>();
   settings->device = device;
   std::printf("Check Sum : %04X\n", unsigned(image->imageChecksum(ImageArea::User, *settings)));

@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace vrx4 {
+class DeviceTable;
+}
+
 namespace vrx4::cli {
 
 struct FileOptions {
@@ -14,11 +18,19 @@ struct FileOptions {
   bool haveRanges = false;
   std::string table;  // empty: the table beside the program
   bool yes = false;
+  std::string format;     // --format hex|srec: INPUT's format whatever its name
+  std::string outFormat;  // --out-format hex|srec: OUTPUT's format whatever its name
 };
+
+// The device table of --table (or the one beside the program): the messages
+// name the table that was given. False (message shown) when it cannot be used.
+bool readDeviceTable(const std::string& givenTable, const std::string& programFolder, DeviceTable& table,
+                     std::string* usedPath = nullptr);
 
 // convert INPUT OUTPUT, checksum INPUT: exit status 0, 1 when the input or
 // the output was refused (the reason is on standard error), 2 when the
-// arguments do not fit the command.
+// arguments do not fit the command. "-" is standard input (with --format)
+// or standard output.
 int convertFile(const FileOptions& o, const std::string& programFolder);
 int checksumFile(const FileOptions& o, const std::string& programFolder);
 

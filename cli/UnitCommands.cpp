@@ -10,6 +10,8 @@
 #include "base/Log.h"
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
+#include "cli/FileCommands.h"
+#include "cli/FileFormats.h"
 #include "cli/CliDialogs.h"
 #include "cli/JobRecord.h"
 #include "cli/Sha256.h"
@@ -232,11 +234,9 @@ bool checkJobOptions(const JobOptions& job, std::string& why) {
   return true;
 }
 
-int listDevices(Events& events, const std::string& tablePath) {
+int listDevices(Events& events, const std::string& givenTable, const std::string& programFolder) {
   DeviceTable table;
-  bool missing = false;
-  if (!parseDeviceTableFile(tablePath, table, missing)) {
-    if (missing) showMessage(kDeviceTableMissing, Icon::Stop);
+  if (!readDeviceTable(givenTable, programFolder, table)) {
     events.result(0, "", kExitFile, "devices");
     return kExitFile;
   }
@@ -651,10 +651,12 @@ int readTarget(Events& events, UnitSession& session, const JobOptions& options) 
   q.image = j.state.image->userImage.data();
   q.path = j.job.output;
   std::atomic<uint32_t> position{0};
-  const SaveResult saved = saveProgramFile(q, position);
+  std::string why;
+  const SaveResult saved = formatOfName(q.path) == FileFormat::IntelHex ? writeIntelHex(q, position, &why)
+                                                                        : writeSRecords(q, position, &why);
   events.phaseEnd("save", saved == SaveResult::Ok);
   if (saved != SaveResult::Ok) {
-    showMessage(saveResultMessage(saved), Icon::Stop);
+    showMessageWithDetail(saveResultMessage(saved), q.path + ": " + why);
     return j.finish(kExitFile, "save");
   }
   return j.finish(kExitPass, "");

@@ -11,7 +11,7 @@ namespace vrx4::cli {
 
 class Events;
 
-int listDevices(Events& events, const std::string& tablePath);
+int listDevices(Events& events, const std::string& givenTable, const std::string& programFolder);
 int listUnits(Events& events);
 int showInfo(Events& events, UnitSession& session, const JobOptions& job);
 int programTarget(Events& events, UnitSession& session, const JobOptions& job);

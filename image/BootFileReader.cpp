@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "base/Prompter.h"
 #include "image/LineReader.h"
@@ -27,7 +28,7 @@ bool loadBootFile(const std::string& path, MemoryImage& image, ProjectSettings& 
   OpenStatus opened;
   std::FILE* f = openRegularFile(path, opened);
   if (!f) {
-    showMessage(kFileOpenError, Icon::Stop);
+    showMessageWithDetail(kFileOpenError, fileProblemDetail(path, 0, openFailureReason(opened)));
     return false;
   }
   // Only indices 0..0xFFFF are ever written (addresses are taken modulo
@@ -44,21 +45,28 @@ bool loadBootFile(const std::string& path, MemoryImage& image, ProjectSettings& 
 
   bool readError = false;
   bool anyData = false;
+  int lineNumber = 0;
+  std::string problem;
   const int result = forEachLine(f, [&](std::string_view line, bool overlong) {
-    if (overlong) return kLineMalformed;
+    ++lineNumber;
+    if (overlong) {
+      problem = "line longer than " + std::to_string(kMaxLineLength) + " characters";
+      return kLineMalformed;
+    }
     const uint32_t before = st.areaEnd, beforeMin = st.areaStart;
     const int r = parseSRecordLine(line, buffer, st);
     if (st.areaEnd != before || st.areaStart != beforeMin) anyData = true;
+    if (r == kLineMalformed || r == kLineBadChecksum) problem = describeRefusedLine(line, false, r);
     return r;
   }, readError);
   std::fclose(f);
 
   if (readError) {
-    showMessage(kFileOpenError, Icon::Stop);
+    showMessageWithDetail(kFileOpenError, fileProblemDetail(path, 0, "read error after line " + std::to_string(lineNumber)));
     return false;
   }
   if (result == kLineMalformed || result == kLineBadChecksum) {
-    showMessage(kFileFormatError, Icon::Stop);
+    showMessageWithDetail(kFileFormatError, fileProblemDetail(path, lineNumber, problem));
     clearBounds(settings);
     return false;
   }

@@ -26,7 +26,7 @@ int CSaveProgressDlg::exec() {
   position_ = 0;
   escaped_ = false;
   startTimer100();
-  startWorker([this] { result_ = saveProgramFile(request_, position_); });
+  startWorker([this] { result_ = saveProgramFile(request_, position_, &failure_); });
   return CWorkerDialog::exec();
 }
 
@@ -45,7 +45,7 @@ void CSaveProgressDlg::onWorkerDone() {
   onTick();
   if (result_ != SaveResult::Ok) {
     finish(false);
-    showMessage(saveResultMessage(result_), Icon::Stop);
+    showMessageWithDetail(saveResultMessage(result_), request_.path + ": " + failure_);
     return;
   }
   // The writer finished the file. Esc is remembered on its own, not read

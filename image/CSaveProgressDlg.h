@@ -30,6 +30,7 @@ class CSaveProgressDlg : public CWorkerDialog {
   std::atomic<uint32_t> position_{0};
   uint32_t maximum_ = 0;
   SaveResult result_ = SaveResult::Ok;
+  std::string failure_;  // why the save failed (written by the worker)
   bool escaped_ = false;
 };
 

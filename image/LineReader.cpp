@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -44,8 +45,10 @@ std::FILE* openRegularFile(const std::string& path, OpenStatus& status) {
   struct stat st;
   const bool known = ::fstat(fd, &st) == 0;
   if (!known || !S_ISREG(st.st_mode)) {
+    const int error = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
     if (known) status = OpenStatus::NotRegular;
     ::close(fd);
+    errno = error;
     return nullptr;
   }
   const int flags = ::fcntl(fd, F_GETFL);
@@ -57,6 +60,12 @@ std::FILE* openRegularFile(const std::string& path, OpenStatus& status) {
   }
   status = OpenStatus::Opened;
   return f;
+}
+
+std::string openFailureReason(OpenStatus status) {
+  const int error = errno;
+  if (status == OpenStatus::NotRegular && error == 0) return "not a regular file";
+  return error ? std::strerror(error) : "cannot be opened";
 }
 
 LineReader::LineReader(std::FILE* file, size_t blockSize)

@@ -79,6 +79,11 @@ enum class OpenStatus { Opened, Failed, NotRegular };
 // nullptr with `status` Failed (cannot be opened) or NotRegular.
 std::FILE* openRegularFile(const std::string& path, OpenStatus& status);
 
+// Why openRegularFile just failed, for a log line: the system's error text
+// ("No such file or directory", "Is a directory", "Permission denied") or
+// "not a regular file". Reads errno: call it right after the failure.
+std::string openFailureReason(OpenStatus status);
+
 // Reads `file` line by line and hands each line to parse(line, overlong)
 // until it returns something other than 0, which is then the result (0 when
 // the file ends first). `overlong` is set for a line longer than

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "base/Log.h"
 #include "base/Prompter.h"
 #include "base/StartupMessage.h"
 #include "image/LineReader.h"
@@ -375,32 +377,154 @@ int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseStat
   return kLineEnd;
 }
 
+namespace {
+
+std::string hex2(uint32_t v) {
+  char t[8];
+  std::snprintf(t, sizeof t, "%02X", unsigned(v & 0xFF));
+  return t;
+}
+
+// What is wrong with the field of `digits` characters at `pos`, read as
+// parseHexField reads it: blanks first, then digits up to a NUL or the end.
+std::string fieldProblem(std::string_view line, size_t pos, int digits) {
+  const size_t end = std::min(line.size(), pos + size_t(digits));
+  size_t i = pos;
+  while (i < end && (line[i] == ' ' || line[i] == '\t')) ++i;
+  for (; i < end && line[i] != '\0'; ++i) {
+    const char c = line[i];
+    if (hexValue(c) >= 0) continue;
+    if (c == '\r' || c == '\n') break;  // the line ends inside the field
+    char t[64];
+    if (uint8_t(c) >= 0x20 && uint8_t(c) < 0x7F)
+      std::snprintf(t, sizeof t, "bad digit '%c' in column %zu", c, i + 1);
+    else
+      std::snprintf(t, sizeof t, "bad digit (byte 0x%02X) in column %zu", unsigned(uint8_t(c)), i + 1);
+    return t;
+  }
+  size_t length = line.size();
+  while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == '\n')) --length;
+  return "short record (" + std::to_string(length) + " characters, a field is missing from column " +
+         std::to_string(pos + 1) + ")";
+}
+
+// The checksum the record holds and the one its bytes give.
+std::string checksumProblem(uint32_t held, uint32_t computed) {
+  return "checksum mismatch (the record says " + hex2(held) + ", its bytes give " + hex2(computed) + ")";
+}
+
+std::string hexLineProblem(std::string_view line) {
+  uint32_t count, v;
+  if (!field(line, 1, 2, count)) return fieldProblem(line, 1, 2);
+  uint32_t sum = 0, type = 0;
+  for (uint32_t k = 0; k < count + 4; ++k) {
+    if (!field(line, 1 + 2 * size_t(k), 2, v)) return fieldProblem(line, 1 + 2 * size_t(k), 2);
+    sum += v;
+    if (k == 3) type = v;
+  }
+  uint32_t check;
+  if (!field(line, 9 + 2 * size_t(count), 2, check)) return fieldProblem(line, 9 + 2 * size_t(count), 2);
+  const uint32_t computed = (0x100 - (sum & 0xFF)) & 0xFF;
+  if (check != computed) return checksumProblem(check, computed);
+  switch (type) {
+    case 0x00:
+      if (!field(line, 3, 4, v)) return fieldProblem(line, 3, 4);
+      break;
+    case 0x01:
+      break;
+    case 0x02:
+    case 0x04:
+    case 0xFF:
+      if (!field(line, 9, 4, v)) return fieldProblem(line, 9, 4);
+      break;
+    case 0x03:
+      return "record type 03 (start segment address) is not read";
+    case 0x05:
+      return "record type 05 (start linear address) is not read";
+    default:
+      return "unknown record type " + hex2(type);
+  }
+  return "malformed record";
+}
+
+std::string sRecordLineProblem(std::string_view line) {
+  uint32_t count, v;
+  if (!field(line, 2, 2, count)) return fieldProblem(line, 2, 2);
+  uint32_t sum = 0;
+  for (uint32_t k = 0; k < count; ++k) {
+    if (!field(line, 2 + 2 * size_t(k), 2, v)) return fieldProblem(line, 2 + 2 * size_t(k), 2);
+    sum += v;
+  }
+  uint32_t check;
+  if (!field(line, 2 + 2 * size_t(count), 2, check)) return fieldProblem(line, 2 + 2 * size_t(count), 2);
+  const uint32_t computed = 0xFF - (sum & 0xFF);
+  if (check != computed) return checksumProblem(check, computed);
+  if (line.empty() || line[0] != 'S')
+    return line.size() > 0 && line[0] == 's' ? "record starts with 's', not 'S'"
+                                             : "record does not start with 'S'";
+  const char kind = line.size() > 1 ? line[1] : '\0';
+  int addressBytes = 0;
+  switch (kind) {
+    case '1': case '9': addressBytes = 2; break;
+    case '2': case '8': addressBytes = 3; break;
+    case '3': case '7': addressBytes = 4; break;
+    default:
+      if (uint8_t(kind) >= 0x20 && uint8_t(kind) < 0x7F) return std::string("record type S") + kind + " is not read";
+      return "unknown record type";
+  }
+  if (int(count) < addressBytes + 1)
+    return "count " + hex2(count) + " too small for an S" + std::string(1, kind) + " address";
+  if (!field(line, 4, addressBytes * 2, v)) return fieldProblem(line, 4, addressBytes * 2);
+  return "malformed record";
+}
+
+}  // namespace
+
+std::string describeRefusedLine(std::string_view line, bool intelHex, int result) {
+  const std::string why = intelHex ? hexLineProblem(line) : sRecordLineProblem(line);
+  // The parser's word on a bad checksum is final even where the slow
+  // reading above finds nothing.
+  if (result == kLineBadChecksum && why.rfind("checksum", 0) != 0) return "checksum mismatch";
+  return why;
+}
+
+std::string fileProblemDetail(const std::string& path, int lineNumber, const std::string& reason) {
+  if (lineNumber > 0) return path + ", line " + std::to_string(lineNumber) + ": " + reason;
+  return path + ": " + reason;
+}
+
 bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
-                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel) {
+                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel, ProgramFormat format) {
   const bool silent = mode == LoadMode::Silent;
-  auto fail = [silent](const char* text) {
+  auto fail = [silent, &path](const char* text, int lineNumber, const std::string& reason) {
     if (silent) pauseAndHideSplash();
-    showMessage(text, Icon::Stop);
+    showMessageWithDetail(text, fileProblemDetail(path, lineNumber, reason), Icon::Stop);
     return false;
   };
 
   WorkBuffer work;
-  if (!work.data) return fail(kFileOpenError);
+  if (!work.data) return fail(kFileOpenError, 0, "no memory for the working buffer");
   std::span<uint8_t> buffer(work.data, kUserImageSize);
   std::fill(buffer.begin(), buffer.end(), kBlank);
   image.bankHasData.fill(0);
 
   using Parser = int (*)(std::string_view, std::span<uint8_t>, ParseState&);
   Parser parser = nullptr;
-  switch (fileTypeLetter(path)) {
-    case 'H': parser = parseHexLine; break;
-    case 'M': parser = parseSRecordLine; break;
-    default: break;  // lines are read and ignored
+  if (format == ProgramFormat::IntelHex) {
+    parser = parseHexLine;
+  } else if (format == ProgramFormat::SRecord) {
+    parser = parseSRecordLine;
+  } else {
+    switch (fileTypeLetter(path)) {
+      case 'H': parser = parseHexLine; break;
+      case 'M': parser = parseSRecordLine; break;
+      default: break;  // lines are read and ignored
+    }
   }
 
   OpenStatus opened;
   std::FILE* f = openRegularFile(path, opened);
-  if (!f) return fail(kFileOpenError);
+  if (!f) return fail(kFileOpenError, 0, openFailureReason(opened));
 
   ParseState st;
   st.areaStart = device.userRomStart;
@@ -409,24 +533,36 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
 
   bool anyLine = false;
   bool readError = false;
+  int lineNumber = 0;
+  std::string problem;  // why the last line read was refused
   int result = forEachLine(f, [&](std::string_view line, bool overlong) {
     anyLine = true;
+    ++lineNumber;
     if (!parser) return kLineOk;  // lines are read and ignored
-    if (overlong) return kLineMalformed;
+    if (overlong) {
+      problem = "line longer than " + std::to_string(kMaxLineLength) + " characters";
+      return kLineMalformed;
+    }
     const int r = parser(line, buffer, st);
     if (r == kLineOk) {
       if (st.recordFirst != kNoAddress) image.bankHasData[size_t(bankOf(st.recordFirst))] = 1;
       if (st.recordLast != kNoAddress) image.bankHasData[size_t(bankOf(st.recordLast))] = 1;
+    } else if (r == kLineMalformed || r == kLineBadChecksum) {
+      problem = describeRefusedLine(line, parser == parseHexLine, r);
     }
     return r;
   }, readError);
   std::fclose(f);
 
-  if (readError) return fail(kFileOpenError);
+  if (readError) return fail(kFileOpenError, 0, "read error after line " + std::to_string(lineNumber));
   // A program file without a single line holds no program: refused like
   // any other file that is not in the format its name promises.
-  if (parser && !anyLine) result = kLineMalformed;
-  if (result == kLineMalformed || result == kLineBadChecksum) return fail(kFileFormatError);
+  if (parser && !anyLine) {
+    result = kLineMalformed;
+    problem = "the file is empty";
+    lineNumber = 0;
+  }
+  if (result == kLineMalformed || result == kLineBadChecksum) return fail(kFileFormatError, lineNumber, problem);
   if (result == kLineAbandoned) return false;
 
   const uint32_t romStart = device.userRomStart;

@@ -51,6 +51,16 @@ struct ParseState {
 int parseHexLine(std::string_view line, std::span<uint8_t> buffer, ParseState& state);
 int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseState& state);
 
+// Why a parser refused a line (result -11 or -12), in words for the log
+// line: "checksum mismatch (...)", "bad digit 'G' in column 12", "record
+// type 03 is not read", "short record (...)". Reporting only: what is
+// accepted is decided by the parsers above.
+std::string describeRefusedLine(std::string_view line, bool intelHex, int result);
+
+// The log detail of a file that could not be read as a program file:
+// "PATH: REASON" or "PATH, line N: REASON" (N > 0).
+std::string fileProblemDetail(const std::string& path, int lineNumber, const std::string& reason);
+
 // Reads exactly `digits` characters (at most 32) as one hexadecimal number:
 // leading blanks are skipped, 0-9 A-F a-f accepted, anything else fails, as
 // does a field empty after its blanks. A NUL (or the end of `text`) ends the
@@ -63,11 +73,16 @@ bool parseHexField(const char* text, int digits, uint32_t& value);
 // path is too short).
 char fileTypeLetter(std::string_view path);
 
+// Which record parser reads a file: by its name (fileTypeLetter 'H' Intel
+// HEX, 'M' S-records, anything else no parser), or the one given.
+enum class ProgramFormat { ByName, IntelHex, SRecord };
+
 // Loads the program file at `path` for `device` into image.userImage (only on
 // success; bankHasData is rewritten in any case). In Interactive mode
 // `protectLevel` receives the protect level and idCode.idBytes the ID code
 // bytes (idCode.idLength of them, as set by the caller).
 bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
-                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel);
+                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel,
+                     ProgramFormat format = ProgramFormat::ByName);
 
 }  // namespace vrx4

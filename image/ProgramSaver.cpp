@@ -63,14 +63,17 @@ class OutFile {
     }
   }
 
+  // Why the file could not be created or written (for the log line).
+  const std::string& reason() const { return reason_; }
+
   bool create(const std::string& requested) {
-    if (requested.empty()) return false;
+    if (requested.empty()) return refuse("no file name");
     std::string path = requested;
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) {
       // Only a regular file is replaced: renaming over a folder, a device or
       // a pipe would destroy it rather than write it.
-      if (!S_ISREG(st.st_mode)) return false;
+      if (!S_ISREG(st.st_mode)) return refuse(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
       // Through a symbolic link the file it names is replaced, not the link.
       if (char* real = ::realpath(path.c_str(), nullptr)) {
         path = real;
@@ -78,7 +81,7 @@ class OutFile {
       }
       // A file the operator may not write is refused as opening it would
       // be; the file that replaces it keeps its permissions.
-      if (::access(path.c_str(), W_OK) != 0) return false;
+      if (::access(path.c_str(), W_OK) != 0) return refuse(std::strerror(errno));
       keepMode_ = true;
       mode_ = st.st_mode & 07777;
     }
@@ -93,13 +96,13 @@ class OutFile {
       temp_ = dir + "." + name + tag;
       fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd_ >= 0) {
-        if (keepMode_ && ::fchmod(fd_, mode_) != 0) return false;
+        if (keepMode_ && ::fchmod(fd_, mode_) != 0) return refuse(std::strerror(errno));
         writer_ = std::thread([this] { writerLoop(); });
         return true;
       }
-      if (errno != EEXIST) return false;
+      if (errno != EEXIST) return refuse(std::strerror(errno));
     }
-    return false;
+    return refuse("no free temporary name beside it");
   }
 
   // Room for one more record at the write pointer.
@@ -129,19 +132,29 @@ class OutFile {
   SaveResult finish() {
     flush();
     stopWriter();
-    if (failed_) return SaveResult::WriteFailed;
+    if (failed_) return writeFailed(writeErrno_);
     // Room reserved beyond the end is given back.
-    if (preallocated_ && ::ftruncate(fd_, off_t(written_)) != 0) return SaveResult::WriteFailed;
+    if (preallocated_ && ::ftruncate(fd_, off_t(written_)) != 0) return writeFailed(errno);
     int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 || ::rename(temp_.c_str(), final_.c_str()) != 0) {
+      const int error = errno;
       ::unlink(temp_.c_str());
-      return SaveResult::WriteFailed;
+      return writeFailed(error);
     }
     return SaveResult::Ok;
   }
 
  private:
+  bool refuse(std::string why) {
+    reason_ = std::move(why);
+    return false;
+  }
+  SaveResult writeFailed(int error) {
+    reason_ = error ? std::strerror(error) : "write failed";
+    return SaveResult::WriteFailed;
+  }
+
   static constexpr size_t kCap = 256 * 1024;
   static constexpr size_t kRecordRoom = 128;
 
@@ -175,8 +188,10 @@ class OutFile {
       while (!failed && done < len) {
         ssize_t w = ::write(fd_, data + done, len - done);
         if (w < 0 && errno == EINTR) continue;
-        if (w <= 0)
+        if (w <= 0) {
           failed = true;
+          writeErrno_ = w < 0 ? errno : ENOSPC;
+        }
         else
           done += size_t(w);
       }
@@ -215,6 +230,8 @@ class OutFile {
   bool busy_ = false;  // a buffer is with the writer thread
   bool stop_ = false;
   bool failed_ = false;
+  int writeErrno_ = 0;  // errno of the failed write (set by the writer thread)
+  std::string reason_;
   int submitted_ = 0;
   size_t submittedLen_ = 0;
   uint64_t written_ = 0;
@@ -347,6 +364,14 @@ std::vector<SaveRange> effectiveSaveRanges(const SaveRequest& r) {
   return std::vector<SaveRange>(r.ranges.pairs.begin(), r.ranges.pairs.begin() + ptrdiff_t(n));
 }
 
+namespace {
+// Hands the reason of a failed save to the caller that asked for it.
+SaveResult failed(SaveResult r, const OutFile& out, std::string* why) {
+  if (r != SaveResult::Ok && why) *why = out.reason();
+  return r;
+}
+}  // namespace
+
 const char* saveResultMessage(SaveResult r) {
   switch (r) {
     case SaveResult::Ok: return "";
@@ -356,9 +381,9 @@ const char* saveResultMessage(SaveResult r) {
   return "";
 }
 
-SaveResult writeIntelHex(const SaveRequest& r, std::atomic<uint32_t>& position) {
+SaveResult writeIntelHex(const SaveRequest& r, std::atomic<uint32_t>& position, std::string* why) {
   OutFile out(position);
-  if (!out.create(r.path)) return SaveResult::CreateFailed;
+  if (!out.create(r.path)) return failed(SaveResult::CreateFailed, out, why);
   out.preallocate(outputEstimate(r, 13));
   const bool extended = r.areaEnd > 0xFFFF;
   const bool high = (uint32_t(r.areaEnd) & 0xFFF00000u) != 0;
@@ -389,12 +414,12 @@ SaveResult writeIntelHex(const SaveRequest& r, std::atomic<uint32_t>& position) 
     }
   }
   out.put(":00000001FF\r\n");
-  return out.finish();
+  return failed(out.finish(), out, why);
 }
 
-SaveResult writeSRecords(const SaveRequest& r, std::atomic<uint32_t>& position) {
+SaveResult writeSRecords(const SaveRequest& r, std::atomic<uint32_t>& position, std::string* why) {
   OutFile out(position);
-  if (!out.create(r.path)) return SaveResult::CreateFailed;
+  if (!out.create(r.path)) return failed(SaveResult::CreateFailed, out, why);
   out.preallocate(outputEstimate(r, 16));
   out.put("S0030000FC\r\n");
   int addressBytes = r.areaEnd > 0xFFFFFF ? 4 : r.areaEnd > 0xFFFF ? 3 : 2;
@@ -426,13 +451,13 @@ SaveResult writeSRecords(const SaveRequest& r, std::atomic<uint32_t>& position) 
     }
   }
   out.put(addressBytes == 4 ? "S70500000000FA\r\n" : addressBytes == 3 ? "S804000000FB\r\n" : "S9030000FC\r\n");
-  return out.finish();
+  return failed(out.finish(), out, why);
 }
 
-SaveResult writeWholeFile(const std::string& path, const void* data, size_t size) {
+SaveResult writeWholeFile(const std::string& path, const void* data, size_t size, std::string* why) {
   std::atomic<uint32_t> unused{0};
   OutFile out(unused);
-  if (!out.create(path)) return SaveResult::CreateFailed;
+  if (!out.create(path)) return failed(SaveResult::CreateFailed, out, why);
   const char* p = static_cast<const char*>(data);
   // In pieces no larger than the room the buffer guarantees per record.
   for (size_t done = 0; done < size;) {
@@ -440,7 +465,7 @@ SaveResult writeWholeFile(const std::string& path, const void* data, size_t size
     out.put(std::string_view(p + done, n));
     done += n;
   }
-  return out.finish();
+  return failed(out.finish(), out, why);
 }
 
 bool savesAsIntelHex(std::string_view path) {
@@ -449,9 +474,9 @@ bool savesAsIntelHex(std::string_view path) {
   return path[dot + 1] == 'H' || path[dot + 1] == 'h';
 }
 
-SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position) {
-  return savesAsIntelHex(request.path) ? writeIntelHex(request, position)
-                                       : writeSRecords(request, position);
+SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position, std::string* why) {
+  return savesAsIntelHex(request.path) ? writeIntelHex(request, position, why)
+                                       : writeSRecords(request, position, why);
 }
 
 }  // namespace vrx4

@@ -62,19 +62,25 @@ const char* saveResultMessage(SaveResult r);
 
 // Writers. Each writes the file beside its final name and renames it into
 // place only when complete, so a failed save leaves any old file as it was.
-// `position` advances by 16 per record written.
-SaveResult writeIntelHex(const SaveRequest& request, std::atomic<uint32_t>& position);
-SaveResult writeSRecords(const SaveRequest& request, std::atomic<uint32_t>& position);
+// `position` advances by 16 per record written. On failure `why` (when
+// given) receives the reason for the log line ("Permission denied",
+// "No such file or directory", "Is a directory", ...).
+SaveResult writeIntelHex(const SaveRequest& request, std::atomic<uint32_t>& position,
+                         std::string* why = nullptr);
+SaveResult writeSRecords(const SaveRequest& request, std::atomic<uint32_t>& position,
+                         std::string* why = nullptr);
 
 // Writes `size` bytes as the whole file at `path` the same way: beside it
 // first, renamed into place only when every byte is written.
-SaveResult writeWholeFile(const std::string& path, const void* data, size_t size);
+SaveResult writeWholeFile(const std::string& path, const void* data, size_t size,
+                          std::string* why = nullptr);
 
 // True when the path's extension (first character after its last '.')
 // begins with H or h: such files are written as Intel HEX.
 bool savesAsIntelHex(std::string_view path);
 
 // Picks the writer by the path's extension.
-SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position);
+SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position,
+                           std::string* why = nullptr);
 
 }  // namespace vrx4

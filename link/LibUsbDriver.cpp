@@ -14,7 +14,7 @@ namespace {
 constexpr int kInterface = 0;
 
 void logUsb(const std::string& what, int error) {
-  logLine("vrx4: usb: " + what + ": " + libusb_error_name(error));
+  logProgramLine("usb: " + what + ": " + libusb_error_name(error));
 }
 
 // The device list of the context, freed (with its references) on every path.
@@ -258,7 +258,7 @@ UsbHandle LibUsbDriver::open(const std::string& path) {
   int itf = 0, pipe = 0;
   if (splitPipePath(path, devicePath, itf, pipe)) {
     if (itf != kInterface || pipe < 0 || pipe > 1) {
-      logLine("vrx4: usb: no such pipe: " + path);
+      logProgramLine("usb: no such pipe: " + path);
       return kInvalidHandle;
     }
     kind = pipe == 0 ? Kind::PipeIn : Kind::PipeOut;
@@ -270,7 +270,7 @@ UsbHandle LibUsbDriver::open(const std::string& path) {
   if (kind != Kind::Device) {
     const int endpoint = kind == Kind::PipeIn ? device->inEndpoint : device->outEndpoint;
     if (endpoint < 0) {
-      logLine("vrx4: usb: interface 0 of " + devicePath + " has no bulk " +
+      logProgramLine("usb: interface 0 of " + devicePath + " has no bulk " +
               (kind == Kind::PipeIn ? "IN" : "OUT") + " endpoint");
       return kInvalidHandle;
     }
@@ -379,7 +379,7 @@ bool LibUsbDriver::write(UsbHandle pipe, const uint8_t* data, size_t length) {
   // only reads it.
   if (!transfer(pipe, Kind::PipeOut, const_cast<uint8_t*>(data), length, done)) return false;
   if (done != length) {
-    logLine("vrx4: usb: short bulk write (" + std::to_string(done) + " of " +
+    logProgramLine("usb: short bulk write (" + std::to_string(done) + " of " +
             std::to_string(length) + " bytes)");
     return false;
   }

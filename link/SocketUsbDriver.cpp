@@ -85,17 +85,28 @@ bool SocketUsbDriver::ensureConnected() {
   if (fd_ >= 0) return true;
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (socketPath_.empty() || socketPath_.size() >= sizeof addr.sun_path) return false;
+  if (socketPath_.empty() || socketPath_.size() >= sizeof addr.sun_path)
+    return connectFailed(ENAMETOOLONG);
   std::memcpy(addr.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return connectFailed(errno);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int error = errno;
     ::close(fd);
-    return false;
+    return connectFailed(error);
   }
+  lastConnectError_ = 0;
   fd_ = fd;
   watcher_ = std::thread([this] { watch(); });
   return true;
+}
+
+bool SocketUsbDriver::connectFailed(int error) {
+  // The unit is looked for again and again: each reason is said once.
+  if (error != lastConnectError_)
+    logProgramLine("socket unit: cannot connect to " + socketPath_ + ": " + std::strerror(error));
+  lastConnectError_ = error;
+  return false;
 }
 
 void SocketUsbDriver::watch() {
@@ -126,7 +137,7 @@ void SocketUsbDriver::connectionLost() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
     handler = changeHandler_;
   }
-  logLine("socket unit: connection to " + socketPath_ + " lost");
+  logProgramLine("socket unit: connection to " + socketPath_ + " lost");
   if (handler) handler();
 }
 

@@ -51,6 +51,7 @@ class SocketUsbDriver final : public UsbDriver {
  private:
   enum class Kind { Device, PipeIn, PipeOut };
   bool ensureConnected();
+  bool connectFailed(int error);  // logs the reason (once per reason); false
   bool transact(char type, const uint8_t* payload, size_t length, std::vector<uint8_t>& reply);
   bool isHandle(UsbHandle h, Kind kind) const;
   void connectionLost();
@@ -63,6 +64,7 @@ class SocketUsbDriver final : public UsbDriver {
   std::vector<uint8_t> request_; // the message being sent (under ioMutex_)
   int fd_ = -1;
   bool lost_ = false;
+  int lastConnectError_ = 0;  // errno of the last failed connect, logged once
   std::map<UsbHandle, Kind> handles_;
   UsbHandle nextHandle_ = 1;
   std::function<void()> changeHandler_;

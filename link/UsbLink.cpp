@@ -49,7 +49,7 @@ int registerSlot(const std::string& path, UsbHandle handle) {
   // The path must fit its field with the terminator; a longer one is refused
   // rather than cut, since a cut path would name another file.
   if (path.size() + 1 > kDevicePathSize) {
-    logLine("vrx4: device path too long for the slot table, device skipped: " + path);
+    logProgramLine("device path too long for the slot table, device skipped: " + path);
     return -1;
   }
   LinkState& s = state();

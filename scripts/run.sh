@@ -4,6 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A new build folder builds the programs only (the tests need the test
+# toolchain, which scripts/test.sh installs); an existing one keeps its choice.
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVRX4_BUILD_TESTS=OFF -DVRX4_BUILD_BENCH=OFF >/dev/null
+fi
 cmake --build build --target vrx4
 exec build/bin/vrx4 --simulate "$@"

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on a Debian 12 machine. Quick
-# when everything is already there; needs root (or sudo) only to install.
+# Installs what building and running the programs needs on a Debian 12
+# machine; with --test also the test toolchain. Quick when everything is
+# already there; needs root (or sudo) only to install.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
-  libusb-1.0-0-dev umockdev libumockdev-dev
+  libusb-1.0-0-dev
   libcli11-dev nlohmann-json3-dev
+)
+test_packages=(
+  umockdev libumockdev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth srecord
@@ -16,6 +20,9 @@ packages=(
   qt6-svg-dev fonts-ipafont-gothic poppler-utils help2man
   desktop-file-utils appstream dpkg-dev
 )
+if [ "${1:-}" = "--test" ]; then
+  packages+=("${test_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -116,7 +116,7 @@ UnitSocketServer::Io UnitSocketServer::readFull(int fd, uint8_t* data, size_t n)
       // The unit serves one program at a time.
       const int other = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (other >= 0) ::close(other);
-      if (verbose_) logLine("unitsim: second program refused");
+      if (verbose_) logProgramLine("second program refused");
     }
     if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     const ssize_t k = ::recv(fd, data + got, n - got, 0);
@@ -148,7 +148,7 @@ bool UnitSocketServer::serveClient(int fd) {
     if (io == Io::Closed) return true;
     const uint32_t length = get32(head + 1);
     if (length > kMaxPayload) {
-      logLine("unitsim: message of " + std::to_string(length) + " bytes refused; connection closed");
+      logProgramLine("message of " + std::to_string(length) + " bytes refused; connection closed");
       return true;
     }
     payload.resize(length);
@@ -212,14 +212,14 @@ void UnitSocketServer::serve() {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     ++connections_;
-    if (verbose_) logLine("unitsim: program connected");
+    if (verbose_) logProgramLine("program connected");
     // Whatever the last program left half done on the pipes is gone.
     unit_->recoveryRequest();
     const bool goOn = serveClient(fd);
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
-    if (unit_->detached()) logLine("unitsim: unit unplugged");
-    else if (verbose_) logLine("unitsim: program disconnected");
+    if (unit_->detached()) logProgramLine("unit unplugged");
+    else if (verbose_) logProgramLine("program disconnected");
     if (!goOn) break;
   }
 }

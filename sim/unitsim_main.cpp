@@ -58,6 +58,7 @@ void onSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vrx4::setLogProgramName("vrx4-unitsim");
   vrx4::ProgrammerOptions options;
   options.statePath = vrx4::defaultUnitStatePath();
   std::string socketPath;
@@ -140,14 +141,19 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  vrx4::logLine("unitsim: serving " + socketPath +
+  vrx4::logProgramLine("serving " + socketPath +
                 (options.statePath.empty() ? std::string(" (no state file)")
                                            : " (state " + options.statePath + ")"));
   server->serve();
   activeServer = nullptr;
   server.reset();
+  const bool keeps = !options.statePath.empty();
   const bool saved = unit->saveState();
   unit.reset();
-  vrx4::logLine(saved ? "unitsim: stopped, state saved" : "unitsim: stopped, state NOT saved");
+  if (!keeps) {
+    vrx4::logProgramLine("stopped (no state file)");
+    return 0;
+  }
+  vrx4::logProgramLine(saved ? "stopped, state saved" : "stopped, state NOT saved");
   return saved ? 0 : 1;
 }

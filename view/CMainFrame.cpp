@@ -9,6 +9,7 @@
 
 #include "app/AppInfo.h"
 #include "app/CSplashWindow.h"
+#include "app/CommandLine.h"
 #include "base/Prompter.h"
 #include "link/UsbLink.h"
 #include "view/CMainView.h"
@@ -112,12 +113,14 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
-void CMainFrame::exitProgram() {
+void CMainFrame::exitProgram() { exitProgramWith(0); }
+
+void CMainFrame::exitProgramWith(int status) {
   exitRequested_ = true;
   CSplashWindow::hideSplash();
   // Ends the main loop and every nested one (modal dialogs, message boxes);
   // loops started afterwards return at once until the main loop has ended.
-  QCoreApplication::exit(0);
+  QCoreApplication::exit(status);
   hide();
 }
 
@@ -126,7 +129,8 @@ bool CMainFrame::onDeviceChange() {
   if (isLinkAlive()) return true;
   terminating_ = true;
   showMessage(kDisconnectedText, Icon::Exclamation, Buttons::Ok);
-  exitProgram();
+  // A run that ended because the unit went away did not end well.
+  exitProgramWith(kUnitLostExitStatus);
   return false;
 }
 

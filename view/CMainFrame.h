@@ -66,6 +66,8 @@ class CMainFrame : public QMainWindow {
   // application's event loop and every modal loop inside it, so the
   // program's exit steps run and no window stays behind.
   void exitProgram();
+  // Ends the program with `status` as the process's exit status.
+  void exitProgramWith(int status);
   bool exitRequested() const { return exitRequested_; }
 
   // Called for every device change. While the unit is present it returns

@@ -718,7 +718,7 @@ void MainViewModel::OnManual(bool japanese) {
   p.text = kMsgManualOpenError;
   p.icon = Icon::Exclamation;
   p.caption = kManualErrorCaption;
-  logLine(std::string("vrx4: ") + iconName(p.icon) + ": " + p.text);
+  logLine(messageLogLine(p.text, p.icon));
   prompter().ask(p);
 }
 

@@ -42,9 +42,10 @@ bool OnProjectSaveAs(AppState& app, const CommandViewFields& view, const Command
   ProjectSettings& s = app.settings;
   s.operationIndex = view.operationIndex;
   s.sendFlags = (view.preSending ? 1 : 0) | (view.postSending ? 2 : 0);
-  const SaveResult result = writeProjectFile(*path, s);
+  std::string why;
+  const SaveResult result = writeProjectFile(*path, s, &why);
   if (result != SaveResult::Ok) {
-    showMessage(saveResultMessage(result), Icon::Stop);
+    showMessageWithDetail(saveResultMessage(result), *path + ": " + why);
     return false;
   }
   return true;

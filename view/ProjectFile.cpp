@@ -14,9 +14,9 @@ std::vector<uint8_t> projectFileBytes(const ProjectSettings& settings) {
   return bytes;
 }
 
-SaveResult writeProjectFile(const std::string& path, const ProjectSettings& settings) {
+SaveResult writeProjectFile(const std::string& path, const ProjectSettings& settings, std::string* why) {
   const std::vector<uint8_t> bytes = projectFileBytes(settings);
-  return writeWholeFile(path, bytes.data(), bytes.size());
+  return writeWholeFile(path, bytes.data(), bytes.size(), why);
 }
 
 namespace {

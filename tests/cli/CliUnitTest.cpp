@@ -248,7 +248,9 @@ TEST_F(CliUnit, EachFailingPhaseHasItsStatus) {
   EXPECT_NE(r.err.find("File format error."), std::string::npos) << r.err;
   r = cli({"program", dir.file("bad.hex"), "--device", kDevice, "--unit", unit, "--quiet"});
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.out + r.err, "vrx4: stop: File format error.\n");
+  // Only the error, from the program that wrote it, with the file and why.
+  EXPECT_EQ(r.out + r.err, "vrx4-cli: stop: File format error. (" + dir.file("bad.hex") +
+                               ", line 1: record type 03 (start segment address) is not read)\n");
   test::writeFile(dir.file("out.hex"), test::hexRecord(0, 0x100, "11") + test::hexRecord(4, 0, "0010") +
                                            test::hexRecord(0, 0, "22"));  // 0x100000: outside
   r = cli({"program", dir.file("out.hex"), "--device", kDevice, "--unit", unit});

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 
 #include "FileTestSupport.h"
 #include "ScriptedPrompter.h"
@@ -21,9 +23,11 @@ struct CliRun {
 
 class Cli : public ::testing::Test {
  protected:
-  CliRun cli(const std::vector<std::string>& args) {
-    std::string cmd = "'" + std::string(VRX4_CLI_PATH) + "'";
+  // `input`: the file standard input reads (none: the test's own).
+  CliRun cli(const std::vector<std::string>& args, const std::string& input = {}) {
+    std::string cmd = "cd '" + dir.path().string() + "' && '" + std::string(VRX4_CLI_PATH) + "'";
     for (const std::string& a : args) cmd += " '" + a + "'";
+    if (!input.empty()) cmd += " <'" + input + "'";
     std::string out = dir.file("stdout"), err = dir.file("stderr");
     int raw = std::system((cmd + " >'" + out + "' 2>'" + err + "'").c_str());
     CliRun r;
@@ -99,7 +103,142 @@ TEST_F(Cli, RefusalsCarryTheProgramsOwnMessage) {
   EXPECT_NE(r.err.find("NO-SUCH-DEVICE"), std::string::npos);
   r = cli({"convert", dir.file("ok.hex"), out, "--device", "X", "--table", dir.file("none.tbl")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("No device definition file 'vrx4type.tbl' found."), std::string::npos);
+  // The message names the table that was given.
+  EXPECT_NE(r.err.find("No device definition file '" + dir.file("none.tbl") + "' found."), std::string::npos)
+      << r.err;
+}
+
+// Beside the message, one line says which program, which file and why.
+TEST_F(Cli, LogLinesNameTheFileAndTheReason) {
+  const std::string out = dir.file("out.mot");
+  CliRun r = cli({"convert", dir.file("missing.hex"), out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vrx4-cli: stop: File open error. (" + dir.file("missing.hex") + ": No such file or directory)\n");
+  std::filesystem::create_directory(dir.file("folder.hex"));
+  r = cli({"convert", dir.file("folder.hex"), out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vrx4-cli: stop: File open error. (" + dir.file("folder.hex") + ": Is a directory)\n");
+  const std::string bad = file("bad.hex", hexRecord(0, 0, "11") + hexRecord(0, 1, "22") + ":0100020033C8\r\n");
+  r = cli({"convert", bad, out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vrx4-cli: stop: File format error. (" + bad +
+                       ", line 3: checksum mismatch (the record says C8, its bytes give CA))\n");
+  EXPECT_FALSE(std::filesystem::exists(out));
+
+  // An output nobody may write: a read-only folder, or for root (who may
+  // write any folder) one of sysfs.
+  const std::string ok = file("ok.hex", hexRecord(0, 0, "01"));
+  std::string locked = "/sys/vrx4-cli-test.mot";
+  if (::geteuid() != 0) {
+    std::filesystem::create_directory(dir.file("ro"));
+    std::filesystem::permissions(dir.file("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    locked = dir.file("ro/out.mot");
+  }
+  r = cli({"convert", ok, locked});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vrx4-cli: stop: File create error. (" + locked + ": Permission denied)\n");
+  r = cli({"convert", ok, dir.file("folder.hex")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "vrx4-cli: stop: File create error. (" + dir.file("folder.hex") + ": Is a directory)\n");
+  if (::geteuid() != 0) std::filesystem::permissions(dir.file("ro"), std::filesystem::perms::owner_all);
+
+  // A table given with --table is the one the messages name.
+  const std::string table = file("mine.tbl", "# T552-VRX4\nBROKEN,1,2\n");
+  r = cli({"checksum", ok, "--device", "X", "--table", table});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("vrx4-cli: stop: Device definition file '" + table + "' format error. (" + table + ", line 2: ",
+                        0), 0u)
+      << r.err;
+}
+
+TEST_F(Cli, CommonProgramFileNamesAndRefusedOnes) {
+  const std::string body = test::sRecord('1', 0x1230, "A1A2A3") + test::sRecord('9', 0);
+  const char* kRange = "1230-1232";  // small outputs
+  CliRun r = cli({"convert", file("in.mot", body), dir.file("from-mot.hex"), "--ranges", kRange});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string expected = test::readFile(dir.file("from-mot.hex"));
+  ASSERT_NE(expected.find(":03123000A1A2A3"), std::string::npos) << expected;
+  for (const char* name : {"in.s19", "in.srec", "IN.S28", "in.s37"}) {
+    r = cli({"convert", file(name, body), dir.file("from.ihx"), "--ranges", kRange});
+    ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    // *.ihx is written as Intel HEX, the same as *.hex.
+    EXPECT_EQ(test::readFile(dir.file("from.ihx")), expected) << name;
+  }
+  r = cli({"convert", dir.file("from.ihx"), dir.file("back.srec")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFile(dir.file("back.srec")).substr(0, 12), "S0030000FC\r\n");
+
+  // Any other name is refused, saying what is accepted; nothing is written.
+  r = cli({"convert", file("in.bin", body), dir.file("out.hex")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("in.bin: not a program file name; accepted are *.hex, *.ihx, *.ihex (Intel HEX) or *.s19"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("--format hex|srec"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.hex")));
+  r = cli({"convert", dir.file("in.mot"), dir.file("out.bin")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.bin")));
+  r = cli({"checksum", dir.file("in.bin"), "--device", "X"});
+  EXPECT_EQ(r.status, 1);
+  // Unless the format is given.
+  r = cli({"convert", dir.file("in.bin"), dir.file("out.bin"), "--format", "srec", "--out-format", "hex", "--ranges", kRange});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFile(dir.file("out.bin")), expected);
+  EXPECT_EQ(cli({"convert", dir.file("in.bin"), dir.file("out.hex"), "--format", "elf"}).status, 1);
+
+  // program sends the file as the window's "Load..." does, and read saves by
+  // the name: names they cannot use end the job before any unit is used.
+  const std::vector<std::string> sim = {"--unit", "sim", "--sim-no-state", "--sim-instant"};
+  std::vector<std::string> args = {"program", dir.file("in.s19"), "--device", "DEMO-A32K"};
+  args.insert(args.end(), sim.begin(), sim.end());
+  r = cli(args);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("program reads *.hex (Intel HEX) and *.mot (S-records)"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Result"), std::string::npos) << r.err;
+  args = {"read", "--device", "DEMO-A32K", "-o", dir.file("back.bin")};
+  args.insert(args.end(), sim.begin(), sim.end());
+  r = cli(args);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("back.bin")));
+}
+
+TEST_F(Cli, DashIsStandardInputAndOutput) {
+  const std::string in = file("in.hex", hexRecord(0, 0x40, "0102") + ":00000001FF\r\n");
+  const char* kRange = "40-41";
+  CliRun r = cli({"convert", in, dir.file("file.mot"), "--ranges", kRange});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string mot = test::readFile(dir.file("file.mot"));
+  // To standard output: the input's format unless --out-format says.
+  r = cli({"convert", in, "-", "--out-format", "srec", "--ranges", kRange});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, mot);
+  r = cli({"convert", in, "-", "--ranges", kRange});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, ":020000FF0000FF\r\n:020040000102BB\r\n:00000001FF\r\n");
+  // From standard input, whose format must be given.
+  r = cli({"convert", "-", dir.file("piped.mot"), "--format", "hex", "--ranges", kRange}, in);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::readFile(dir.file("piped.mot")), mot);
+  r = cli({"convert", "-", dir.file("unknown.mot")}, in);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("standard input"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--format hex|srec"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("unknown.mot")));
+  // No file named "-" ever appears.
+  EXPECT_FALSE(std::filesystem::exists(dir.file("-")));
+}
+
+TEST_F(Cli, SimulatorOptionsNeedTheSimulatedUnit) {
+  for (const char* option : {"--sim-instant", "--sim-no-state", "--sim-fresh", "--sim-no-target"}) {
+    CliRun r = cli({"info", option});
+    EXPECT_EQ(r.status, 2) << option;
+    EXPECT_NE(r.err.find(std::string(option) + " needs --unit sim"), std::string::npos) << r.err;
+    // Refused before any unit is looked for.
+    EXPECT_EQ(r.err.find("Communication error"), std::string::npos) << r.err;
+  }
+  CliRun r = cli({"info", "--unit", "sim", "--sim-instant", "--sim-no-state"});
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST_F(Cli, ChecksumOfTheAreaAndOfEachBlock) {

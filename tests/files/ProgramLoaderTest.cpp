@@ -74,6 +74,57 @@ TEST_F(Loader, FormatErrorsLeaveTheImageAndSayOneThing) {
   }
 }
 
+// The box keeps its one text; the log line beside it says which file, which
+// line and what was wrong with it.
+TEST_F(Loader, FormatErrorsLogTheLineAndTheReason) {
+  struct Case {
+    std::string name, content, logged;
+  };
+  const std::string ok = hexRecord(0, 0, "11");
+  const std::vector<Case> cases = {
+      {"p.hex", ok + ok + ":01000000G1EE\r\n", "line 3: bad digit 'G' in column 10"},
+      {"p.hex", ok + ":0100000011EF\r\n", "line 2: checksum mismatch (the record says EF, its bytes give EE)"},
+      {"p.hex", hexRecord(3, 0, "00001000"), "line 1: record type 03 (start segment address) is not read"},
+      {"p.hex", ok + ":01000000\r\n", "line 2: short record"},
+      {"p.hex", "", "p.hex: the file is empty"},
+      {"p.mot", sRecord('1', 0, "11") + sRecord('4', 0, "11"), "line 2: record type S4 is not read"},
+      {"p.mot", "s104000011EA\r\n", "line 1: record starts with 's', not 'S'"},
+      {"p.mot", sRecord('3', 0, "", -3), "line 1: count 02 too small for an S3 address"},
+      {"p.hex", ok + std::string(2000, '0') + "\r\n", "line 2: line longer than 1024 characters"},
+  };
+  for (const Case& c : cases) {
+    prompter.clear();
+    test::LogCapture log;
+    EXPECT_FALSE(load(c.name, c.content)) << c.content;
+    EXPECT_EQ(prompter.texts(), std::vector<std::string>{kFileFormatError});
+    ASSERT_EQ(log.lines().size(), 1u);
+    const std::string line = log.lines()[0];
+    EXPECT_EQ(line.rfind("vrx4: stop: File format error. (" + dir.file(c.name), 0), 0u) << line;
+    EXPECT_NE(line.find(c.logged), std::string::npos) << line;
+  }
+  // A record the parser accepts is never described as refused: reporting
+  // does not change what loads.
+  EXPECT_TRUE(load("p.hex", ok + ":01000100 2FC\r\n"));
+}
+
+// A name the window's loader does not know is read with the parser asked for,
+// exactly as a file of the usual name is.
+TEST_F(Loader, AnExplicitFormatReadsLikeTheUsualName) {
+  const std::string body = sRecord('1', 0x10, "A1A2") + sRecord('9', 0);
+  ASSERT_TRUE(load("p.mot", body));
+  const uint8_t a = image->userImage[0x10], b = image->userImage[0x11];
+  image->userImage.fill(0);
+  test::writeFile(dir.file("p.s19"), body);
+  ASSERT_TRUE(loadProgramFile(LoadMode::Interactive, dir.file("p.s19"), device, *image, idCode, protectLevel,
+                              ProgramFormat::SRecord));
+  EXPECT_EQ(image->userImage[0x10], a);
+  EXPECT_EQ(image->userImage[0x11], b);
+  EXPECT_EQ(a, 0xA1);
+  // The same file read as Intel HEX is a format error.
+  EXPECT_FALSE(loadProgramFile(LoadMode::Interactive, dir.file("p.s19"), device, *image, idCode, protectLevel,
+                               ProgramFormat::IntelHex));
+}
+
 TEST_F(Loader, OverlongLinesAreFormatErrorsButLongRecordsLoad) {
   std::string big = hexRecord(0, 0x100, test::repeatHex("5A", 255));  // 521 characters
   ASSERT_TRUE(load("p.hex", big));
@@ -83,12 +134,17 @@ TEST_F(Loader, OverlongLinesAreFormatErrorsButLongRecordsLoad) {
 }
 
 TEST_F(Loader, MissingFileIsAnOpenError) {
+  test::LogCapture log;
   EXPECT_FALSE(loadProgramFile(LoadMode::Interactive, dir.file("none.hex"), device, *image, idCode, protectLevel));
   EXPECT_EQ(prompter.texts(), std::vector<std::string>{kFileOpenError});
   // A folder opens on this system but cannot be read.
   std::filesystem::create_directory(dir.file("folder.hex"));
   EXPECT_FALSE(loadProgramFile(LoadMode::Interactive, dir.file("folder.hex"), device, *image, idCode, protectLevel));
   EXPECT_EQ(prompter.texts().back(), kFileOpenError);
+  // The log lines say which file and the system's reason.
+  ASSERT_EQ(log.lines().size(), 2u);
+  EXPECT_EQ(log.lines()[0], "vrx4: stop: File open error. (" + dir.file("none.hex") + ": No such file or directory)");
+  EXPECT_EQ(log.lines()[1], "vrx4: stop: File open error. (" + dir.file("folder.hex") + ": Is a directory)");
   expectUntouched();
 }
 

@@ -13,6 +13,8 @@
 #include "app/CommandLine.h"
 #include "app/DialogPaths.h"
 #include "app/UnitTransport.h"
+#include "base/Log.h"
+#include "base/StartupMessage.h"
 #include "link/UsbLink.h"
 #include "ScriptedPrompter.h"
 #include "view/FrameRules.h"
@@ -215,6 +217,49 @@ TEST(CommandLine, UnitChoice) {
     EXPECT_FALSE(parseCommandLine(bad).ok()) << bad[0];
   }
   EXPECT_TRUE(parseCommandLine({"--help"}).showHelp);
+}
+
+TEST(CommandLine, SimulatorOptionsNeedTheSimulatedUnit) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--sim-firmware", "Ver.1.00"}, {"--sim-update-mode", "--unit", "usb"},
+        {"--simulate", "--sim-fresh", "--unit", "socket:u.sock"}, {"--sim-no-state"}}) {
+    const CommandLine cl = parseCommandLine(args);
+    EXPECT_FALSE(cl.ok()) << args[0];
+    EXPECT_NE(cl.error.find(args[0] == "--simulate" ? "--sim-fresh" : args[0]), std::string::npos) << cl.error;
+  }
+  // The order does not matter, only which unit is chosen in the end.
+  const CommandLine cl = parseCommandLine({"--sim-firmware", "Ver.1.00", "--unit", "sim", "--sim-no-state"});
+  ASSERT_TRUE(cl.ok()) << cl.error;
+  EXPECT_EQ(cl.unit.sim.firmwareVersion, "Ver.1.00");
+  EXPECT_TRUE(cl.unit.sim.keepNothing);
+}
+
+// A front end without a start-up picture shows its messages at once; the
+// picture's own rule is the 1000 ms pause.
+TEST(StartupMessage, ThePauseCanBeSwitchedOff) {
+  test::FakeClockScope clock;
+  int hidden = 0;
+  setSplashHider([&] { ++hidden; });
+  pauseAndHideSplash();
+  EXPECT_EQ(clock->sleptMs(), 1000u);
+  setStartupPauseEnabled(false);
+  pauseAndHideSplash();
+  setStartupPauseEnabled(true);
+  EXPECT_EQ(clock->sleptMs(), 1000u);
+  EXPECT_EQ(hidden, 2);  // the picture still goes
+  setSplashHider({});
+}
+
+// Log lines say which program wrote them.
+TEST(Log, ProgramNamePrefixesMessagesAndProgramLines) {
+  test::LogCapture log;
+  setLogProgramName("vrx4-cli");
+  logProgramLine("socket unit: connection to u.sock lost");
+  EXPECT_EQ(messageLogLine("File open error.", Icon::Stop, "a.hex: Is a directory"),
+            "vrx4-cli: stop: File open error. (a.hex: Is a directory)");
+  setLogProgramName("vrx4");
+  EXPECT_EQ(messageLogLine("Two\nlines", Icon::Warning), "vrx4: warning: Two lines");
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"vrx4-cli: socket unit: connection to u.sock lost"});
 }
 
 TEST(UnitTransport, ChosenTransportReachesItsUnit) {

@@ -343,7 +343,8 @@ class StartupTest : public QObject {
     driver.sim.unplug(unit);
     driver.sim.unplug(unit);
     QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
-    QCOMPARE(QCoreApplication::exec(), 0);
+    // The loop ends with the status of a lost unit, not that of Exit.
+    QCOMPARE(QCoreApplication::exec(), kUnitLostExitStatus);
     QVERIFY(frame->exitRequested());
     QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(CMainFrame::kDisconnectedText)});
     QCOMPARE(prompts.seen[0].prompt.icon, Icon::Exclamation);
@@ -608,6 +609,11 @@ class StartupTest : public QObject {
     QVERIFY2(warned.contains("'--no-such-option'"), warned.constData());
     QCOMPARE(warned.count("--no-such-option"), qsizetype(1));
     QVERIFY2(warned.contains(kNoUnitText), warned.constData());
+    // Why there is no unit: the socket's path and the system's reason, once.
+    const QByteArray connectLine = "vrx4: socket unit: cannot connect to " +
+                                   nowhere.filePath(QStringLiteral("none.sock")).toUtf8() +
+                                   ": No such file or directory";
+    QCOMPARE(warned.count(connectLine), qsizetype(1));
 
     // A copy under another name keeps the lock apart from any vrx4 that runs
     // meanwhile, and shows that the lock is named after the executable.
@@ -623,6 +629,83 @@ class StartupTest : public QObject {
     QVERIFY(p.exitCode() != 0);
     const QByteArray err = p.readAllStandardError();
     QVERIFY2(err.contains("T552-VRX4 already started."), err.constData());
+  }
+
+  // Options of the simulated unit with another unit are refused, not
+  // ignored while the program looks for the unit on USB.
+  void realBinaryRefusesSimulatorOptionsWithoutTheSimulatedUnit() {
+    QProcess p;
+    p.setProcessEnvironment(offscreenEnvironment());
+    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--sim-firmware"), QStringLiteral("Ver.1.00")});
+    QVERIFY(p.waitForFinished(30000));
+    const QByteArray err = p.readAllStandardError();
+    QCOMPARE(p.exitCode(), kCommandLineErrorStatus);
+    QVERIFY2(err.contains("vrx4: --sim-firmware is for the simulated unit: give --simulate (or --unit sim)"),
+             err.constData());
+    QVERIFY2(!err.contains(kNoUnitText), err.constData());  // no unit was looked for
+    const QStringList withSim = {QStringLiteral("--unit"), QStringLiteral("sim"), QStringLiteral("--sim-no-state"),
+                                 QStringLiteral("--help")};
+    p.start(QStringLiteral(VRX4_BINARY), withSim);
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains("exit status:"));
+  }
+
+  // The exit status tells a script how the run ended: the unit lost (the
+  // simulator killed) is not a success, a stop request is.
+  void realBinaryExitStatusTellsHowTheRunEnded() {
+    ProgramCopy program(QStringLiteral("status"));
+    QVERIFY(program.ok);
+    for (const bool killSimulator : {true, false}) {
+      const QString sock = program.dir.filePath(killSimulator ? QStringLiteral("k.sock") : QStringLiteral("t.sock"));
+      QProcess sim;
+      sim.setProcessChannelMode(QProcess::MergedChannels);
+      sim.start(QStringLiteral(VRX4_UNITSIM),
+                {QStringLiteral("--socket"), sock, QStringLiteral("--no-state"), QStringLiteral("--instant")});
+      QByteArray simLog;
+      QDeadlineTimer ready(30000);
+      while (!simLog.contains("serving") && !ready.hasExpired() && sim.waitForReadyRead(1000)) simLog += sim.readAll();
+      QVERIFY2(simLog.contains("vrx4-unitsim: serving"), simLog.constData());
+
+      QProcess p;
+      p.setProcessEnvironment(offscreenEnvironment());
+      p.setProcessChannelMode(QProcess::MergedChannels);
+      p.start(program.path, {QStringLiteral("--unit"), QStringLiteral("socket:") + sock, QStringLiteral("-Automation")});
+      // The start is over once the window is shown, which the offscreen
+      // platform reports ("propagateSizeHints"); should it stop saying so,
+      // the wait runs out with the window long up.
+      QVERIFY(p.waitForStarted(30000));
+      QDeadlineTimer up(30000);
+      QByteArray log;
+      while (!up.hasExpired() && !log.contains("propagateSizeHints") && p.state() == QProcess::Running) {
+        p.waitForReadyRead(200);
+        log += p.readAll();
+      }
+      QVERIFY2(p.state() == QProcess::Running, log.constData());
+      if (killSimulator) {
+        sim.kill();
+        QVERIFY(sim.waitForFinished(30000));
+      } else {
+        p.terminate();
+      }
+      QVERIFY(p.waitForFinished(30000));
+      log += p.readAll();
+      QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+      if (killSimulator) {
+        QVERIFY2(p.exitCode() == kUnitLostExitStatus, log.constData());
+        QVERIFY2(log.contains("vrx4: socket unit: connection to " + sock.toUtf8() + " lost"), log.constData());
+        QVERIFY2(log.contains("T552-VRX4 is disconnected."), log.constData());
+      } else {
+        QVERIFY2(p.exitCode() == 0, log.constData());
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(30000));
+        simLog += sim.readAll();
+        // A simulator without a state file does not claim to have saved one.
+        QVERIFY2(simLog.contains("vrx4-unitsim: stopped (no state file)"), simLog.constData());
+        QVERIFY2(!simLog.contains("state saved"), simLog.constData());
+        QCOMPARE(sim.exitCode(), 0);
+      }
+    }
   }
 
   // --help and --version answer on standard output where no display could
