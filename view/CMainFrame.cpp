@@ -1,5 +1,7 @@
 #include "view/CMainFrame.h"
 
+#include "base/CWorkerDialog.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -126,6 +128,9 @@ bool CMainFrame::onDeviceChange() {
   if (isLinkAlive()) return true;
   terminating_ = true;
   showMessage(kDisconnectedText, Icon::Exclamation, Buttons::Ok);
+  // Whatever progress dialog is open ends too (its worker told to stop
+  // first), even one that waits for an Esc nobody will give.
+  CWorkerDialog::stopOpenDialogs();
   exitProgram();
   return false;
 }
