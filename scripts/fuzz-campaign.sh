@@ -23,7 +23,6 @@ fi
 fuzz_configure_and_build
 out="$fuzz_build/campaign"
 mkdir -p "$out"
-workers=$(nproc)
 printf '%-16s %12s %8s %9s %7s %7s %7s\n' target execs edges features before after crashes
 status=0
 for t in "${fuzz_targets[@]}"; do
@@ -33,11 +32,10 @@ for t in "${fuzz_targets[@]}"; do
   rm -rf "$work"
   mkdir -p "$work/new" "$corpus"
   before=$(ls -A "$corpus" | wc -l)
-  # Crashes do not stop the run: each is kept and counted.
-  "$bin" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 -jobs="$workers" -workers="$workers" \
-    -fork="$workers" -ignore_crashes=1 -artifact_prefix="$work/" "$work/new" "$corpus" >"$work/run.log" 2>&1 || true
-  execs=$(grep -h 'stat::number_of_executed_units' "$work/run.log" "$work"/*.log 2>/dev/null |
-    awk '{s += $2} END {print s + 0}')
+  # A crash ends the target's run; its input is kept and counted.
+  "$bin" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 -artifact_prefix="$work/" \
+    "$work/new" "$corpus" >"$work/run.log" 2>&1 || true
+  execs=$(grep -h 'stat::number_of_executed_units' "$work/run.log" | awk '{s += $2} END {print s + 0}')
   # Minimised merge: the committed corpus plus whatever adds coverage.
   mkdir -p "$work/merged"
   "$bin" -merge=1 -max_len=4096 "$work/merged" "$corpus" "$work/new" >"$work/merge.log" 2>&1 || true
