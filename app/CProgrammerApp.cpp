@@ -11,6 +11,7 @@
 #include "app/AppIcon.h"
 #include "app/AppInfo.h"
 #include "app/CSplashWindow.h"
+#include "app/ProgramStop.h"
 #include "base/Log.h"
 #include "base/Prompter.h"
 #include "app/UnitTransport.h"
@@ -123,7 +124,8 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
   view_ = new CMainView(state_, frame_);
   frame_->setView(view_);
   view_->onInitialUpdate();
-  if (!state_.startupOk) return false;
+  // A stop request or a lost unit during the check ends the start too.
+  if (!state_.startupOk || programStopRequested() || frame_->exitRequested()) return false;
 
   frame_->showAsCreated();
   frame_->setDocumentName(document_->title());

@@ -1,5 +1,7 @@
 #include "app/DialogPaths.h"
 
+#include "base/AtomicFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,19 +65,6 @@ namespace {
 
 bool writeDialogPathFile(const DialogPaths& paths, const std::string& folder);
 
-bool writeAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t n = ::write(fd, data, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    length -= size_t(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool saveDialogPaths(const DialogPaths& paths, const std::string& storeFolder) {
@@ -92,17 +81,7 @@ namespace {
 bool writeDialogPathFile(const DialogPaths& paths, const std::string& folder) {
   if (folder.empty()) return false;
   const std::string target = folder + kDialogPathFileName;
-  std::vector<char> temp(target.begin(), target.end());
-  const char suffix[] = ".XXXXXX";
-  temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the NUL
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, paths.bytes.data(), paths.bytes.size()) &&
-            ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = std::rename(temp.data(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.data());
-  return ok;
+  return writeFileAtomically(target, paths.bytes.data(), paths.bytes.size(), 0644);
 }
 
 }  // namespace

@@ -7,11 +7,42 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 namespace vrx4 {
 namespace {
 std::atomic<int> intervalMs{100};
+std::atomic<bool> stopAsked{false};
+// The dialogs inside their exec(), innermost last (GUI thread only).
+std::vector<CWorkerDialog*>& openDialogs() {
+  static std::vector<CWorkerDialog*> open;
+  return open;
+}
+}  // namespace
+
+void CWorkerDialog::stopAll() {
+  stopAsked = true;
+  stopOpenDialogs();
+}
+
+void CWorkerDialog::stopOpenDialogs() {
+  // A copy: ending a dialog may take it off the list.
+  const std::vector<CWorkerDialog*> open = openDialogs();
+  for (CWorkerDialog* d : open) d->requestStop();
+}
+
+bool CWorkerDialog::stopRequested() { return stopAsked; }
+void CWorkerDialog::clearStopRequest() { stopAsked = false; }
+
+void CWorkerDialog::requestStop() {
+  if (stopping_) return;
+  stopping_ = true;
+  onStopRequest();
+  // Without a running worker the dialog ends now; otherwise its done
+  // notification ends it.
+  if (workerDone_ && inLoop_ && !finishing_) finish(false);
 }
 
 int CWorkerDialog::timerIntervalMs() { return intervalMs.load(); }
@@ -30,12 +61,29 @@ CWorkerDialog::~CWorkerDialog() {
 }
 
 int CWorkerDialog::exec() {
-  const int result = QDialog::exec();
+  openDialogs().push_back(this);
+  finishing_ = false;
+  stopping_ = false;
+  int result = QDialog::Rejected;
+  if (stopAsked) {
+    // The program is ending: the worker (if one was started) is told to
+    // stop and waited for below; the dialog is never shown.
+    requestStop();
+  } else {
+    inLoop_ = true;
+    result = QDialog::exec();
+    inLoop_ = false;
+  }
   // A plain join here could wait forever: the worker may be waiting for this
   // thread to show one of its messages.
   while (worker_.joinable() && !workerDone_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   if (worker_.joinable()) worker_.join();
-  return result;
+  timer_.stop();
+  auto& open = openDialogs();
+  open.erase(std::remove(open.begin(), open.end(), this), open.end());
+  // A loop ended from outside leaves the window up; it goes with its loop.
+  hide();
+  return stopping_ ? int(QDialog::Rejected) : result;
 }
 
 void CWorkerDialog::buildLayout(bool withTextLine, bool withCancel) {
@@ -65,7 +113,13 @@ void CWorkerDialog::startWorker(std::function<void()> work) {
     work();
     workerDone_ = true;
     // The worker's last act: tell the dialog on its own thread.
-    QMetaObject::invokeMethod(this, [this] { onWorkerDone(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          onWorkerDone();
+          if (stopping_ && inLoop_ && !finishing_) finish(false);
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -79,6 +133,7 @@ void CWorkerDialog::closeEvent(QCloseEvent* e) {
 }
 
 void CWorkerDialog::finish(bool ok) {
+  if (finishing_) return;
   timer_.stop();
   if (worker_.joinable()) worker_.join();
   finishing_ = true;

@@ -23,8 +23,20 @@ class CWorkerDialog : public QDialog {
 
   // Runs the dialog; when its loop was ended from outside (the program
   // quitting) while the worker still runs, keeps serving the worker's
-  // queued calls (its message boxes) until it has finished.
+  // queued calls (its message boxes) until it has finished. A dialog opened
+  // after a stop request ends at once with Rejected.
   int exec() override;
+
+  // A stop request for the whole program (a signal, a lost unit): every
+  // open dialog tells its worker to stop as its Esc would, waits for it to
+  // end and ends with Rejected; dialogs opened later end at once. GUI thread.
+  static void stopAll();
+  // The same for the dialogs open now only (the program ends through its
+  // own exit, as after a lost unit).
+  static void stopOpenDialogs();
+  static bool stopRequested();
+  // For tests that run several programs in one process.
+  static void clearStopRequest();
 
   // Period of the progress timer of every such dialog (100 ms). Tests may
   // shorten it; the worker's own waits go through the Clock.
@@ -50,6 +62,9 @@ class CWorkerDialog : public QDialog {
   virtual void onTick() {}
   virtual void onWorkerDone() {}
   virtual void onCancelRequest() {}
+  // What a stop request tells the worker; by default what Esc tells it.
+  // The dialog ends once the worker has ended, however this answers.
+  virtual void onStopRequest() { onCancelRequest(); }
 
   void reject() override { onCancelRequest(); }
   void closeEvent(QCloseEvent* e) override;
@@ -64,6 +79,10 @@ class CWorkerDialog : public QDialog {
   QPushButton* cancel_ = nullptr;
   QLabel* text_ = nullptr;
   bool finishing_ = false;
+  bool stopping_ = false;
+  bool inLoop_ = false;
+
+  void requestStop();
 };
 
 }  // namespace vrx4

@@ -1,15 +1,27 @@
 // The unit's state files on any bytes: a load either succeeds with buffers
 // of their fixed sizes and a flash that fits the target, or reports the file
 // as damaged; nothing crashes. The input's first byte chooses which of the
-// two files it becomes (the other is a good one).
+// two files it becomes (bit 0; the other is a good one) and how: with bit 1
+// set the bytes are the whole file, otherwise they are the sections and
+// the target seals them with the file's magic, version and checksum, so
+// that the section parsers are reached.
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
 #include "sim/UnitState.h"
+
+namespace {
+
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vrx4::fuzz::quiet();
@@ -19,10 +31,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vrx4::UnitState good;
   good.settings.hasDevice = true;
   vrx4::saveUnitState(path, good, why);
+  const bool memoryFile = data[0] & 1;
+  const bool raw = data[0] & 2;
+  std::vector<uint8_t> file;
+  if (raw) {
+    file.assign(data + 1, data + size);
+  } else {
+    static const char kMain[8] = {'V', 'R', 'X', '4', 'U', 'N', 'I', 'T'};
+    static const char kMemory[8] = {'V', 'R', 'X', '4', 'U', 'M', 'E', 'M'};
+    const char* magic = memoryFile ? kMemory : kMain;
+    file.assign(magic, magic + 8);
+    put32(file, 1);  // format version
+    file.insert(file.end(), data + 1, data + size);
+    put32(file, vrx4::crc32(file.data(), file.size()));
+  }
   {
-    const std::string target = (data[0] & 1) ? vrx4::unitMemoryPath(path) : path;
+    const std::string target = memoryFile ? vrx4::unitMemoryPath(path) : path;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data + 1), std::streamsize(size - 1));
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
   }
   vrx4::UnitState s;
   if (vrx4::loadUnitState(path, s, why) == vrx4::StateLoad::Loaded) {

@@ -50,7 +50,7 @@ SendPlan prepareSend(TransferProgress& progress, ImageArea area, const MemoryIma
                      const ProjectSettings& settings) {
   SendPlan plan;
   plan.area = area;
-  progress.position = 0;
+  progress.reset();
   if (area == ImageArea::User) {
     uint32_t maximum = 0, allowance = 0;
     for (int i = 0; i < kBankCount; ++i) {
@@ -91,7 +91,7 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
   // goes in whole pages from the one holding the area's first byte.
   uint32_t a = b.first & ~0xFFu;
   bool walkOver = false;
-  while (!walkOver && a <= b.last && progress.position < progress.maximum) {
+  while (!walkOver && a <= b.last && progress.position < progress.maximum && !progress.abandoned()) {
     if (!plan.bankMarked(int((a >> 16) & 0x3F))) {
       const uint32_t next = (a & 0x3F0000) + 0x10000;
       if (next <= a) break;  // past the top of the 22-bit space
@@ -103,7 +103,7 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
         walkOver = true;
         break;
       }
-      if (progress.position >= progress.maximum) break;
+      if (progress.position >= progress.maximum || progress.abandoned()) break;
       pageFrom(source, sourceSize, b.first, a, page);
       const uint32_t unitAddress = plan.area == ImageArea::User ? a : unitBootAddress(a);
       if (!writeDataPage(uint16_t(unitAddress >> 8), page)) {
@@ -131,7 +131,7 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
 }
 
 void prepareFetch(TransferProgress& progress, ImageArea area, const ProjectSettings& settings) {
-  progress.position = 0;
+  progress.reset();
   progress.completionAllowance = 0;
   if (area == ImageArea::User)
     progress.maximum = uint32_t(settings.device.userRomEnd) - uint32_t(settings.device.userRomStart) + 1;
@@ -155,7 +155,7 @@ void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& i
   // pages from the one holding the area's first byte to the one holding its
   // last, and each byte goes to the image index of its own address. The bar
   // counts the area's bytes.
-  for (uint64_t a = b.first & ~0xFFu; a <= b.last && progress.position < progress.maximum; a += 256) {
+  for (uint64_t a = b.first & ~0xFFu; a <= b.last && progress.position < progress.maximum && !progress.abandoned(); a += 256) {
     const uint32_t unitAddress = area == ImageArea::User ? uint32_t(a) : unitBootAddress(uint32_t(a));
     if (!readDataPage(uint16_t(unitAddress >> 8), page)) {
       progress.abandon();

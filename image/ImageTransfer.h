@@ -10,17 +10,23 @@
 
 namespace vrx4 {
 
-inline constexpr uint32_t kAbandonOffset = 1000;
-
 // Shared by a transfer dialog and its worker.
 struct TransferProgress {
   std::atomic<uint32_t> position{0};
   std::atomic<uint32_t> maximum{0};
   std::atomic<uint32_t> completionAllowance{0};
+  // Set by Esc (or by the worker on a failure) and only ever set: the
+  // worker's own stores to `position` can never undo it.
+  std::atomic<bool> cancelled{false};
 
   // The worker stops and the dialog ends with Cancel.
-  void abandon() { position = maximum + kAbandonOffset; }
-  bool abandoned() const { return position >= maximum + kAbandonOffset; }
+  void abandon() { cancelled = true; }
+  bool abandoned() const { return cancelled; }
+  // A new transfer: bar at 0, no cancel.
+  void reset() {
+    position = 0;
+    cancelled = false;
+  }
 };
 
 struct SendPlan {

@@ -1,5 +1,7 @@
 #include "image/ProgramSaver.h"
 
+#include "base/AtomicFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,10 +59,7 @@ class OutFile {
   }
   ~OutFile() {
     stopWriter();
-    if (fd_ >= 0) {
-      ::close(fd_);
-      ::unlink(temp_.c_str());
-    }
+    file_.discard();
   }
 
   // Why the file could not be created or written (for the log line).
@@ -85,24 +84,14 @@ class OutFile {
       keepMode_ = true;
       mode_ = st.st_mode & 07777;
     }
-    final_ = path;
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      char tag[48];
-      std::snprintf(tag, sizeof tag, ".%ld.%u.part", long(::getpid()), serial.fetch_add(1));
-      temp_ = dir + "." + name + tag;
-      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ >= 0) {
-        if (keepMode_ && ::fchmod(fd_, mode_) != 0) return refuse(std::strerror(errno));
-        writer_ = std::thread([this] { writerLoop(); });
-        return true;
-      }
-      if (errno != EEXIST) return refuse(std::strerror(errno));
-    }
-    return refuse("no free temporary name beside it");
+    // The temporary beside the target cannot outlive this process, and
+    // those a killed save of the same file left are removed first.
+    if (!file_.open(path, 0666))
+      return refuse(file_.errorNumber() ? std::strerror(file_.errorNumber()) : file_.error());
+    fd_ = file_.fd();
+    if (keepMode_ && ::fchmod(fd_, mode_) != 0) return refuse(std::strerror(errno));
+    writer_ = std::thread([this] { writerLoop(); });
+    return true;
   }
 
   // Room for one more record at the write pointer.
@@ -135,14 +124,10 @@ class OutFile {
     if (failed_) return writeFailed(writeErrno_);
     // Room reserved beyond the end is given back.
     if (preallocated_ && ::ftruncate(fd_, off_t(written_)) != 0) return writeFailed(errno);
-    int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 || ::rename(temp_.c_str(), final_.c_str()) != 0) {
-      const int error = errno;
-      ::unlink(temp_.c_str());
-      return writeFailed(error);
-    }
-    return SaveResult::Ok;
+    // Synced before and after the rename: a power loss keeps the old or the
+    // new file.
+    return file_.commit() ? SaveResult::Ok : writeFailed(file_.errorNumber());
   }
 
  private:
@@ -220,7 +205,7 @@ class OutFile {
   size_t len_ = 0;
   uint32_t pending_ = 0;
   int fd_ = -1;
-  std::string temp_, final_;
+  AtomicFile file_;
   bool keepMode_ = false;
   mode_t mode_ = 0;
 

@@ -361,6 +361,9 @@ bool LibUsbDriver::transfer(UsbHandle pipe, Kind kind, uint8_t* data, size_t len
   if (length > size_t(INT32_MAX)) return false;
   uint8_t none = 0;  // a zero-length packet still needs a buffer address
   int transferred = 0;
+  // One request is one write and one read, each a single bulk transfer whose
+  // time-out libusb applies to the transfer as a whole (however the unit
+  // spreads its packets), and a read never takes more than `length` bytes.
   const int r = libusb_bulk_transfer(d->handle, uint8_t(in ? d->inEndpoint : d->outEndpoint),
                                      length ? data : &none, int(length), &transferred,
                                      in ? options_.readTimeoutMs : options_.writeTimeoutMs);

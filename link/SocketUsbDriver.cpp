@@ -6,14 +6,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "base/Log.h"
 
 namespace vrx4 {
 namespace {
-constexpr uint32_t kMaxReply = 1u << 20;
+// Replies without a length of their own (control texts) stay below this.
+constexpr size_t kMaxControlReply = 64 * 1024;
 
 void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
@@ -22,11 +25,21 @@ uint32_t get32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-bool sendAll(int fd, const uint8_t* p, size_t n, int timeoutMs) {
+using SteadyClock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline` (0 once it has passed).
+int msLeft(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left <= 0 ? 0 : int(std::min<long long>(left, 1 << 30));
+}
+
+// Both directions of one request share its deadline: a unit that takes or
+// gives a byte now and then cannot stretch the request beyond it.
+bool sendAll(int fd, const uint8_t* p, size_t n, SteadyClock::time_point deadline) {
   size_t done = 0;
   while (done < n) {
     pollfd pfd{fd, POLLOUT, 0};
-    const int r = ::poll(&pfd, 1, timeoutMs);
+    const int r = ::poll(&pfd, 1, msLeft(deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return false;
     const ssize_t k = ::send(fd, p + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -37,7 +50,7 @@ bool sendAll(int fd, const uint8_t* p, size_t n, int timeoutMs) {
   return true;
 }
 
-bool recvAll(int fd, uint8_t* p, size_t n, int timeoutMs) {
+bool recvAll(int fd, uint8_t* p, size_t n, SteadyClock::time_point deadline) {
   size_t got = 0;
   while (got < n) {
     // Bytes already there are taken at once; only an empty socket waits.
@@ -49,8 +62,10 @@ bool recvAll(int fd, uint8_t* p, size_t n, int timeoutMs) {
     if (k == 0) return false;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    const int wait = msLeft(deadline);
+    if (wait == 0) return false;
     pollfd pfd{fd, POLLIN, 0};
-    const int r = ::poll(&pfd, 1, timeoutMs);
+    const int r = ::poll(&pfd, 1, wait);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return false;
   }
@@ -142,7 +157,7 @@ void SocketUsbDriver::connectionLost() {
 }
 
 bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
-                               std::vector<uint8_t>& reply) {
+                               std::vector<uint8_t>& reply, size_t maxReply) {
   reply.clear();
   if (!ensureConnected()) return false;
   bool ok = false;
@@ -159,14 +174,23 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
     put32(head + 1, uint32_t(length));
     request_.assign(head, head + 5);
     if (length) request_.insert(request_.end(), payload, payload + length);
-    if (sendAll(fd, request_.data(), request_.size(), timeoutMs_) &&
-        recvAll(fd, head, 5, timeoutMs_) && head[0] == uint8_t(type)) {
+    // The time-out bounds the whole request, not each wait inside it.
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs_);
+    if (sendAll(fd, request_.data(), request_.size(), deadline) && recvAll(fd, head, 5, deadline) &&
+        head[0] == uint8_t(type)) {
+      // A reply longer than the request can have is refused before a byte
+      // of it is taken: its length would only make the host wait and grow.
       const uint32_t n = get32(head + 1);
-      if (n <= kMaxReply) {
+      if (n <= maxReply) {
         reply.resize(n);
-        ok = !n || recvAll(fd, reply.data(), n, timeoutMs_);
+        ok = !n || recvAll(fd, reply.data(), n, deadline);
+      } else {
+        logLine("socket unit: a reply of " + std::to_string(n) + " bytes, at most " +
+                std::to_string(maxReply) + " expected");
       }
     }
+    if (!ok && msLeft(deadline) == 0)
+      logLine("socket unit: no complete reply within " + std::to_string(timeoutMs_) + " ms");
   }
   // A request without its reply leaves the stream out of step: the unit is gone.
   if (!ok) {
@@ -178,7 +202,7 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
 
 std::optional<std::string> SocketUsbDriver::control(const std::string& text) {
   std::vector<uint8_t> reply;
-  if (!transact('X', reinterpret_cast<const uint8_t*>(text.data()), text.size(), reply))
+  if (!transact('X', reinterpret_cast<const uint8_t*>(text.data()), text.size(), reply, kMaxControlReply))
     return std::nullopt;
   return std::string(reply.begin(), reply.end());
 }
@@ -217,7 +241,7 @@ bool SocketUsbDriver::isHandle(UsbHandle h, Kind kind) const {
 
 bool SocketUsbDriver::getDeviceDescriptor(UsbHandle device, std::array<uint8_t, 18>& out) {
   std::vector<uint8_t> reply;
-  if (!isHandle(device, Kind::Device) || !transact('D', nullptr, 0, reply) || reply.size() != 18)
+  if (!isHandle(device, Kind::Device) || !transact('D', nullptr, 0, reply, 18) || reply.size() != 18)
     return false;
   std::memcpy(out.data(), reply.data(), 18);
   return true;
@@ -225,7 +249,7 @@ bool SocketUsbDriver::getDeviceDescriptor(UsbHandle device, std::array<uint8_t, 
 
 bool SocketUsbDriver::getConfiguration(UsbHandle device, uint32_t& value) {
   std::vector<uint8_t> reply;
-  if (!isHandle(device, Kind::Device) || !transact('C', nullptr, 0, reply) || reply.size() != 4)
+  if (!isHandle(device, Kind::Device) || !transact('C', nullptr, 0, reply, 4) || reply.size() != 4)
     return false;
   value = get32(reply.data());
   return true;
@@ -233,12 +257,12 @@ bool SocketUsbDriver::getConfiguration(UsbHandle device, uint32_t& value) {
 
 void SocketUsbDriver::recover(UsbHandle device) {
   std::vector<uint8_t> reply;
-  if (isHandle(device, Kind::Device)) transact('R', nullptr, 0, reply);
+  if (isHandle(device, Kind::Device)) transact('R', nullptr, 0, reply, 0);
 }
 
 bool SocketUsbDriver::write(UsbHandle pipe, const uint8_t* data, size_t length) {
   std::vector<uint8_t> reply;
-  return isHandle(pipe, Kind::PipeOut) && transact('W', data, length, reply) && reply.size() == 4 &&
+  return isHandle(pipe, Kind::PipeOut) && transact('W', data, length, reply, 4) && reply.size() == 4 &&
          get32(reply.data()) == 0;
 }
 
@@ -247,8 +271,8 @@ bool SocketUsbDriver::read(UsbHandle pipe, uint8_t* data, size_t maxLength, size
   uint8_t want[4];
   put32(want, uint32_t(std::min<size_t>(maxLength, 0xFFFFFFFFu)));
   std::vector<uint8_t> reply;
-  if (!isHandle(pipe, Kind::PipeIn) || !transact('I', want, 4, reply) || reply.empty()) return false;
-  // A unit that sends more than was asked is cut to the caller's buffer.
+  // Never more than was asked: a longer reply is refused whole.
+  if (!isHandle(pipe, Kind::PipeIn) || !transact('I', want, 4, reply, maxLength) || reply.empty()) return false;
   got = std::min(reply.size(), maxLength);
   std::memcpy(data, reply.data(), got);
   return true;

@@ -3,9 +3,10 @@
 // stream socket (the server is vrx4-unitsim). One unit, one connection for
 // the whole run: the device handle and both pipes share it. The connection
 // is made on the first enumeration (and retried on later ones until it
-// succeeds); once it is lost, whether the simulator closed it or a reply did
-// not come within the time-out, the unit counts as unplugged for the rest of
-// the run: the device-change handler runs, enumeration finds nothing and
+// succeeds); once it is lost, whether the simulator closed it, a reply did
+// not come whole within the time-out (which bounds each request as a whole)
+// or declared more bytes than the request can have, the unit counts as
+// unplugged for the rest of the run: the device-change handler runs, enumeration finds nothing and
 // every request, the configuration request included, fails.
 //
 // Messages: type byte, 32-bit little-endian payload length, payload; one
@@ -52,7 +53,10 @@ class SocketUsbDriver final : public UsbDriver {
   enum class Kind { Device, PipeIn, PipeOut };
   bool ensureConnected();
   bool connectFailed(int error);  // logs the reason (once per reason); false
-  bool transact(char type, const uint8_t* payload, size_t length, std::vector<uint8_t>& reply);
+  // One request and its reply, both within the time-out; a reply longer
+  // than maxReply is refused.
+  bool transact(char type, const uint8_t* payload, size_t length, std::vector<uint8_t>& reply,
+                size_t maxReply);
   bool isHandle(UsbHandle h, Kind kind) const;
   void connectionLost();
   void watch();

@@ -2,8 +2,8 @@
 # Installs what is missing, builds everything and runs every test: the
 # GoogleTest and Qt Test suites through CTest (the libusb tests under
 # umockdev), the core suites again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for a few seconds under
-# the same sanitizers.
+# UndefinedBehaviorSanitizer, the threaded suites under ThreadSanitizer, then
+# each fuzz target for a few seconds under the same sanitizers as the core.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --test
@@ -12,4 +12,5 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRX4_BUILD_TEST
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 scripts/sanitize.sh
+scripts/tsan.sh
 scripts/fuzz.sh 5

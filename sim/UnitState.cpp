@@ -1,5 +1,7 @@
 #include "sim/UnitState.h"
 
+#include "base/AtomicFile.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -223,28 +225,7 @@ bool writeAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
   std::error_code ec;
   const std::filesystem::path target(path);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-  const std::string temp = path + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    why = std::string("cannot create ") + temp + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += size_t(n);
-  }
-  const bool written = done == bytes.size() && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  ::close(fd);
-  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-    why = std::string("cannot write ") + path + ": " + std::strerror(written ? errno : savedErrno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return writeFileAtomically(path, bytes.data(), bytes.size(), 0644, &why);
 }
 
 std::vector<uint8_t> sealed(const char (&magic)[8], Writer& body) {
@@ -328,8 +309,16 @@ StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& 
       s.bootDataPresent = m.bootDataPresent;
       s.targetFlash = std::move(m.targetFlash);
     }
+    if (!memOk || !fits) mem = StateLoad::Damaged;
   } else if (mem == StateLoad::Missing && flashSize) {
     memWhy = memPath + " missing";
+  }
+  if (mem == StateLoad::Damaged) {
+    // Kept aside for a look, as a damaged state file is: the blank memory
+    // saved next must not destroy what is left of it.
+    std::error_code ec;
+    std::filesystem::rename(memPath, memPath + ".damaged", ec);
+    if (!ec) memWhy += ", the old file kept as " + memPath + ".damaged";
   }
   why = memWhy;
   state = std::move(s);

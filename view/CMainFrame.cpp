@@ -1,5 +1,7 @@
 #include "view/CMainFrame.h"
 
+#include "base/CWorkerDialog.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -129,7 +131,10 @@ bool CMainFrame::onDeviceChange() {
   if (isLinkAlive()) return true;
   terminating_ = true;
   showMessage(kDisconnectedText, Icon::Exclamation, Buttons::Ok);
-  // A run that ended because the unit went away did not end well.
+  // Whatever progress dialog is open ends too (its worker told to stop
+  // first), even one that waits for an Esc nobody will give. A run that
+  // ended because the unit went away did not end well.
+  CWorkerDialog::stopOpenDialogs();
   exitProgramWith(kUnitLostExitStatus);
   return false;
 }

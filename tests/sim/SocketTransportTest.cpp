@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -161,6 +162,85 @@ TEST_F(SocketTransport, ServerAnswersUnknownTypesEmptyAndDropsOversizedMessages)
   ::close(fd);
   server.stop();
   serving.join();
+}
+
+// A unit that answers the first request of its one connection with the
+// bytes given, `gapMs` apart (real time: the transport's time-out is).
+class DrippingUnit {
+ public:
+  DrippingUnit(const std::string& path, std::vector<uint8_t> reply, int gapMs) {
+    listen_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ok_ = ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(listen_, 1) == 0;
+    thread_ = std::thread([this, reply = std::move(reply), gapMs] {
+      const int fd = ::accept(listen_, nullptr, nullptr);
+      if (fd < 0) return;
+      uint8_t request[5];
+      if (::recv(fd, request, 5, MSG_WAITALL) == 5) {
+        for (uint8_t b : reply) {
+          if (stop_) break;
+          if (::send(fd, &b, 1, MSG_NOSIGNAL) != 1) break;
+          std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+        }
+      }
+      ::close(fd);
+    });
+  }
+  ~DrippingUnit() {
+    stop_ = true;
+    ::shutdown(listen_, SHUT_RDWR);
+    thread_.join();
+    ::close(listen_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  int listen_ = -1;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(SocketTransportBounds, ADrippedReplyIsBoundAsAWholeAndOversizedRepliesAreRefused) {
+  TempDir dir;
+  // The 18-byte descriptor reply, one byte every 40 ms: each wait is short,
+  // the whole reply takes about 0.9 s against a time-out of 0.3 s.
+  std::vector<uint8_t> descriptor = {'D', 18, 0, 0, 0};
+  descriptor.resize(5 + 18, 0x12);
+  {
+    DrippingUnit unit(dir.file("drip.sock"), descriptor, 40);
+    ASSERT_TRUE(unit.ok());
+    SocketUsbDriver client(dir.file("drip.sock"), 300);
+    ChangeWatch changes;
+    client.setDeviceChangeHandler(changes.handler());
+    ASSERT_TRUE(client.enumerateInterface(0));
+    const UsbHandle h = client.open(client.devicePath());
+    std::array<uint8_t, 18> out{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.getDeviceDescriptor(h, out));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(ms.count(), 700) << "the request took " << ms.count() << " ms";
+    EXPECT_GE(ms.count(), 250);
+    EXPECT_TRUE(changes.waitFor(1));  // out of step: the unit counts as gone
+    EXPECT_FALSE(client.enumerateInterface(0));
+  }
+  {
+    // A reply that declares more than the request can have is refused at
+    // once, without waiting for its bytes.
+    std::vector<uint8_t> oversized = {'D', 0, 0, 0, 0x40};  // 1 GiB declared
+    DrippingUnit unit(dir.file("big.sock"), oversized, 0);
+    ASSERT_TRUE(unit.ok());
+    SocketUsbDriver client(dir.file("big.sock"), 5000);
+    ASSERT_TRUE(client.enumerateInterface(0));
+    const UsbHandle h = client.open(client.devicePath());
+    std::array<uint8_t, 18> out{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.getDeviceDescriptor(h, out));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(client.connected());
+  }
 }
 
 // The vrx4-unitsim process, started and stopped by the test.

@@ -210,6 +210,33 @@ TEST(UnitStateFile, TruncatedAndForeignFilesAreRefused) {
   EXPECT_EQ(partial.userBuffer, Bytes(kUnitUserBufferSize, 0xFF));
 }
 
+TEST_F(UnitPersistence, DamagedMemoryFileIsKeptAside) {
+  {
+    auto unit = plugIn();
+    ASSERT_TRUE(setDevice(testDevice()));
+    ASSERT_TRUE(download(0x10000, pattern(0x10000, 3)));
+    pullOut();
+  }
+  const std::string mem = unitMemoryPath(dir.file("unit-state"));
+  const auto size = std::filesystem::file_size(mem);
+  std::filesystem::resize_file(mem, size - 3);
+  {
+    LogCapture log;
+    auto unit = plugIn();
+    InitialLoadData d;
+    ASSERT_EQ(getInitialLoadData(d), LoadDataResult::Ok);
+    EXPECT_TRUE(d.hasSettings);  // the main file was sound
+    bool logged = false;
+    for (const std::string& l : log.lines()) logged |= l.find(".memory.damaged") != std::string::npos;
+    EXPECT_TRUE(logged);
+    pullOut();
+  }
+  // The damaged bytes are still there for a look; the unit wrote a new one.
+  ASSERT_TRUE(std::filesystem::exists(mem + ".damaged"));
+  EXPECT_EQ(std::filesystem::file_size(mem + ".damaged"), size - 3);
+  EXPECT_TRUE(std::filesystem::exists(mem));
+}
+
 TEST(UnitStateFile, KeptValuesLongerThanTheUnitTakesAreRefused) {
   // A file name or ID code the unit would refuse over the wire would make
   // its getInitialLoadData answer overrun the host's 512-byte read.

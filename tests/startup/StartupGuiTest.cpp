@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <thread>
 
@@ -28,6 +29,8 @@
 #include "sim/SimulatedProgrammer.h"
 #include "sim/SimulatedUnit.h"
 #include "app/CUnitDialogs.h"
+#include "app/ProgramStop.h"
+#include "sim/UnitFaults.h"
 #include "view/CMainView.h"
 #include "base/CWorkerDialog.h"
 #include "view/CMainFrame.h"
@@ -353,6 +356,71 @@ class StartupTest : public QObject {
     QCOMPARE(prompts.seen.size(), size_t(1));
     app.onProgramExit();
     QCOMPARE(linkSlot(), -1);
+  }
+
+  // A stop request (SIGTERM) while "Initializing..." counts: the dialog
+  // ends, the main loop ends, and the exit steps run as after Exit.
+  void stopRequestEndsTheProgramWhateverDialogIsOpen() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    driver.sim.addUnit(std::make_shared<SimulatedProgrammer>());
+    installStopSignals(QCoreApplication::instance());
+    {
+      CProgrammerApp app(environment(&driver));
+      QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Embedding")}));
+      bool dialogSeen = false;
+      QTimer watch;
+      QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (dynamic_cast<CInitializingDlg*>(QApplication::activeModalWidget()) && !dialogSeen) {
+          dialogSeen = true;
+          ::raise(SIGTERM);
+        }
+      });
+      watch.start(1);
+      app.state().reinitPending = true;
+      QTimer::singleShot(0, app.mainView(), [&] { app.mainView()->runPendingReinit(); });
+      QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+      QCOMPARE(QCoreApplication::exec(), 0);
+      QVERIFY(dialogSeen);
+      QVERIFY(programStopRequested());
+      QCOMPARE(QApplication::activeModalWidget(), nullptr);
+      QCOMPARE(app.onProgramExit(), 0);
+      QVERIFY(QFile::exists(folder_.filePath(QStringLiteral("dlg_path"))));
+      QCOMPARE(linkSlot(), -1);
+    }
+    // A stop that came before a worker dialog opens ends it at once.
+    {
+      const int polls = 0;
+      CInitializingDlg late;
+      QTimer::singleShot(10000, &late, [&late] { late.done(99); });
+      QCOMPARE(late.exec(), int(QDialog::Rejected));
+      (void)polls;
+    }
+    clearProgramStopRequest();
+  }
+
+  // The unit leaving at "Initializing..."'s first command: after the
+  // disconnect message the program ends, dialog and all.
+  void unitLostAtInitializingEndsTheProgram() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    auto unit = std::make_shared<SimulatedProgrammer>();
+    driver.sim.addUnit(unit);
+    CProgrammerApp app(environment(&driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Embedding")}));
+    std::string why;
+    QVERIFY(applyUnitFault(*unit, "unplug-at", "initializeUnit", why));
+    app.state().reinitPending = true;
+    QTimer::singleShot(0, app.mainView(), [&] { app.mainView()->runPendingReinit(); });
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QCoreApplication::exec(), kUnitLostExitStatus);
+    QVERIFY(app.mainFrame()->exitRequested());
+    QVERIFY2(prompts.texts().contains(QString::fromLatin1(CMainFrame::kDisconnectedText)),
+             qPrintable(prompts.texts().join(QLatin1Char('|'))));
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    app.onProgramExit();
   }
 
   void frameSizeFollowsTheScreen() {

@@ -19,6 +19,7 @@
 #include "ScriptedPrompter.h"
 #include "app/AppState.h"
 #include "app/CProgrammerApp.h"
+#include "app/CommandLine.h"
 #include "app/CSplashWindow.h"
 #include "app/CUnitDialogs.h"
 #include "base/CWorkerDialog.h"
@@ -525,7 +526,7 @@ class MainWindowTest : public QObject {
       frame->aboutAction()->trigger();
       dialogReturned = true;
     });
-    QCOMPARE(runEventLoop(20000), 0);
+    QCOMPARE(runEventLoop(20000), kUnitLostExitStatus);
     QVERIFY(dialogSeen);
     QVERIFY(dialogReturned);
     QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(CMainFrame::kDisconnectedText)});

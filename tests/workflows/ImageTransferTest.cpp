@@ -2,7 +2,9 @@
 
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "ScriptedUnit.h"
 #include "image/ImageTransfer.h"
@@ -100,6 +102,39 @@ TEST_F(ImageTransferTest, EscapeStopsFurtherPagesWaitsForTheUnitAndCancels) {
   EXPECT_EQ(pages.size(), 10u);
   EXPECT_EQ(busyPolls, 5) << "the completion poll still runs until not busy";
   EXPECT_TRUE(progress.abandoned());
+}
+
+TEST_F(ImageTransferTest, EscapeAtTheVeryEndIsNeverLost) {
+  // A boot area smaller than the completion allowance: the worker's last
+  // act moves the bar up to the allowance. An Esc from the GUI thread that
+  // lands just then must still end the send as Cancel.
+  settings->bootStart = 0xF000;
+  settings->bootEnd = 0xF0FF;
+  settings->bootSize = 0x100;
+  std::atomic<bool> go{false};
+  std::atomic<unsigned> spin{0};
+  std::thread esc;
+  unit->on(kCmdGetBusyState, [&](const uint8_t*, size_t) {
+    go = true;  // the last poll: the Esc comes while the worker finishes
+    return ScriptedUnit::ok({0});
+  });
+  std::mt19937 rng(7);
+  int lost = 0;
+  for (int run = 0; run < 3000; ++run) {
+    go = false;
+    spin = rng() % 3000;
+    SendPlan plan = prepareSend(progress, ImageArea::Boot, *image, *settings);
+    esc = std::thread([&] {
+      while (!go) {
+      }
+      for (unsigned i = 0; i < spin; ++i) asm volatile("" ::: "memory");
+      progress.abandon();
+    });
+    sendImageWorker(progress, plan, *image, *settings);
+    esc.join();
+    lost += progress.abandoned() ? 0 : 1;
+  }
+  EXPECT_EQ(lost, 0) << "of 3000 sends cancelled at their end";
 }
 
 TEST_F(ImageTransferTest, FailedStatusRequestEndsThePollAndFailsTheTransfer) {
