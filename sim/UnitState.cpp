@@ -273,6 +273,11 @@ StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& 
       why = path + ": target record inconsistent";
       return StateLoad::Damaged;
     }
+  } else if (flashSize != 0) {
+    // No target, yet a flash size: the file would make the unit take any
+    // amount of memory for a target it does not have.
+    why = path + ": target record inconsistent";
+    return StateLoad::Damaged;
   }
   s.targetFlash.assign(flashSize, 0xFF);
 

@@ -210,6 +210,34 @@ TEST(UnitStateFile, TruncatedAndForeignFilesAreRefused) {
   EXPECT_EQ(partial.userBuffer, Bytes(kUnitUserBufferSize, 0xFF));
 }
 
+TEST(UnitStateFile, FlashSizeWithoutATargetIsRefused) {
+  // A sound file (magic, version, checksum) whose target section has no
+  // target but a flash size of 4 GiB - 1: refused, nothing allocated.
+  auto u32 = [](std::vector<uint8_t>& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  };
+  std::vector<uint8_t> section;
+  u32(section, 0);            // no target payload
+  u32(section, 0xFFFFFFFFu);  // flash size
+  section.insert(section.end(), 8, 0);
+  u32(section, 0);            // no version text
+  std::vector<uint8_t> file = {'V', 'R', 'X', '4', 'U', 'N', 'I', 'T'};
+  u32(file, 1);
+  u32(file, 5);  // the target section
+  u32(file, uint32_t(section.size()));
+  file.insert(file.end(), section.begin(), section.end());
+  u32(file, crc32(file.data(), file.size()));
+  TempDir dir;
+  {
+    std::ofstream out(dir.file("s"), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+  }
+  UnitState s;
+  std::string why;
+  EXPECT_EQ(loadUnitState(dir.file("s"), s, why), StateLoad::Damaged);
+  EXPECT_NE(why.find("inconsistent"), std::string::npos) << why;
+}
+
 TEST_F(UnitPersistence, DamagedMemoryFileIsKeptAside) {
   {
     auto unit = plugIn();

@@ -30,6 +30,7 @@
 #include "sim/SimulatedUnit.h"
 #include "app/CUnitDialogs.h"
 #include "app/ProgramStop.h"
+#include "image/CTransferDlg.h"
 #include "sim/UnitFaults.h"
 #include "view/CMainView.h"
 #include "base/CWorkerDialog.h"
@@ -398,6 +399,39 @@ class StartupTest : public QObject {
       (void)polls;
     }
     clearProgramStopRequest();
+  }
+
+  // A stop request while a worker runs: the worker is told to stop as Esc
+  // would tell it, the dialog waits for it and ends as cancelled.
+  void stopRequestStopsTheRunningWorkerFirst() {
+    test::FakeClockScope fake;
+    WatchingPrompter prompts;
+    WatchingDriver driver;
+    driver.sim.addUnit(std::make_shared<SimulatedProgrammer>());
+    UsbDriver* previous = setUsbDriver(&driver);
+    QVERIFY(openLink());
+    ProjectSettings settings;
+    settings.device.userRomStart = 0;
+    settings.device.userRomSize = 0x400000;
+    settings.device.userRomEnd = 0x3FFFFF;
+    auto image = std::make_unique<MemoryImage>();
+    CFetchImageDlg dialog(ImageArea::User, *image, settings);
+    QTimer stop;
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+      if (dialog.isVisible()) {
+        stop.stop();
+        CWorkerDialog::stopAll();
+      }
+    });
+    stop.start(0);
+    QTimer::singleShot(20000, &dialog, [&dialog] { dialog.done(99); });
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QVERIFY(dialog.progress().abandoned());
+    QVERIFY(dialog.progress().position < dialog.progress().maximum);
+    QVERIFY(!dialog.isVisible());
+    CWorkerDialog::clearStopRequest();
+    closeLink();
+    setUsbDriver(previous);
   }
 
   // The unit leaving at "Initializing..."'s first command: after the
