@@ -251,6 +251,14 @@ TEST_F(CliUnit, EachFailingPhaseHasItsStatus) {
   // Only the error, from the program that wrote it, with the file and why.
   EXPECT_EQ(r.out + r.err, "vrx4-cli: stop: File format error. (" + dir.file("bad.hex") +
                                ", line 1: record type 03 (start segment address) is not read)\n");
+  // The JSON message event carries the same detail beside the box's text.
+  r = cli({"program", dir.file("bad.hex"), "--device", kDevice, "--unit", unit, "--json"});
+  EXPECT_EQ(r.status, 3);
+  bool detailed = false;
+  for (const json& e : r.events())
+    if (e.is_object() && e.value("event", "") == "message" && e.value("text", "") == kFileFormatError)
+      detailed = e.value("detail", "") == dir.file("bad.hex") + ", line 1: record type 03 (start segment address) is not read";
+  EXPECT_TRUE(detailed) << r.out;
   test::writeFile(dir.file("out.hex"), test::hexRecord(0, 0x100, "11") + test::hexRecord(4, 0, "0010") +
                                            test::hexRecord(0, 0, "22"));  // 0x100000: outside
   r = cli({"program", dir.file("out.hex"), "--device", kDevice, "--unit", unit});

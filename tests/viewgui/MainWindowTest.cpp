@@ -526,6 +526,7 @@ class MainWindowTest : public QObject {
       frame->aboutAction()->trigger();
       dialogReturned = true;
     });
+    // The loop ends with the status of a lost unit.
     QCOMPARE(runEventLoop(20000), kUnitLostExitStatus);
     QVERIFY(dialogSeen);
     QVERIFY(dialogReturned);
