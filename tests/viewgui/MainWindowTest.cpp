@@ -333,7 +333,11 @@ class MainWindowTest : public QObject {
 
     QByteArray first(256, 0);
     for (int i = 0; i < first.size(); ++i) first[i] = char(i);
-    const QString firstPath = writeFile(folder_, QStringLiteral("first.hex"), hexFile(0x8000, first));
+    // A folder deep enough that the path is wider than the field whatever
+    // name the temporary folder got.
+    const QString deep = QStringLiteral("images/of/the/first/target/board/revision/b");
+    QVERIFY(QDir(folder_.path()).mkpath(deep));
+    const QString firstPath = writeFile(folder_, deep + QStringLiteral("/first.hex"), hexFile(0x8000, first));
     loadFile(view, firstPath);
     // The path is wider than the field: its start, "/.../" and the name.
     const QLineEdit* file = view->userRomFileField();
