@@ -270,7 +270,7 @@ int listUnits(Events& events) {
   std::vector<UsbUnit> units = listUsbUnits();
   for (const UsbUnit& u : units) {
     std::string text = "usb:" + (u.serial.empty() ? std::string("-") : u.serial) + "  " + u.path;
-    if (!u.accessible) text += "  (cannot be opened: check the device permissions)";
+    if (!u.accessible) text += "  (cannot be opened: is the USB rule 60-vrx4.rules installed? \"vrx4-cli info\" says more)";
     events.fact("unit", {{"path", u.path}, {"serial", u.serial}, {"accessible", u.accessible}}, text);
   }
   if (units.empty()) events.line("no unit on USB");
