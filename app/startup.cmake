@@ -1,4 +1,6 @@
-# The application object, start-up and exit, and the vrx4 executable.
+# Start-up and exit: the program's state, command line, dialog folders and
+# unit transport; the start-up picture. (The application object and the vrx4
+# executable sit on top of the windows, in view/.)
 target_sources(vrx4_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AppState.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp
@@ -7,9 +9,6 @@ target_sources(vrx4_core PRIVATE
 )
 if(VRX4_BUILD_GUI)
   target_sources(vrx4_gui PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/CProgrammerApp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CSplashWindow.cpp
   )
-  add_executable(vrx4 ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-  target_link_libraries(vrx4 PRIVATE vrx4_gui)
 endif()

@@ -18,7 +18,7 @@
 
 #include "ScriptedPrompter.h"
 #include "app/AppInfo.h"
-#include "app/CProgrammerApp.h"
+#include "view/CProgrammerApp.h"
 #include "app/CQtPrompter.h"
 #include "app/CSplashWindow.h"
 #include "app/UnitCheck.h"

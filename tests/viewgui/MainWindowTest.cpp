@@ -18,7 +18,7 @@
 
 #include "ScriptedPrompter.h"
 #include "app/AppState.h"
-#include "app/CProgrammerApp.h"
+#include "view/CProgrammerApp.h"
 #include "app/CommandLine.h"
 #include "app/CSplashWindow.h"
 #include "app/CUnitDialogs.h"

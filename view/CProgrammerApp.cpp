@@ -1,4 +1,4 @@
-#include "app/CProgrammerApp.h"
+#include "view/CProgrammerApp.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CProgrammerApp.h"
+#include "view/CProgrammerApp.h"
 #include "app/CommandLine.h"
 #include "app/CQtPrompter.h"
 #include "app/ProgramStop.h"
