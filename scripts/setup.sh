@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev
   libusb-1.0-0-dev
   libcli11-dev nlohmann-json3-dev
 )
@@ -15,9 +15,9 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth srecord
-  # the icon, the manuals (Japanese font), man pages, the desktop files'
-  # checks and the Debian package
-  qt6-svg-dev fonts-ipafont-gothic poppler-utils help2man
+  # the manuals (Japanese font), man pages, the desktop files' checks and
+  # the Debian package
+  fonts-ipafont-gothic poppler-utils help2man
   desktop-file-utils appstream dpkg-dev
 )
 if [ "${1:-}" = "--test" ]; then
