@@ -59,22 +59,13 @@ bool loadDeviceTable(AppState& state) {
   return true;
 }
 
-bool checkConnection(AppState& state, const UpdateRunner& runUpdate) {
-  // Every message of the check, the unit commands' own included, follows
-  // the start-up rule.
-  StartupPhase phase;
-  if (!openLink()) {
-    showMessageAfterSplash(noUnitMessage(state.folder()), Icon::Stop);
-    return false;
-  }
-  if (!checkUnit(state, runUpdate)) return false;
-  if (!loadDeviceTable(state)) return false;
+bool readStoredSettings(AppState& state) {
   InitialLoadData data;
   switch (getInitialLoadData(data)) {
     case LoadDataResult::LinkFailure:
       return false;
     case LoadDataResult::Inconsistent:
-      showMessageAfterSplash(kInvalidInitialLoadText, Icon::Stop);
+      showStartupAwareMessage(kInvalidInitialLoadText, Icon::Stop);
       state.reinitPending = true;
       break;
     case LoadDataResult::Ok:
@@ -87,6 +78,19 @@ bool checkConnection(AppState& state, const UpdateRunner& runUpdate) {
     state.bootArea = boot;
   }
   return true;
+}
+
+bool checkConnection(AppState& state, const UpdateRunner& runUpdate) {
+  // Every message of the check, the unit commands' own included, follows
+  // the start-up rule.
+  StartupPhase phase;
+  if (!openLink()) {
+    showMessageAfterSplash(noUnitMessage(state.folder()), Icon::Stop);
+    return false;
+  }
+  if (!checkUnit(state, runUpdate)) return false;
+  if (!loadDeviceTable(state)) return false;
+  return readStoredSettings(state);
 }
 
 }  // namespace vrx4

@@ -28,6 +28,10 @@ bool offerFirmwareUpdate(AppState& state, const UpdateRunner& runUpdate);
 bool checkUnit(AppState& state, const UpdateRunner& runUpdate);
 // Dialog folders, then "vrx4type.tbl" of the program folder.
 bool loadDeviceTable(AppState& state);
+// The unit's stored settings (command 34) and, in option mode, its boot
+// area; settings that do not fit the table are reported and queued for
+// "Initializing...". False when the link fails.
+bool readStoredSettings(AppState& state);
 // The whole check in its order; the first failure returns false.
 bool checkConnection(AppState& state, const UpdateRunner& runUpdate);
 

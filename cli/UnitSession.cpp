@@ -126,23 +126,7 @@ int UnitSession::connect(AppState& state, Events& events, CliPrompter& prompter)
   };
   if (!checkUnit(state, runUpdate)) return fail(unitRefused(prompter) ? kExitNoUnit : kExitLink);
   if (!loadDeviceTable(state)) return fail(kExitFile);
-  InitialLoadData data;
-  switch (getInitialLoadData(data)) {
-    case LoadDataResult::LinkFailure:
-      return fail(kExitLink);
-    case LoadDataResult::Inconsistent:
-      showMessage(kInvalidInitialLoadText, Icon::Stop);
-      state.reinitPending = true;
-      break;
-    case LoadDataResult::Ok:
-      state.initialLoad = data;
-      break;
-  }
-  if (state.deviceTable.optionMode()) {
-    BootAreaInfo boot;
-    if (!getBootAreaInfo(boot)) return fail(kExitLink);
-    state.bootArea = boot;
-  }
+  if (!readStoredSettings(state)) return fail(kExitLink);
   events.phaseEnd("connect", true);
   return kExitPass;
 }
