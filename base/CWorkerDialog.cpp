@@ -11,10 +11,11 @@
 #include <atomic>
 #include <vector>
 
+#include "base/StopRequest.h"
+
 namespace vrx4 {
 namespace {
 std::atomic<int> intervalMs{100};
-std::atomic<bool> stopAsked{false};
 // The dialogs inside their exec(), innermost last (GUI thread only).
 std::vector<CWorkerDialog*>& openDialogs() {
   static std::vector<CWorkerDialog*> open;
@@ -23,7 +24,7 @@ std::vector<CWorkerDialog*>& openDialogs() {
 }  // namespace
 
 void CWorkerDialog::stopAll() {
-  stopAsked = true;
+  raiseStopRequest();
   stopOpenDialogs();
 }
 
@@ -33,8 +34,8 @@ void CWorkerDialog::stopOpenDialogs() {
   for (CWorkerDialog* d : open) d->requestStop();
 }
 
-bool CWorkerDialog::stopRequested() { return stopAsked; }
-void CWorkerDialog::clearStopRequest() { stopAsked = false; }
+bool CWorkerDialog::stopRequested() { return stopRequestRaised(); }
+void CWorkerDialog::clearStopRequest() { vrx4::clearStopRequest(); }
 
 void CWorkerDialog::requestStop() {
   if (stopping_) return;
@@ -65,7 +66,7 @@ int CWorkerDialog::exec() {
   finishing_ = false;
   stopping_ = false;
   int result = QDialog::Rejected;
-  if (stopAsked) {
+  if (stopRequestRaised()) {
     // The program is ending: the worker (if one was started) is told to
     // stop and waited for below; the dialog is never shown.
     requestStop();
