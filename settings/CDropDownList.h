@@ -1,15 +1,17 @@
 #pragma once
-// A drop-down list that changes its selection only on purpose: the mouse
-// wheel turns it only while it has the keyboard focus. A wheel turn over a
-// list that the pointer merely passes (scrolling the form or a dialog) goes
-// to the list's parent instead, so no device, bit rate or frame kind
-// changes by accident. Clicking or tabbing gives the focus; the wheel never
-// takes it.
+// Drop-down lists that change their selection only on purpose: the mouse
+// wheel turns a list only while it has the keyboard focus. A wheel turn over
+// a list that the pointer merely passes changes no device, bit rate, frame
+// kind or file type by accident. Clicking or tabbing gives the focus; the
+// wheel never takes it.
 #include <QComboBox>
 #include <QWheelEvent>
 
+class QApplication;
+
 namespace vrx4 {
 
+// The program's own lists.
 class CDropDownList : public QComboBox {
  public:
   explicit CDropDownList(QWidget* parent = nullptr) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
@@ -23,5 +25,11 @@ class CDropDownList : public QComboBox {
     QComboBox::wheelEvent(e);
   }
 };
+
+// The same rule for every list of the application, the ones inside the
+// toolkit's own dialogs (the file dialogs' folder and file type lists)
+// included: each list is given StrongFocus when it is first polished, and a
+// wheel event for a list without the focus is dropped.
+void guardDropDownListsOf(QApplication& app);
 
 }  // namespace vrx4

@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QApplication>
 #include <QCheckBox>
@@ -483,6 +484,22 @@ class MainWindowTest : public QObject {
       QVERIFY2(c->currentIndex() == before, qPrintable(c->objectName()));
     }
     dlg.reject();
+
+    // The toolkit's own file dialog: its folder and file type lists alike.
+    QFileDialog files(nullptr, QStringLiteral("Files"), folder_.path());
+    files.setOption(QFileDialog::DontUseNativeDialog, true);
+    files.setNameFilters({QStringLiteral("Data file (*.hex)"), QStringLiteral("Data file (*.mot)")});
+    files.show();
+    QVERIFY(QTest::qWaitForWindowActive(&files));
+    const QList<QComboBox*> fileLists = files.findChildren<QComboBox*>();
+    QVERIFY(fileLists.size() >= 2);
+    files.findChildren<QPushButton*>().first()->setFocus();
+    for (QComboBox* c : fileLists) {
+      const int before = c->currentIndex();
+      turnWheel(c);
+      QVERIFY2(c->currentIndex() == before, qPrintable(c->objectName()));
+    }
+    files.reject();
 
     frame->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(frame));
