@@ -133,6 +133,8 @@ TEST_F(MainViewCommandsTest, AFileThatDidNotReachTheUnitLeavesNothingToProgram) 
   std::string deep = dir.path();
   while (deep.size() < 260) deep += "/folder";
   deep += "/prog.hex";
+  const std::string outside = dir.file("outside.hex");  // asks, and the default answer is No
+  writeFile(outside, hexText({{0x10000, pattern(0x100, 3)}, {0x30000, {1, 2}}}));
 
   auto loadOn = [&](const std::string& path) {
     dialogs.files.push_back(path);
@@ -182,8 +184,8 @@ TEST_F(MainViewCommandsTest, AFileThatDidNotReachTheUnitLeavesNothingToProgram) 
     std::string path;
     unsigned failAtRequest;  // 0: none
   };
-  for (const Way& way : {Way{"refused by the loader", bad, 0}, Way{"oversized path", deep, 0},
-                         Way{"transfer broken off", good, loadPage}}) {
+  for (const Way& way : {Way{"refused by the loader", bad, 0}, Way{"declined at a question", outside, 0},
+                         Way{"oversized path", deep, 0}, Way{"transfer broken off", good, loadPage}}) {
     SCOPED_TRACE(way.how);
     loadOn(other);
     view->OnOperationChanged(0, false, false);
@@ -192,7 +194,16 @@ TEST_F(MainViewCommandsTest, AFileThatDidNotReachTheUnitLeavesNothingToProgram) 
     loadOn(way.path);
     expectNoFileInUnit(way.path);
   }
+  EXPECT_EQ(prompts.texts().size(), 4u) << "format error, question, oversized path, no reply";
   prompts.clear();
+
+  // Cancelling the file dialog changes nothing and sends nothing.
+  loadOn(other);
+  unit->clearHistory();
+  view->OnLoadUserFile();
+  EXPECT_TRUE(commands().empty());
+  EXPECT_EQ(view->form().userRomFile.text, other);
+  EXPECT_EQ(unit->keptSettings().userDataPresent, 1);
 
   // A project of the good file, opened while another file is loaded.
   EditorProjectDialogs extra;
