@@ -98,8 +98,12 @@ bool OnProjectOpen(AppState& app, CommandViewFields& view, const CommandDialogs&
   }
   if (!dialogs.sendImage || !dialogs.sendImage(ImageArea::User, userFile)) {
     restore();
-    // Whatever the unit's buffer holds now is no program of the operator's.
-    (void)setUserDataPresent(false);
+    // Whatever the unit's buffer holds now is no program of the operator's,
+    // and the previous file is no longer in it either.
+    if (routines.userFileNotInUnit)
+      routines.userFileNotInUnit(userFile);
+    else
+      (void)setUserDataPresent(false);
     return false;
   }
   s.protectLevel = level;
