@@ -422,7 +422,9 @@ int showInfo(Events& events, UnitSession& session, const JobOptions& options) {
 int programTarget(Events& events, UnitSession& session, const JobOptions& options) {
   ViewJob j(events, session, options);
   const JobOptions& job = j.job;
-  if (!job.file.empty() && !sha256File(job.file, j.end.fileSha)) j.end.fileSha.clear();
+  // The digest is of the bytes the loader reads, the last load's (the one
+  // that goes to the unit).
+  ProgramFileDigest digest(j.end.fileSha);
 
   // The files are checked against the device of the table beside the
   // program before the unit hears anything.
@@ -517,15 +519,17 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
 int programProject(Events& events, UnitSession& session, const JobOptions& options) {
   ViewJob j(events, session, options);
   JobOptions& job = j.job;
+  ProgramFileDigest digest(j.end.fileSha);
   // The project and the program file it names are read before the unit
   // hears anything; a refused one stops the job with the unit untouched.
   DeviceTable table;
   if (tableBesideProgram(job.self, table)) {
     auto project = std::make_unique<ProjectSettings>();
-    switch (readProjectFile(job.project, table.rowCount(), *project)) {
+    std::string why;
+    switch (readProjectFile(job.project, table.rowCount(), *project, &why)) {
       case ProjectReadResult::Ok: break;
       case ProjectReadResult::OpenFailed:
-        showMessage(kFileOpenError, Icon::Stop);
+        showMessageWithDetail(kFileOpenError, why, Icon::Stop);
         return j.finish(kExitFile, "project");
       case ProjectReadResult::FormatError:
         showMessage(kProjectFormatError, Icon::Stop);
@@ -539,7 +543,6 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
     job.operation = kOperationNames[std::clamp<int32_t>(project->operationIndex, 0, 5)];
     const int row = project->deviceIndex;
     const DeviceDef& device = row >= 0 ? table.row(row) : project->device;
-    if (!sha256File(job.file, j.end.fileSha)) j.end.fileSha.clear();
     if (!fileAcceptable(device, job.file, job, j.prompter)) return j.finish(kExitFile, "load");
   }
 
