@@ -92,6 +92,7 @@ SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options, uint16_t ven
   }
   loadState();
   if (!options_.firmwareVersion.empty()) state_.firmwareVersion = options_.firmwareVersion;
+  if (!options_.firmwareDate.empty()) state_.firmwareDate = options_.firmwareDate;
 }
 
 SimulatedProgrammer::~SimulatedProgrammer() {

@@ -16,6 +16,7 @@
 #include "app/DeviceTable.h"
 #include "app/DialogPaths.h"
 #include "app/FirmwareUpdate.h"
+#include "base/DisplayText.h"
 #include "base/InputFile.h"
 #include "image/BootFileReader.h"
 #include "image/ProgramLoader.h"
@@ -217,6 +218,27 @@ TEST_F(Guarded, ATapSeesTheWholeFileTheLoaderReadEvenPastItsEndRecord) {
   setInputTap(previous);
   EXPECT_TRUE(tap.whole);
   EXPECT_TRUE(tap.seen == text) << tap.seen.size() << " of " << text.size() << " bytes";
+}
+
+TEST(DisplayText, ControlCharactersAndBrokenBytesAreShownEscaped) {
+  EXPECT_EQ(displayText("Ver.1.11 2026/01/02"), "Ver.1.11 2026/01/02");
+  // Terminal sequences: clear screen, set the title, bell.
+  EXPECT_EQ(displayText("\x1b[2J\x1b]0;owned\x07"), "\\x1b[2J\\x1b]0;owned\\x07");
+  EXPECT_EQ(displayText(std::string("a\0b\r\n\t\x7f", 7)), "a\\x00b\\x0d\\x0a\\x09\\x7f");
+  // Bytes that are no UTF-8: stray, cut off, overlong, a surrogate.
+  EXPECT_EQ(displayText("\xff\xfe"), "\\xff\\xfe");
+  EXPECT_EQ(displayText("ab\xe2\x82"), "ab\\xe2\\x82");
+  EXPECT_EQ(displayText("\xc0\xaf"), "\\xc0\\xaf");
+  EXPECT_EQ(displayText("\xed\xa0\x80"), "\\xed\\xa0\\x80");
+  // C1 controls (a CSI of its own) and turns of the writing direction.
+  EXPECT_EQ(displayText("\xc2\x9b" "2J"), "\\u009B2J");
+  EXPECT_EQ(displayText("abc\xe2\x80\xae" "txt.exe"), "abc\\u202Etxt.exe");
+  // Other scripts stay as they are; Windows paths keep their backslashes.
+  EXPECT_EQ(displayText("D:\\jobs\\\xe3\x83\x9d\xe3\x83\xb3\xe3\x83\x97.hex"),
+            "D:\\jobs\\\xe3\x83\x9d\xe3\x83\xb3\xe3\x83\x97.hex");
+  EXPECT_EQ(displayText("\xf0\x9f\x94\xa7"), "\xf0\x9f\x94\xa7");
+  // A message keeps its line breaks, nothing else.
+  EXPECT_EQ(displayMessage("Level1 protect enabled\nLoad \x1b[1m?"), "Level1 protect enabled\nLoad \\x1b[1m?");
 }
 
 }  // namespace
