@@ -1,5 +1,7 @@
 #include "cli/Gang.h"
 
+#include "base/DisplayText.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -96,9 +98,9 @@ class GangOutput {
                      word.empty() ? "(none)" : word.c_str(), status);
       std::fflush(stdout);
     } else if (kind == "error") {
-      std::fprintf(stderr, "%s: vrx4-cli: %s\n", c.unit.c_str(), e.value("text", "").c_str());
+      std::fprintf(stderr, "%s: vrx4-cli: %s\n", c.unit.c_str(), displayText(e.value("text", "")).c_str());
     } else if (kind == "message" && quiet && e.value("icon", "") == "stop") {
-      std::fprintf(stderr, "%s: vrx4: stop: %s\n", c.unit.c_str(), e.value("text", "").c_str());
+      std::fprintf(stderr, "%s: vrx4: stop: %s\n", c.unit.c_str(), displayText(e.value("text", "")).c_str());
     }
   }
 

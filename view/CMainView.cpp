@@ -17,6 +17,7 @@
 #include "app/AppState.h"
 #include "app/CUnitDialogs.h"
 #include "app/UnitCheck.h"
+#include "base/DisplayText.h"
 #include "link/Commands.h"
 #include "settings/CDropDownList.h"
 #include "view/CMainFrame.h"
@@ -28,7 +29,9 @@ namespace vrx4 {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+// Every text of the form as it is shown: names and versions that come from
+// the unit, a project or the table show their control characters escaped.
+QString q(const std::string& s) { return QString::fromStdString(displayText(s)); }
 
 void applyControl(QWidget* w, const ControlState& c) {
   w->setEnabled(c.enabled);

@@ -60,9 +60,10 @@ bool OnProjectOpen(AppState& app, CommandViewFields& view, const CommandDialogs&
 
   ProjectSettings& s = app.settings;
   const ProjectSettings backup = s;
-  switch (readProjectFile(*path, app.deviceTable.rowCount(), s)) {
+  std::string why;
+  switch (readProjectFile(*path, app.deviceTable.rowCount(), s, &why)) {
     case ProjectReadResult::Ok: break;
-    case ProjectReadResult::OpenFailed: showMessage(kFileOpenError, Icon::Stop); return false;
+    case ProjectReadResult::OpenFailed: showMessageWithDetail(kFileOpenError, why, Icon::Stop); return false;
     case ProjectReadResult::FormatError: showMessage(kProjectFormatError, Icon::Stop); return false;
   }
   const auto restore = [&] { s = backup; };

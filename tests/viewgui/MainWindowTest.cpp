@@ -329,6 +329,23 @@ class MainWindowTest : public QObject {
     QCOMPARE(view.resultBox()->palette().color(QPalette::Base), view.palette().color(QPalette::Base));
   }
 
+  // Texts from the unit, a project or the table show their control
+  // characters and broken bytes escaped in the fields and the list.
+  void formShowsOutsideTextsEscaped() {
+    AppState state;
+    CMainView view(state);
+    MainFormState s;
+    s.deviceNames = {"R5F\x1b[31m", "bad\xff"};
+    s.deviceSelection = 0;
+    s.userRomFile.text = "/jobs/\x1b]0;x\x07.hex";
+    s.versionText = "V1\r\n\x9b";
+    view.render(s);
+    QCOMPARE(view.deviceList()->itemText(0), QStringLiteral("R5F\\x1b[31m"));
+    QCOMPARE(view.deviceList()->itemText(1), QStringLiteral("bad\\xff"));
+    QCOMPARE(view.userRomFileField()->text(), QStringLiteral("/jobs/\\x1b]0;x\\x07.hex"));
+    QCOMPARE(view.versionField()->text(), QStringLiteral("V1\\x0d\\x0a\\x9b"));
+  }
+
   // The operator's job on the program's own simulated unit: a device, a
   // HEX file, Erase/Program/Verify; Verify of another image; Read.
   void typicalJob() {
