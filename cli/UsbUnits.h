@@ -37,6 +37,11 @@ class OnePathDriver final : public UsbDriver {
   bool read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) override {
     return inner_->read(pipe, data, maxLength, got);
   }
+  bool peekDeviceDescriptor(const std::string& path, std::array<uint8_t, 18>& out) override {
+    return inner_->peekDeviceDescriptor(path, out);
+  }
+  void setTransferTimeouts(uint32_t writeMs, uint32_t readMs) override { inner_->setTransferTimeouts(writeMs, readMs); }
+  size_t drain(UsbHandle pipe) override { return inner_->drain(pipe); }
   UsbAccessProblem accessProblem(uint16_t vendorId, uint16_t productId) override {
     UsbAccessProblem p = inner_->accessProblem(vendorId, productId);
     return p.devicePath == path_ ? p : UsbAccessProblem{};
