@@ -713,6 +713,7 @@ void LibUsbDriver::pollLoop() {
 UsbAccessProblem LibUsbDriver::accessProblem(uint16_t vendorId, uint16_t productId) {
   UsbAccessProblem problem;
   if (!ctx_) return problem;
+  problem.searchedUsb = true;
   DeviceList list(ctx_);
   std::vector<libusb_device*> devices(list.begin(), list.end());
   std::sort(devices.begin(), devices.end(),
@@ -723,6 +724,7 @@ UsbAccessProblem LibUsbDriver::accessProblem(uint16_t vendorId, uint16_t product
     libusb_device_descriptor desc{};
     if (libusb_get_device_descriptor(dev, &desc) != LIBUSB_SUCCESS) continue;
     if (desc.idVendor != vendorId || desc.idProduct != productId) continue;
+    problem.idsPresent = true;
     const std::string path = devicePathOf(dev);
     auto error = lastErrors_.find(path);
     if (error == lastErrors_.end()) continue;
