@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 
@@ -159,6 +160,42 @@ void UmockdevUnit::unplug(int device) {
   }
   umockdev_testbed_uevent(testbed_, sysfs.c_str(), "remove");
   umockdev_testbed_remove_device(testbed_, sysfs.c_str());
+}
+
+bool UmockdevUnit::addRecording(const std::string& description, const std::string& ioctls, UsbIdPair& ids,
+                                std::string& why) {
+  // The first block of the description is the device itself (its parents
+  // follow): its node and IDs.
+  std::ifstream in(description);
+  if (!in) {
+    why = "cannot read " + description;
+    return false;
+  }
+  std::string line, node;
+  bool haveVendor = false, haveProduct = false;
+  while (std::getline(in, line) && !line.empty()) {
+    if (line.rfind("N: ", 0) == 0) node = "/dev/" + line.substr(3);
+    if (line.rfind("A: idVendor=", 0) == 0) {
+      ids.vendor = uint16_t(std::stoul(line.substr(12, 4), nullptr, 16));
+      haveVendor = true;
+    }
+    if (line.rfind("A: idProduct=", 0) == 0) {
+      ids.product = uint16_t(std::stoul(line.substr(13, 4), nullptr, 16));
+      haveProduct = true;
+    }
+  }
+  if (node.empty() || !haveVendor || !haveProduct) {
+    why = description + ": its first device has no node or no IDs";
+    return false;
+  }
+  GError* error = nullptr;
+  if (!umockdev_testbed_add_from_file(testbed_, description.c_str(), &error) ||
+      !umockdev_testbed_load_ioctl(testbed_, node.c_str(), ioctls.c_str(), &error)) {
+    why = error ? error->message : "umockdev refused the recording";
+    g_clear_error(&error);
+    return false;
+  }
+  return true;
 }
 
 int UmockdevUnit::replug(int device) {

@@ -56,6 +56,11 @@ struct SeenUrb {
   bool pending = false;       // still waiting for data (NAK)
 };
 
+struct UsbIdPair {
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+};
+
 class UmockdevUnit {
  public:
   UmockdevUnit();
@@ -73,6 +78,13 @@ class UmockdevUnit {
   // A device with other IDs (one interrupt endpoint on interface 0) that
   // refuses every transfer.
   int addOtherDevice(uint16_t vendorId, uint16_t productId, int port);
+
+  // A device recorded from a real unit (scripts/usb-report.sh):
+  // `description` from "umockdev-record NODE", `ioctls` from "umockdev-record
+  // --ioctl NODE=FILE -- vrx4-cli info", replayed by umockdev itself. Gives
+  // the device's IDs; false (with `why`) when the files do not load.
+  bool addRecording(const std::string& description, const std::string& ioctls, UsbIdPair& ids,
+                    std::string& why);
 
   // Pulls a device out: its ioctls fail with ENODEV from now on and its
   // sysfs entries and node go (with a remove uevent).
