@@ -545,7 +545,7 @@ bool LibUsbDriver::read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t&
       const bool bounced = request > room;
       if (bounced) d->bounce.resize(request);
       r = bulk(*d, true, bounced ? d->bounce.data() : data + got, request, unsigned(left.count()), n);
-      if (bounced) std::memcpy(data + got, d->bounce.data(), std::min(n, room));
+      if (bounced && room) std::memcpy(data + got, d->bounce.data(), std::min(n, room));
     }
     got += std::min(n, room);
     if (!frameLength && got >= 2) frameLength = size_t(CommandFrame::bodyLength(data)) + 3;
