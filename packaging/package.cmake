@@ -18,8 +18,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velmora Inc. <support@velmora.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Installing the package makes udev read the new rule; a unit already
-# plugged in needs to be plugged in again.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst)
+# Installing the package makes udev read the new rule and replay the "add"
+# event of a unit already plugged in; the script names the unit's IDs.
+string(REPLACE ":" ";" vrx4_rule_ids "${VRX4_USB_ID_TEXT}")
+list(GET vrx4_rule_ids 0 VRX4_RULE_VENDOR)
+list(GET vrx4_rule_ids 1 VRX4_RULE_PRODUCT)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst.in ${CMAKE_CURRENT_BINARY_DIR}/debian/postinst
+  @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -24,6 +24,16 @@ for lib in libqt6widgets6 libqt6svg6 libusb-1.0-0 libc6; do
   case "$depends" in *"$lib"*) ;; *) echo "Depends lacks $lib"; exit 1 ;; esac
 done
 
+# The install script replays udev "add" events for the unit's IDs only.
+dpkg-deb -e "$deb" "$work/control"
+rule=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/lib/udev/rules.d/60-vrx4.rules)
+vendor=$(printf '%s\n' "$rule" | sed -n 's/.*ATTR{idVendor}=="\([0-9a-f]*\)".*/\1/p')
+product=$(printf '%s\n' "$rule" | sed -n 's/.*ATTR{idProduct}=="\([0-9a-f]*\)".*/\1/p')
+grep -q -- "--attr-match=idVendor=$vendor" "$work/control/postinst" &&
+  grep -q -- "--attr-match=idProduct=$product" "$work/control/postinst" ||
+  { echo "postinst does not name the IDs $vendor:$product:"; cat "$work/control/postinst"; exit 1; }
+[ -x "$work/control/postinst" ] || { echo "postinst is not executable"; exit 1; }
+
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 for f in usr/bin/vrx4 usr/bin/vrx4-cli usr/bin/vrx4-unitsim \
