@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <thread>
 
 #include "ScriptedUnit.h"
 #include "app/CUnitDialogs.h"
@@ -80,7 +81,11 @@ class UnitDialogsTest : public QObject {
     Bench b;
     QVERIFY(b.ok);
     std::atomic<bool> release{false};
+    std::atomic<bool> dialogShown{false};
+    // The unit stays busy until the Esc has been tried: on the fake clock a
+    // worker polling on its own would reach the operation's deadline at once.
     b.unit->on(kCmdGetOperationStatus, [&](const uint8_t*, size_t) {
+      while (dialogShown && !release) std::this_thread::yield();
       return ScriptedUnit::ok({uint8_t(release ? 100 : 0x80 | 50), 3});
     });
     const char* titles[] = {"Erasing, Programming and Verifying...", "Blank Checking...", "Erasing...",
@@ -93,6 +98,7 @@ class UnitDialogsTest : public QObject {
     }
     CProgrammingDlg dlg(0, 0x40000);
     bool stillOpenAfterEsc = false;
+    dialogShown = true;
     QTimer::singleShot(20, &dlg, [&] {
       QTest::keyClick(&dlg, Qt::Key_Escape);
       dlg.close();
@@ -249,8 +255,11 @@ class UnitDialogsTest : public QObject {
     // the worker may be about to ask the GUI thread to show a message.
     Bench b;
     std::atomic<bool> unplugged{false};
+    // Busy until the dialog has been ended from outside (the fake clock
+    // would otherwise carry a worker polling alone to its deadline).
     b.unit->on(kCmdGetOperationStatus, [&](const uint8_t*, size_t) {
-      return unplugged ? ScriptedUnit::fail(228) : ScriptedUnit::ok({uint8_t(0x80 | 10), 0});
+      while (!unplugged) std::this_thread::yield();
+      return ScriptedUnit::fail(228);
     });
     GuiThreadPrompter gui;
     Prompter* previous = setPrompter(&gui);
