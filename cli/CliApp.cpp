@@ -18,6 +18,7 @@
 #include "cli/FileCommands.h"
 #include "cli/FileFormats.h"
 #include "cli/Gang.h"
+#include "cli/Interrupt.h"
 #include "cli/JobOptions.h"
 #include "cli/UnitCommands.h"
 
@@ -132,6 +133,8 @@ struct Global {
   FileOptions files;
 };
 
+constexpr const char* kCommandList = "the commands are program, read, info, devices, units, convert and checksum";
+
 // A command-line error: the reason and where the usage is.
 int usageError(const std::string& why) {
   std::fprintf(stderr, "vrx4-cli: %s\n(vrx4-cli --help shows the usage)\n", why.c_str());
@@ -167,6 +170,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   app.add_flag("--quiet", g.quiet);
   app.add_option("--unit", g.units);
   app.add_option("--record", g.job.recordPath);
+  app.add_option("--gang-id", g.job.gangId);  // given by a gang to each unit's process
   app.add_flag("--yes", g.job.consent.yes);
   app.add_flag("--update-firmware", g.job.consent.updateFirmware);
   app.add_option("--device", g.job.device);
@@ -211,7 +215,11 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);
   } catch (const CLI::ParseError& e) {
-    if (app.get_subcommands().empty() && args.empty()) return usageError("no command given");
+    if (app.get_subcommands().empty() && args.empty()) return usageError("no command given; " + std::string(kCommandList));
+    if (app.get_subcommands().empty()) {
+      for (const std::string& a : args)
+        if (!a.empty() && a[0] != '-') return usageError("unknown command '" + a + "'; " + kCommandList);
+    }
     return usageError(e.what());
   }
 
@@ -254,6 +262,9 @@ int run(const std::vector<std::string>& args, const std::string& self) {
       return fileNameRefused(g.job.output, std::string("accepted are ") + kAcceptedNames);
     g.job.operation = "read";
   }
+  if ((program->parsed() || read->parsed() || info->parsed()) && app.count("--table") > 0)
+    return usageError("--table is for convert, checksum and devices; a job with a unit uses the table beside "
+                      "the program, the one the unit is checked against");
   if (program->parsed()) {
     // Blank and Erase need no program file, as on the form.
     const bool fileOptional = g.job.operation == "blank" || g.job.operation == "erase";
@@ -267,8 +278,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     // The unit is sent the file as the window's "Load..." sends it, and that
     // loader goes by the extension's first letter.
     if (!g.job.file.empty() && !windowReads(g.job.file))
-      return fileNameRefused(g.job.file, "program reads *.hex (Intel HEX) and *.mot (S-records); "
-                                         "vrx4-cli convert makes one of the others");
+      return fileNameRefused(g.job.file, kProgramNames);
   }
   if (g.units.empty()) g.units.push_back("usb");
   std::vector<UnitSpec> choices;
@@ -284,9 +294,24 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   for (const UnitSpec& c : choices) anySim = anySim || c.kind == UnitKind::Sim;
   for (const char* option : {"--sim-instant", "--sim-state", "--sim-no-state", "--sim-fresh", "--sim-no-target"})
     if (app.count(option) > 0 && !anySim) return usageError(std::string(option) + " needs --unit sim");
+  for (size_t i = 0; i < choices.size(); ++i)
+    for (size_t k = 0; k < i; ++k)
+      if (sameUnit(choices[i], choices[k]))
+        return usageError("--unit " + choices[i].text + " is given twice (as " + choices[k].text +
+                          "); each unit takes one job at a time");
+  // From here on a signal stops the job on its way and leaves its record.
+  installInterruptHandlers();
   if (choices.size() > 1) {
     if (!program->parsed()) return usageError("several --unit are for program only");
-    return runGang(events, self, args, g.units);
+    // The files are checked once, before any unit's process starts.
+    if (g.job.project.empty()) {
+      CliPrompter prompter(g.job.consent, &events);
+      if (int status = checkProgramFiles(events, prompter, g.job); status != kExitPass) {
+        events.result(0, "", status, status == kExitUsage ? "device" : "load", {{"reason", events.lastProblem()}});
+        return status;
+      }
+    }
+    return runGang(events, self, args, g.units, g.job.recordPath);
   }
   UnitSession session(choices[0], g.sim);
   if (info->parsed()) return showInfo(events, session, g.job);

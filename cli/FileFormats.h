@@ -21,6 +21,10 @@ bool parseFormatName(std::string_view text, FileFormat& format);
 inline constexpr const char* kAcceptedNames =
     "*.hex, *.ihx, *.ihex (Intel HEX) or *.s19, *.s28, *.s37, *.srec, *.mot (S-records)";
 
+// The names `program` reads, for messages.
+inline constexpr const char* kProgramNames =
+    "program reads *.hex (Intel HEX) and *.mot (S-records); vrx4-cli convert makes one of the others";
+
 // The loader's parser for a format.
 ProgramFormat loaderFormat(FileFormat format);
 

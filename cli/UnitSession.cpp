@@ -1,6 +1,7 @@
 #include "cli/UnitSession.h"
 
 #include <atomic>
+#include <filesystem>
 
 #include "app/UnitCheck.h"
 #include "app/UsbAccess.h"
@@ -36,6 +37,21 @@ bool parseUnitSpec(const std::string& text, UnitSpec& choice, std::string& why) 
     return true;
   }
   why = "--unit " + text + ": expected usb, usb:SERIAL, sim or socket:PATH";
+  return false;
+}
+
+bool sameUnit(const UnitSpec& a, const UnitSpec& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case UnitKind::Sim: return true;
+    case UnitKind::Usb: return a.serial == b.serial;
+    case UnitKind::Socket: {
+      std::error_code ec;
+      const auto pa = std::filesystem::weakly_canonical(a.socketPath, ec);
+      const auto pb = std::filesystem::weakly_canonical(b.socketPath, ec);
+      return a.socketPath == b.socketPath || (!pa.empty() && pa == pb);
+    }
+  }
   return false;
 }
 
