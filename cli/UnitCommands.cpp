@@ -217,6 +217,8 @@ struct JobEnd {
       shown = "interrupted (" + signal + ")";
       extra["signal"] = signal;
       events.error(reason);
+      // The one line for the operator also where the JSON goes elsewhere.
+      if (events.mode() == OutputMode::Json) logProgramLine(reason);
     } else if (status != kExitPass) {
       reason = events.lastProblem();
       if (code == kResultPass) {
