@@ -5,6 +5,7 @@
 
 #include "base/Clock.h"
 #include "base/Log.h"
+#include "base/StopRequest.h"
 #include "base/StartupMessage.h"
 #include "image/LineReader.h"
 #include "image/ProgramLoader.h"
@@ -56,6 +57,14 @@ void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
   if (image.size() < kFirmwareImageSize) return fail();
   if (!beginFirmwareUpdate()) return fail();
   for (uint32_t page = kFirmwareFirstPage; page <= kFirmwareLastPage; ++page) {
+    // A stop request is taken before the next page: the unit stays in
+    // update mode with its old firmware, and the next start offers the
+    // update again.
+    if (stopRequestRaised()) {
+      logProgramLine("firmware update stopped before page " + std::to_string(page - kFirmwareFirstPage + 1) +
+                     " of " + std::to_string(kFirmwarePageCount) + "; the unit stays in update mode");
+      return fail();
+    }
     const size_t offset = size_t(page) * 256 - kFirmwareBase;
     if (!writeFirmwarePage(uint16_t(page), image.data() + offset)) return fail();
     ++progress;
@@ -67,6 +76,10 @@ void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
   // ends the dialog.
   const uint64_t pollStart = clock().nowMs();
   for (uint32_t polls = 1;; ++polls) {
+    if (stopRequestRaised()) {
+      logProgramLine("firmware update: stopped while the unit wrote its new firmware");
+      return fail();
+    }
     bool busy = false;
     if (!getUpdateState(busy)) return fail();
     if (!busy) break;

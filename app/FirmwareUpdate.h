@@ -40,7 +40,9 @@ bool readFirmwareFile(const std::string& path, FirmwareImage& image);
 // The update worker: begin (0xF007), the 1792 pages, the busy poll, firmware
 // mode, the state check. progress ends at kUpdateTotal on success and at
 // kUpdateFailed on any failure. A unit still busy after kUpdateBusyLimitMs
-// gets "Firmware update error." before the progress says failed.
+// gets "Firmware update error." before the progress says failed. A stop
+// request ends it, failed and without a message, before the next page or
+// busy poll.
 void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress);
 
 }  // namespace vrx4

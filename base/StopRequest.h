@@ -10,4 +10,10 @@ bool stopRequestRaised() noexcept;
 // For tests that run several jobs in one process.
 void clearStopRequest() noexcept;
 
+// A transport request under way when the stop is raised, or started after
+// it, gets at most this long to complete: a healthy unit answers well within
+// it (so the abort that follows a stop still reaches the unit), while a
+// stalled or dripping one no longer holds the program.
+inline constexpr int kStopGraceMs = 1000;
+
 }  // namespace vrx4

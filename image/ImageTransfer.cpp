@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "base/Clock.h"
+#include "base/Log.h"
+#include "base/Prompter.h"
+#include "base/StopRequest.h"
 #include "link/Commands.h"
 
 namespace vrx4 {
@@ -45,6 +48,10 @@ void pageFrom(const uint8_t* source, size_t size, uint32_t first, uint32_t pageS
 }
 
 }  // namespace
+
+uint64_t sendCompletionDeadlineMs(uint32_t pagesSent) {
+  return std::max<uint64_t>(3 * 60 * 1000, 60 * 1000 + uint64_t(pagesSent) * 10);
+}
 
 SendPlan prepareSend(TransferProgress& progress, ImageArea area, const MemoryImage& image,
                      const ProjectSettings& settings) {
@@ -104,6 +111,11 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
         break;
       }
       if (progress.position >= progress.maximum || progress.abandoned()) break;
+      // A stop request is taken here, as Esc is: before the next page.
+      if (stopRequestRaised()) {
+        progress.abandon();
+        break;
+      }
       pageFrom(source, sourceSize, b.first, a, page);
       const uint32_t unitAddress = plan.area == ImageArea::User ? a : unitBootAddress(a);
       if (!writeDataPage(uint16_t(unitAddress >> 8), page)) {
@@ -116,8 +128,16 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
   }
 
   // Completion poll: the unit reports busy while it stores its buffer. A
-  // failed status request ends the poll; the transfer then counts as failed.
+  // failed status request, a stop request or a unit still busy at the
+  // deadline ends the poll; the transfer then counts as failed.
+  const uint32_t pagesSent = progress.position / 256;
+  const uint64_t limit = sendCompletionDeadlineMs(pagesSent);
+  const uint64_t deadline = clock().nowMs() + limit;
   for (;;) {
+    if (stopRequestRaised()) {
+      progress.abandon();
+      break;
+    }
     bool busy = false;
     if (!getBusyState(busy)) {
       progress.abandon();
@@ -126,6 +146,12 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
     clock().sleepMs(100);
     if (progress.position < progress.completionAllowance) progress.position += 1024;
     if (!busy) break;
+    if (clock().nowMs() >= deadline) {
+      logProgramLine("the unit still reported busy " + std::to_string(limit / 1000) + " s after the last page");
+      showMessage(kMsgStoreNotFinished, Icon::Stop, Buttons::Ok);
+      progress.abandon();
+      break;
+    }
   }
   if (progress.position < progress.completionAllowance) progress.position = progress.completionAllowance.load();
 }
@@ -156,6 +182,10 @@ void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& i
   // last, and each byte goes to the image index of its own address. The bar
   // counts the area's bytes.
   for (uint64_t a = b.first & ~0xFFu; a <= b.last && progress.position < progress.maximum && !progress.abandoned(); a += 256) {
+    if (stopRequestRaised()) {
+      progress.abandon();
+      return;
+    }
     const uint32_t unitAddress = area == ImageArea::User ? uint32_t(a) : unitBootAddress(uint32_t(a));
     if (!readDataPage(uint16_t(unitAddress >> 8), page)) {
       progress.abandon();

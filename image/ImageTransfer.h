@@ -38,16 +38,26 @@ struct SendPlan {
   }
 };
 
+inline constexpr const char* kMsgStoreNotFinished = "T552-VRX4 did not finish storing the data.";
+
+// How long the send waits for the unit to store what it was sent: one
+// minute plus 10 ms per page, never less than three minutes.
+uint64_t sendCompletionDeadlineMs(uint32_t pagesSent);
+
 // Sets the bar range, the completion allowance and the bank masks of a send.
 SendPlan prepareSend(TransferProgress& progress, ImageArea area, const MemoryImage& image,
                      const ProjectSettings& settings);
-// The send worker; returns when the send is over (done or abandoned).
+// The send worker; returns when the send is over (done or abandoned). A
+// stop request abandons it before the next page or status request; a unit
+// still busy at sendCompletionDeadlineMs shows kMsgStoreNotFinished and
+// abandons it.
 void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const MemoryImage& image,
                      const ProjectSettings& settings);
 
 // Sets the bar range of a fetch.
 void prepareFetch(TransferProgress& progress, ImageArea area, const ProjectSettings& settings);
 // The fetch worker; the pages read so far stay in the image after a failure.
+// A stop request abandons it before the next page.
 void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image,
                       const ProjectSettings& settings);
 

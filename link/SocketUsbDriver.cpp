@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "base/Log.h"
+#include "base/StopRequest.h"
 
 namespace vrx4 {
 namespace {
@@ -33,15 +34,37 @@ int msLeft(SteadyClock::time_point deadline) {
   return left <= 0 ? 0 : int(std::min<long long>(left, 1 << 30));
 }
 
+// The deadline of one request. The waits inside it go in short slices so
+// that a stop request is seen within one of them; from then on the request
+// has kStopGraceMs more at most.
+struct RequestDeadline {
+  SteadyClock::time_point at;
+  bool stopSeen = false;
+
+  // How long the next wait may take; 0 once the request is out of time.
+  int nextWaitMs() {
+    if (!stopSeen && stopRequestRaised()) {
+      stopSeen = true;
+      at = std::min(at, SteadyClock::now() + std::chrono::milliseconds(kStopGraceMs));
+    }
+    const int left = msLeft(at);
+    return std::min(left, kSliceMs);
+  }
+  static constexpr int kSliceMs = 50;
+};
+
 // Both directions of one request share its deadline: a unit that takes or
 // gives a byte now and then cannot stretch the request beyond it.
-bool sendAll(int fd, const uint8_t* p, size_t n, SteadyClock::time_point deadline) {
+bool sendAll(int fd, const uint8_t* p, size_t n, RequestDeadline& deadline) {
   size_t done = 0;
   while (done < n) {
+    const int wait = deadline.nextWaitMs();
+    if (wait == 0) return false;
     pollfd pfd{fd, POLLOUT, 0};
-    const int r = ::poll(&pfd, 1, msLeft(deadline));
+    const int r = ::poll(&pfd, 1, wait);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
+    if (r < 0) return false;
+    if (r == 0) continue;
     const ssize_t k = ::send(fd, p + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (k <= 0) return false;
@@ -50,7 +73,7 @@ bool sendAll(int fd, const uint8_t* p, size_t n, SteadyClock::time_point deadlin
   return true;
 }
 
-bool recvAll(int fd, uint8_t* p, size_t n, SteadyClock::time_point deadline) {
+bool recvAll(int fd, uint8_t* p, size_t n, RequestDeadline& deadline) {
   size_t got = 0;
   while (got < n) {
     // Bytes already there are taken at once; only an empty socket waits.
@@ -62,12 +85,12 @@ bool recvAll(int fd, uint8_t* p, size_t n, SteadyClock::time_point deadline) {
     if (k == 0) return false;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    const int wait = msLeft(deadline);
+    const int wait = deadline.nextWaitMs();
     if (wait == 0) return false;
     pollfd pfd{fd, POLLIN, 0};
     const int r = ::poll(&pfd, 1, wait);
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
+    if (r < 0) return false;
   }
   return true;
 }
@@ -175,7 +198,7 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
     request_.assign(head, head + 5);
     if (length) request_.insert(request_.end(), payload, payload + length);
     // The time-out bounds the whole request, not each wait inside it.
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs_);
+    RequestDeadline deadline{SteadyClock::now() + std::chrono::milliseconds(timeoutMs_)};
     if (sendAll(fd, request_.data(), request_.size(), deadline) && recvAll(fd, head, 5, deadline) &&
         head[0] == uint8_t(type)) {
       // A reply longer than the request can have is refused before a byte
@@ -189,8 +212,12 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
                 std::to_string(maxReply) + " expected");
       }
     }
-    if (!ok && msLeft(deadline) == 0)
-      logLine("socket unit: no complete reply within " + std::to_string(timeoutMs_) + " ms");
+    if (!ok && msLeft(deadline.at) == 0) {
+      if (deadline.stopSeen)
+        logLine("socket unit: request given up on a stop request");
+      else
+        logLine("socket unit: no complete reply within " + std::to_string(timeoutMs_) + " ms");
+    }
   }
   // A request without its reply leaves the stream out of step: the unit is gone.
   if (!ok) {

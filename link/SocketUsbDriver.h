@@ -7,7 +7,10 @@
 // not come whole within the time-out (which bounds each request as a whole)
 // or declared more bytes than the request can have, the unit counts as
 // unplugged for the rest of the run: the device-change handler runs, enumeration finds nothing and
-// every request, the configuration request included, fails.
+// every request, the configuration request included, fails. The waits watch
+// the program's stop flag: once it is raised a request has kStopGraceMs more
+// at most (StopRequest.h), so a stalled or dripping unit cannot hold a
+// program that is asked to end.
 //
 // Messages: type byte, 32-bit little-endian payload length, payload; one
 // reply of the same type per request ('D' descriptor, 'C' configuration, 'R'

@@ -1,6 +1,11 @@
 #include "sim/SimUsbDriver.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "base/Clock.h"
+#include "base/Log.h"
+#include "base/StopRequest.h"
 
 namespace vrx4 {
 
@@ -141,7 +146,44 @@ bool SimUsbDriver::read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t&
     Device* d = deviceFor(pipe, Kind::PipeIn);
     if (d) unit = d->unit;
   }
-  return unit && unit->hostRead(data, maxLength, got);
+  if (!unit) return false;
+  if (unit->replyWithheld()) {
+    const uint32_t timeout = readTimeoutMs_;
+    if (waitOrStop(timeout))
+      logLine("simulated unit: no reply within " + std::to_string(timeout) + " ms");
+    else
+      logLine("simulated unit: read given up on a stop request");
+    return false;
+  }
+  if (const unsigned drip = unit->dripMs()) {
+    const uint64_t ms = uint64_t(drip) * unit->pendingReplySize();
+    if (ms > readTimeoutMs_) {
+      waitOrStop(readTimeoutMs_);
+      logLine("simulated unit: reply not complete within " + std::to_string(readTimeoutMs_.load()) + " ms");
+      return false;
+    }
+    if (!waitOrStop(ms)) {
+      logLine("simulated unit: read given up on a stop request");
+      return false;
+    }
+  }
+  return unit->hostRead(data, maxLength, got);
+}
+
+bool SimUsbDriver::waitOrStop(uint64_t ms) {
+  Clock& c = clock();
+  const uint64_t start = c.nowMs();
+  uint64_t until = start + ms;
+  bool stopped = false;
+  for (;;) {
+    if (!stopped && stopRequestRaised()) {
+      stopped = true;
+      until = std::min(until, c.nowMs() + kStopGraceMs);
+    }
+    const uint64_t now = c.nowMs();
+    if (now >= until) return !stopped || until == start + ms;
+    c.sleepMs(uint32_t(std::min<uint64_t>(until - now, 50)));
+  }
 }
 
 void SimUsbDriver::setDeviceChangeHandler(std::function<void()> handler) {

@@ -3,7 +3,13 @@
 // interface. Each device has a path, a device descriptor and a configuration
 // value; a device with a SimulatedUnit behind it also has the two pipes.
 // Devices can be plugged in and pulled out while the program runs.
+//
+// A read from a unit that withholds its response (a real stall) waits until
+// the read time-out; one from a dripping unit takes the unit's drip time per
+// byte. Both waits go by the program's Clock and watch its stop flag: once
+// it is raised a read has kStopGraceMs more at most (StopRequest.h).
 #include <array>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,6 +45,8 @@ class SimUsbDriver final : public UsbDriver {
   void unplug(int device);
   std::string devicePath(int device) const;
   int openHandleCount() const;
+  // How long a read waits for a response that does not come (10 s).
+  void setReadTimeoutMs(uint32_t ms) { readTimeoutMs_ = ms; }
 
   std::optional<std::string> enumerateInterface(int index) override;
   UsbHandle open(const std::string& path) override;
@@ -64,12 +72,16 @@ class SimUsbDriver final : public UsbDriver {
     Kind kind;
   };
   Device* deviceFor(UsbHandle h, Kind kind, Handle* out = nullptr);
+  // Waits `ms` on the clock, or less once the stop flag is raised; false
+  // when the stop cut the wait short.
+  static bool waitOrStop(uint64_t ms);
 
   mutable std::mutex mutex_;
   std::vector<Device> devices_;
   std::map<UsbHandle, Handle> handles_;
   UsbHandle nextHandle_ = 1;
   std::function<void()> changeHandler_;
+  std::atomic<uint32_t> readTimeoutMs_{10000};
 };
 
 }  // namespace vrx4

@@ -158,6 +158,14 @@ void SimulatedProgrammer::setTimeScale(double scale) {
   std::lock_guard lock(mutex_);
   timeScale_ = std::max(0.0, scale);
 }
+void SimulatedProgrammer::setBusyForever(bool on) {
+  std::lock_guard lock(mutex_);
+  busyForever_ = on;
+}
+void SimulatedProgrammer::setRunForever(bool on) {
+  std::lock_guard lock(mutex_);
+  runForever_ = on;
+}
 void SimulatedProgrammer::setVerbose(bool on) {
   std::lock_guard lock(mutex_);
   verbose_ = on;
@@ -439,7 +447,7 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
     }
     case 0x1D: {  // getBusyState
       if (n != 0) return Reply::fail(kExec);
-      const bool busy = processing_ && now < busyUntil_;
+      const bool busy = busyForever_ || (processing_ && now < busyUntil_);
       return Reply::ok({uint8_t(busy ? 1 : 0)});
     }
     case 0x1E: {  // readDataPage
@@ -530,6 +538,12 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
 void SimulatedProgrammer::advanceOperation() {
   if (!running_) return;
   const uint64_t elapsed = clock().nowMs() - opStart_;
+  if (runForever_) {
+    // Stuck at its last step: the percent stops short of the end.
+    const uint64_t pct = opTotal_ ? std::min<uint64_t>(95, elapsed * 100 / opTotal_) : 95;
+    opStatus_ = uint8_t(0x80 | pct);
+    return;
+  }
   while (nextStep_ < steps_.size()) {
     const Step& s = steps_[nextStep_];
     if (opDone_ + s.cost > elapsed) break;

@@ -125,6 +125,10 @@ class SimulatedProgrammer : public SimulatedUnit {
   void setTargetConnected(bool connected);
   void setForcedResult(uint8_t code);
   void setTimeScale(double scale);
+  // Command 29 reports busy whatever the unit does.
+  void setBusyForever(bool on);
+  // Operations never finish: the status keeps bit 7 set until abortOperation.
+  void setRunForever(bool on);
   void setVerbose(bool on);
   void setIdCodeAddresses(std::vector<uint32_t> addresses);
 
@@ -177,6 +181,8 @@ class SimulatedProgrammer : public SimulatedUnit {
   bool targetConnected_ = true;
   uint8_t forcedResult_ = 0;
   double timeScale_ = 1.0;
+  bool busyForever_ = false;
+  bool runForever_ = false;
   bool verbose_ = false;
   unsigned dirtyParts_ = 0;  // StateParts still to be written
 

@@ -145,7 +145,7 @@ bool SimulatedUnit::writeLocked(const uint8_t* data, size_t length) {
 bool SimulatedUnit::hostRead(uint8_t* data, size_t maxLength, size_t& got) {
   std::lock_guard lock(mutex_);
   got = 0;
-  if (stalled_ || detached_) return false;
+  if (stalled_ || detached_ || withheld_) return false;
   if (takeFault(Fault::FailRead)) {
     outgoing_.clear();
     return false;
@@ -163,10 +163,31 @@ bool SimulatedUnit::halted() const {
   return stalled_;
 }
 
+bool SimulatedUnit::replyWithheld() const {
+  std::lock_guard lock(mutex_);
+  return withheld_ && !detached_;
+}
+
+void SimulatedUnit::setDripMs(unsigned ms) {
+  std::lock_guard lock(mutex_);
+  dripMs_ = ms;
+}
+
+unsigned SimulatedUnit::dripMs() const {
+  std::lock_guard lock(mutex_);
+  return dripMs_;
+}
+
+size_t SimulatedUnit::pendingReplySize() const {
+  std::lock_guard lock(mutex_);
+  return outgoing_.empty() ? 0 : outgoing_.front().size();
+}
+
 void SimulatedUnit::recoveryRequest() {
   std::lock_guard lock(mutex_);
   ++recoveries_;
   stalled_ = false;
+  withheld_ = false;
   incoming_.clear();
   outgoing_.clear();
 }
@@ -263,6 +284,10 @@ void SimulatedUnit::processRequest() {
     reply = handleCommand(command, req.data() + 3, n >= 1 ? n - 1 : 0);
   }
   if (takeFault(Fault::NoReply)) return;
+  if (takeFault(Fault::Withhold)) {
+    withheld_ = true;
+    return;
+  }
 
   if (takeFault(Fault::WrongEcho)) {
     outgoing_.push_back(buildResponse(uint8_t(command + 1), reply));

@@ -32,6 +32,9 @@ class SimulatedUnit {
     FailZeroLength,    // the zero-length OUT packet fails
     Stall,             // both pipes stay halted until the recovery request
     NoReply,           // the request is taken but no response comes (a time-out)
+    Withhold,          // the request is taken and the read of its response
+                       // hangs until the host gives up (a real stall; ends
+                       // with the recovery request)
     Unplug,            // the unit leaves the bus when this request arrives
   };
 
@@ -55,6 +58,15 @@ class SimulatedUnit {
   void recoveryRequest();
   // True while a Stall keeps the pipes halted (until the recovery request).
   bool halted() const;
+  // True while a Withhold fault holds a response back: a read hangs until
+  // the host gives up.
+  bool replyWithheld() const;
+  // A unit whose responses come one byte every `ms` milliseconds (0: at
+  // once). The transports pace their reads by it.
+  void setDripMs(unsigned ms);
+  unsigned dripMs() const;
+  // Bytes of the response waiting to be read (0: none).
+  size_t pendingReplySize() const;
 
   void injectFault(Fault fault, uint8_t code = 0);
   void clearFaults();
@@ -124,6 +136,8 @@ class SimulatedUnit {
   uint16_t productId_;
   uint32_t configuration_ = 1;
   bool stalled_ = false;
+  bool withheld_ = false;
+  unsigned dripMs_ = 0;
   std::vector<uint8_t> incoming_;  // request bytes waiting for the end of the transfer
   std::deque<std::vector<uint8_t>> outgoing_;
   std::deque<PendingFault> faults_;

@@ -29,7 +29,7 @@ int parseCommandCode(const std::string& text) {
 
 bool unitFaultTakesValue(const std::string& name) {
   return name == "no-target-status" || name == "error-status" || name == "bad-checksum" ||
-         name == "wrong-echo" || name == "stall" || name == "unplug-at" || name == "result" ||
+         name == "wrong-echo" || name == "stall" || name == "hang" || name == "drip" || name == "unplug-at" || name == "result" ||
          name == "time-scale";
 }
 
@@ -59,15 +59,26 @@ bool applyUnitFault(SimulatedProgrammer& unit, const std::string& name, const st
       return false;
     }
     unit.injectFaultOnCommand(uint8_t(cmd), Fault::ErrorStatus, uint8_t(n), true);
-  } else if (name == "bad-checksum" || name == "wrong-echo" || name == "stall") {
+  } else if (name == "bad-checksum" || name == "wrong-echo" || name == "stall" || name == "hang") {
     if (!parseNumber(value, std::numeric_limits<unsigned>::max(), n) || n == 0) {
       why = "expected a request number from 1, got '" + value + "'";
       return false;
     }
     const Fault f = name == "bad-checksum" ? Fault::BadChecksum
                     : name == "wrong-echo" ? Fault::WrongEcho
+                    : name == "hang"       ? Fault::Withhold
                                            : Fault::NoReply;
     unit.injectFaultAtRequest(unsigned(n), f);
+  } else if (name == "drip") {
+    if (!parseNumber(value, 60000, n)) {
+      why = "expected milliseconds from 0 to 60000, got '" + value + "'";
+      return false;
+    }
+    unit.setDripMs(unsigned(n));
+  } else if (name == "busy-forever") {
+    unit.setBusyForever(true);
+  } else if (name == "run-forever") {
+    unit.setRunForever(true);
   } else if (name == "unplug") {
     unit.detach();
   } else if (name == "memory-error") {
@@ -92,6 +103,9 @@ bool applyUnitFault(SimulatedProgrammer& unit, const std::string& name, const st
   } else if (name == "clear") {
     unit.clearFaults();
     unit.setForcedResult(0);
+    unit.setDripMs(0);
+    unit.setBusyForever(false);
+    unit.setRunForever(false);
     unit.setTargetConnected(true);
   } else {
     why = "unknown fault '" + name + "'";

@@ -9,7 +9,14 @@
 //   error-status CMD:CODE  CMD is answered with error status CODE
 //   bad-checksum N         the N-th reply from now has a wrong checksum
 //   wrong-echo N           the N-th reply from now echoes another command
-//   stall N                the N-th request from now gets no reply
+//   stall N                the N-th request from now gets no reply (its
+//                          read fails at once)
+//   hang N                 the read of the N-th reply from now hangs until
+//                          the program gives up (a real stall)
+//   drip MS                replies come one byte every MS milliseconds
+//                          (0: at once)
+//   busy-forever           command 29 always reports busy
+//   run-forever            operations run until abortOperation
 //   unplug-at CMD          the unit leaves the bus when CMD arrives
 //   unplug                 the unit leaves the bus now
 //   memory-error           operations end with "Memory Err" (10)
@@ -18,6 +25,7 @@
 //                          their normal time; 0 makes them instant
 //   instant                same as time-scale 0
 //   clear                  drops every pending fault and forced result
+//                          (the drip and the forever faults too)
 #include <string>
 
 namespace vrx4 {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -127,7 +128,30 @@ UnitSocketServer::Io UnitSocketServer::readFull(int fd, uint8_t* data, size_t n)
   return Io::Ok;
 }
 
-bool UnitSocketServer::writeFull(int fd, const uint8_t* data, size_t n) {
+UnitSocketServer::Io UnitSocketServer::waitForHangUp(int fd, int ms) {
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLRDHUP, 0}, {wake_[0], POLLIN, 0}};
+    const int r = ::poll(fds, 2, ms);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return Io::Closed;
+    if (fds[1].revents) return Io::Stopped;
+    if (fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) return Io::Closed;
+    if (r == 0) return Io::Ok;
+  }
+}
+
+bool UnitSocketServer::writeFull(int fd, const uint8_t* data, size_t n, unsigned dripMs) {
+  if (dripMs) {
+    // One byte, then the pause: the program sees a reply that drips in.
+    for (size_t i = 0; i < n; ++i) {
+      if (waitForHangUp(fd, int(std::min<unsigned>(dripMs, 1u << 30))) != Io::Ok) return false;
+      ssize_t k;
+      do k = ::send(fd, data + i, 1, MSG_NOSIGNAL);
+      while (k < 0 && errno == EINTR);
+      if (k != 1) return false;
+    }
+    return true;
+  }
   size_t done = 0;
   while (done < n) {
     const ssize_t k = ::send(fd, data + done, n - done, MSG_NOSIGNAL);
@@ -176,6 +200,12 @@ bool UnitSocketServer::serveClient(int fd) {
         put32(reply.data(), unit_->hostWrite(payload.data(), payload.size()) ? 0 : 1);
         break;
       case 'I': {
+        if (unit_->replyWithheld()) {
+          // A real stall: no answer at all, until the program gives up and
+          // hangs up (or the simulator is stopped).
+          if (verbose_) logProgramLine("reply withheld until the program gives up");
+          return waitForHangUp(fd, -1) != Io::Stopped;
+        }
         const size_t want = length >= 4 ? std::min<size_t>(get32(payload.data()), kMaxRead) : 0;
         reply.resize(want);
         size_t got = 0;
@@ -197,7 +227,8 @@ bool UnitSocketServer::serveClient(int fd) {
     uint8_t out[5] = {head[0]};
     put32(out + 1, uint32_t(reply.size()));
     reply.insert(reply.begin(), out, out + 5);
-    if (!writeFull(fd, reply.data(), reply.size())) return true;
+    // Control answers never drip: a test steers the unit through them.
+    if (!writeFull(fd, reply.data(), reply.size(), head[0] == 'X' ? 0 : unit_->dripMs())) return true;
   }
   return false;
 }

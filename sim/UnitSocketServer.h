@@ -7,10 +7,13 @@
 //   'C' -> 4 bytes, the configuration value (0 = not configured)
 //   'R' recovery request -> empty
 //   'W' bytes for pipe 1 (empty = zero-length packet) -> 4 bytes, 0 = done
-//   'I' 4 bytes, most bytes wanted -> the bytes read (empty = failed)
+//   'I' 4 bytes, most bytes wanted -> the bytes read (empty = failed); no
+//       reply at all while the unit withholds its response (the connection
+//       is then served no more until the program hangs up)
 //   'X' control text (see UnitFaults.h) -> reply text ("ok" or "error: ...");
 //       only when a control handler is set, otherwise an empty reply
-// One program at a time: a second connection while one is served is closed
+// A dripping unit (SimulatedUnit::setDripMs) sends every reply but the
+// control answers one byte at a time. One program at a time: a second connection while one is served is closed
 // at once. When the unit detaches (unplug) the connection is closed and
 // serve() returns.
 #include <atomic>
@@ -44,7 +47,12 @@ class UnitSocketServer {
  private:
   enum class Io { Ok, Closed, Stopped };
   Io readFull(int fd, uint8_t* data, size_t n);
-  bool writeFull(int fd, const uint8_t* data, size_t n);
+  // dripMs: one byte every dripMs milliseconds (0: all at once). False when
+  // the program hung up or the server was stopped.
+  bool writeFull(int fd, const uint8_t* data, size_t n, unsigned dripMs);
+  // Waits up to ms (-1: no limit) for the program to hang up or the server
+  // to stop; Ok when neither happened.
+  Io waitForHangUp(int fd, int ms);
   bool serveClient(int fd);  // false: stop serving
   bool stopRequested() const { return stop_.load() || unit_->detached(); }
 

@@ -11,6 +11,7 @@ CProgrammingDlg::CProgrammingDlg(int operationIndex, uint32_t total, QWidget* pa
   buildLayout(false, true);
   cancelButton()->hide();
   progress_.total = total;
+  progress_.operation = operationIndex;
   // The bar's range is 32-bit; QProgressBar takes int, so a range above
   // INT_MAX (never reached: 4 MiB at most) would be clipped.
   progressBar()->setRange(0, int(total));
@@ -22,6 +23,7 @@ int CProgrammingDlg::exec() {
   progress_.status = 0;
   progress_.result = 0;
   progress_.failed = 0;
+  progress_.end = OperationEnd::Finished;
   startTimer100();
   startWorker([this] { programmingThreadProc(progress_, nullptr); });
   return CWorkerDialog::exec();

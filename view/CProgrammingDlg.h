@@ -1,6 +1,8 @@
 #pragma once
 // "Programming...": the modal dialog of one running operation. No way out for
-// the operator: it ends only when the polling worker has finished.
+// the operator: it ends only when the polling worker has finished. A stop
+// request (a signal, the program's close) makes the worker abort the
+// operation on the unit and finish within seconds.
 #include "base/CWorkerDialog.h"
 #include "view/OperationRunner.h"
 

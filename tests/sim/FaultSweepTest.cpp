@@ -10,6 +10,7 @@
 #include <set>
 
 #include "SimFixture.h"
+#include "base/StopRequest.h"
 #include "app/AppState.h"
 #include "app/FirmwareUpdate.h"
 #include "app/UnitCheck.h"
@@ -62,7 +63,8 @@ std::vector<Workflow> workflows() {
       {"Initializing",
        [] {
          if (!initializeUnit()) return false;
-         for (int i = 0; i < 1000; ++i) {
+         // As the dialogs do: the poll ends on a stop request.
+         for (int i = 0; i < 1000 && !stopRequestRaised(); ++i) {
            bool busy = false;
            if (!getBusyState(busy)) return false;
            if (!busy) return true;
@@ -144,7 +146,7 @@ TEST_F(FaultSweep, EveryFaultAtEveryCommandEndsWithItsMessageAndNoHang) {
     // in between (the page runs repeat one command).
     for (size_t n = 1; n <= commands.size(); ++n) {
       if (n > 12 && n + 4 <= commands.size() && n % 29 != 0) continue;
-      for (const char* f : {"bad-checksum", "wrong-echo", "stall"}) faults.push_back({f, std::to_string(n)});
+      for (const char* f : {"bad-checksum", "wrong-echo", "stall", "hang"}) faults.push_back({f, std::to_string(n)});
     }
 
     for (const Fault& f : faults) {
@@ -170,6 +172,94 @@ TEST_F(FaultSweep, EveryFaultAtEveryCommandEndsWithItsMessageAndNoHang) {
   }
   std::printf("fault sweep: %d runs\n", runs);
   RecordProperty("runs", runs);
+}
+
+
+// A unit that raises the program's stop flag when the n-th request arrives,
+// as a signal would while the program waits on it.
+class StoppingUnit : public SimulatedProgrammer {
+ public:
+  StoppingUnit(ProgrammerOptions o, uint64_t stopAt) : SimulatedProgrammer(o), stopAt_(stopAt) {}
+  uint64_t stoppedAtMs = 0;
+  bool stopped = false;
+
+ protected:
+  Reply handleCommand(uint8_t command, const uint8_t* payload, size_t length) override {
+    if (++seen_ == stopAt_) {
+      stoppedAtMs = clock().nowMs();
+      stopped = true;
+      raiseStopRequest();
+    }
+    return SimulatedProgrammer::handleCommand(command, payload, length);
+  }
+
+ private:
+  uint64_t stopAt_;
+  uint64_t seen_ = 0;
+};
+
+TEST_F(FaultSweep, UnitThatNeverFinishesMeetsTheDeadlineWithItsMessage) {
+  struct Case {
+    const char* workflow;
+    const char* fault;
+    const char* message;
+    uint64_t deadlineMs;
+  };
+  const Case cases[] = {
+      {"Load and send", "busy-forever", "T552-VRX4 did not finish storing the data.", sendCompletionDeadlineMs(256)},
+      {"Start and poll", "run-forever", "T552-VRX4 did not finish the operation.", operationDeadlineMs(0, 1000)},
+  };
+  for (const Case& c : cases) {
+    for (const Workflow& w : workflows()) {
+      if (std::string(w.name) != c.workflow) continue;
+      auto unit = freshUnit(true);
+      std::string why;
+      ASSERT_TRUE(applyUnitFault(*unit, c.fault, "", why));
+      const uint64_t start = fakeClock->nowMs();
+      EXPECT_FALSE(w.run()) << c.workflow;
+      const uint64_t took = fakeClock->nowMs() - start;
+      EXPECT_GE(took, c.deadlineMs) << c.workflow;
+      EXPECT_LT(took, c.deadlineMs + kAbortWaitMs + 1000) << c.workflow;
+      EXPECT_EQ(prompts.texts(), (std::vector<std::string>{c.message})) << c.workflow;
+      bool aborted = false;
+      for (const auto& r : unit->requests()) aborted |= r.size() > 2 && r[2] == 0x21;
+      EXPECT_EQ(aborted, std::string(c.fault) == "run-forever") << c.workflow;
+    }
+  }
+}
+
+TEST_F(FaultSweep, StopAtAnyRequestEndsEveryWorkflowWithinSecondsEvenOnADrippingUnit) {
+  int runs = 0;
+  for (const Workflow& w : workflows()) {
+    for (uint64_t stopAt : {1, 2, 5, 14, 40, 300}) {
+      for (unsigned drip : {0u, 20u}) {
+        clearStopRequest();
+        closeLink();
+        driver = std::make_unique<SimUsbDriver>();
+        setUsbDriver(driver.get());
+        ProgrammerOptions o;
+        o.timeScale = 1;  // operations and busy phases take their time
+        auto unit = std::make_shared<StoppingUnit>(o, stopAt);
+        unit->setRunForever(true);
+        unit->setDripMs(drip);
+        driver->addUnit(unit);
+        ASSERT_TRUE(openLink());
+        prompts.clear();
+        const bool ok = w.run();
+        const std::string what = std::string(w.name) + ", stop at request " + std::to_string(stopAt) +
+                                 ", drip " + std::to_string(drip);
+        if (!unit->stopped) continue;  // the workflow ended before
+        ++runs;
+        const uint64_t after = fakeClock->nowMs() - unit->stoppedAtMs;
+        EXPECT_LT(after, 6000u) << what;
+        // Only a workflow that had no more than its last replies to take
+        // may still end well.
+        if (ok) EXPECT_LE(after, uint64_t(kStopGraceMs) + 100) << what;
+      }
+    }
+  }
+  clearStopRequest();
+  EXPECT_GT(runs, 40);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "SimFixture.h"
+#include "base/StopRequest.h"
 #include "link/SocketUsbDriver.h"
 #include "sim/UnitFaults.h"
 #include "sim/UnitSocketServer.h"
@@ -361,6 +362,96 @@ TEST_F(SocketTransport, UnitProcessFaultOptions) {
   EXPECT_FALSE(bad.waitForLog("serving"));
   EXPECT_EQ(bad.stop(0), 2);
   EXPECT_NE(bad.log().find("--stall"), std::string::npos);
+}
+
+
+// A real stall and a dripping unit, behind the vrx4-unitsim process: without
+// a stop the request ends at its time-out; a stop request raised while the
+// reply is awaited ends it within the grace, whatever the time-out.
+class SlowUnitProcess : public SocketTransport {
+ protected:
+  void SetUp() override { clearStopRequest(); }
+  void TearDown() override {
+    closeLink();
+    if (previous_) setUsbDriver(previous_);
+    clearStopRequest();
+  }
+  void use(SocketUsbDriver& client) {
+    previous_ = setUsbDriver(&client);
+    ASSERT_TRUE(openLink());
+  }
+  // getUnitInfo with the stop raised after stopAfterMs (never when
+  // negative); the milliseconds it took.
+  long long timedRequest(int stopAfterMs, bool& ok) {
+    std::thread stopper;
+    const auto start = std::chrono::steady_clock::now();
+    if (stopAfterMs >= 0)
+      stopper = std::thread([stopAfterMs] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
+        raiseStopRequest();
+      });
+    UnitInfo info;
+    ok = getUnitInfo(info);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    if (stopper.joinable()) stopper.join();
+    return ms;
+  }
+  UsbDriver* previous_ = nullptr;
+};
+
+TEST_F(SlowUnitProcess, HangingReplyEndsAtTheTimeOutOrSoonAfterAStop) {
+  const std::string sock = dir.file("u.sock");
+  UnitProcess sim({"--socket", sock, "--no-state", "--instant", "--verbose"});
+  ASSERT_TRUE(sim.waitForLog("unitsim: serving")) << sim.log();
+  bool ok = true;
+  {
+    SocketUsbDriver client(sock, 400);
+    use(client);
+    EXPECT_EQ(client.control("hang 1"), "ok");
+    const long long ms = timedRequest(-1, ok);
+    EXPECT_FALSE(ok);
+    EXPECT_GE(ms, 350);
+    EXPECT_LT(ms, 1500);
+    EXPECT_EQ(prompts.texts().back(), "Communication error from T552-VRX4.");
+    closeLink();
+  }
+  ASSERT_TRUE(sim.waitForLog("program disconnected"));
+  EXPECT_NE(sim.log().find("reply withheld"), std::string::npos);
+  {
+    // The next program finds the unit answering again; then it hangs once
+    // more and the stop cuts a 30 s time-out short.
+    SocketUsbDriver client(sock, 30000);
+    use(client);
+    UnitInfo info;
+    EXPECT_TRUE(getUnitInfo(info));
+    EXPECT_EQ(client.control("hang 1"), "ok");
+    const long long ms = timedRequest(200, ok);
+    EXPECT_FALSE(ok);
+    EXPECT_GE(ms, 1100) << "a stop leaves the request its grace";
+    EXPECT_LT(ms, 2500);
+    closeLink();
+  }
+  EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST_F(SlowUnitProcess, DrippingReplyCompletesSlowlyOrEndsSoonAfterAStop) {
+  const std::string sock = dir.file("u.sock");
+  UnitProcess sim({"--socket", sock, "--no-state", "--instant", "--drip", "4"});
+  ASSERT_TRUE(sim.waitForLog("unitsim: serving")) << sim.log();
+  bool ok = false;
+  SocketUsbDriver client(sock);
+  use(client);
+  const long long ms = timedRequest(-1, ok);
+  EXPECT_TRUE(ok) << "a slow unit is still a unit";
+  EXPECT_GE(ms, 4 * 100) << "the unit information alone is more than 100 bytes";
+  EXPECT_EQ(client.control("drip 200"), "ok");
+  // The unit information now takes more than 20 s to come in.
+  const long long stopped = timedRequest(300, ok);
+  EXPECT_FALSE(ok);
+  EXPECT_GE(stopped, 1200);
+  EXPECT_LT(stopped, 2800);
+  closeLink();
+  EXPECT_EQ(sim.stop(), 0);
 }
 
 }  // namespace

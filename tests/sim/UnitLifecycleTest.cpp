@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "SimFixture.h"
+#include "base/StopRequest.h"
 #include "sim/UnitFaults.h"
 #include "sim/UnitState.h"
 
@@ -357,6 +358,59 @@ TEST_F(UnitFaults, EachFaultReachesTheFrameExchange) {
   EXPECT_EQ(applyUnitControl(*unit, "time-scale -1").rfind("error: ", 0), 0u);
   EXPECT_EQ(applyUnitControl(*unit, "memory-error"), "ok");
   EXPECT_EQ(runOperation(1).result, 10);
+}
+
+// The slow faults over the in-process transport, on the fake clock: a hang
+// lasts the read time-out, a drip its bytes' time; a stop cuts either down
+// to the grace. The forever faults keep the unit busy until it is told.
+TEST_F(UnitFaults, SlowAndForeverFaultsWaitOnTheClockAndEndOnAStop) {
+  clearStopRequest();
+  auto unit = plugIn();
+  driver->setReadTimeoutMs(4000);
+  UnitInfo info;
+  std::string why;
+  ASSERT_TRUE(applyUnitFault(*unit, "hang", "1", why));
+  uint64_t t0 = fakeClock->nowMs();
+  EXPECT_FALSE(getUnitInfo(info));
+  EXPECT_EQ(fakeClock->nowMs() - t0, 4000u);
+  EXPECT_EQ(prompts.texts().back(), "Communication error from T552-VRX4.");
+  EXPECT_TRUE(getUnitInfo(info)) << "the recovery request after the failed read ends the hang";
+
+  ASSERT_TRUE(applyUnitFault(*unit, "drip", "10", why));
+  t0 = fakeClock->nowMs();
+  ASSERT_TRUE(getUnitInfo(info));
+  const uint64_t dripped = fakeClock->nowMs() - t0;
+  EXPECT_GE(dripped, 1000u) << "more than 100 bytes at 10 ms each";
+  EXPECT_LT(dripped, 4000u);
+  ASSERT_TRUE(applyUnitFault(*unit, "drip", "30", why));
+  raiseStopRequest();
+  t0 = fakeClock->nowMs();
+  EXPECT_FALSE(getUnitInfo(info));
+  EXPECT_EQ(fakeClock->nowMs() - t0, uint64_t(kStopGraceMs));
+  clearStopRequest();
+  EXPECT_FALSE(applyUnitFault(*unit, "drip", "60001", why));
+  ASSERT_TRUE(applyUnitFault(*unit, "clear", "", why));
+
+  ASSERT_TRUE(setDevice(testDevice()));
+  ASSERT_TRUE(applyUnitFault(*unit, "busy-forever", "", why));
+  bool busy = false;
+  fakeClock->advance(3600 * 1000);
+  ASSERT_TRUE(getBusyState(busy));
+  EXPECT_TRUE(busy);
+  ASSERT_TRUE(applyUnitFault(*unit, "run-forever", "", why));
+  ASSERT_TRUE(setOperation(3, 0));
+  ASSERT_TRUE(startOperation());
+  fakeClock->advance(3600 * 1000);
+  OperationStatus st;
+  ASSERT_TRUE(getOperationStatus(st));
+  EXPECT_TRUE(st.running());
+  EXPECT_LT(st.percent(), 100);
+  ASSERT_TRUE(abortOperation());
+  ASSERT_TRUE(getOperationStatus(st));
+  EXPECT_FALSE(st.running());
+  ASSERT_TRUE(applyUnitFault(*unit, "clear", "", why));
+  ASSERT_TRUE(getBusyState(busy));
+  EXPECT_FALSE(busy);
 }
 
 TEST_F(UnitFaults, UnplugAtACommandReachesTheDeviceChangeHandler) {
