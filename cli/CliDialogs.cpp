@@ -76,9 +76,10 @@ bool CliDialogs::fetchImage(ImageArea area, MemoryImage& image, const ProjectSet
   return ok;
 }
 
-OperationOutcome CliDialogs::programming(int, uint32_t total) {
+OperationOutcome CliDialogs::programming(int operationIndex, uint32_t total) {
   OperationProgress progress;
   progress.total = total;
+  progress.operation = operationIndex;  // the poll's deadline
   events_.phaseStart("operation");
   runWorker(events_, "operation", [&] { programmingThreadProc(progress, {}); },
             [&] { return std::pair<uint64_t, uint64_t>(progress.position.load(), total); });

@@ -235,9 +235,11 @@ TEST_F(CliJobLog, ASignalStopsTheJobLeavesTheUnitSafeAndTheRecord) {
     EXPECT_EQ(lines[1]["signal"], "SIGTERM");
     EXPECT_EQ(lines[1]["phase"], "operation");
     EXPECT_EQ(lines[1]["status"], 143);
-    // The unit is left able to take the next job.
-    CliRun next = cli({"program", "--device", kDevice, "--op", "blank", "--unit", unit});
-    EXPECT_NE(next.status, 5) << next.err;
+    // The operation was aborted on the unit, which takes the next job.
+    EXPECT_NE(job.err().find("abortOperation sent"), std::string::npos) << job.err();
+    CliRun next = cli({"info", "--unit", unit});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.out.find("Device : DEMO-B256K"), std::string::npos) << next.out;
   }
 
   // A gang: the signal goes to every unit's process; every unit has its line
