@@ -11,6 +11,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/UsbUnits.h"
 #include "cli/Worker.h"
+#include "link/Commands.h"
 #include "link/LibUsbDriver.h"
 #include "link/SocketUsbDriver.h"
 #include "link/UsbLink.h"
@@ -65,6 +66,8 @@ UnitSession::~UnitSession() {
 }
 
 namespace {
+
+constexpr const char* kUnitStillBusyText = "T552-VRX4 is still running an operation.";
 
 // Messages after which the unit is there but cannot be used as it is.
 bool unitRefused(const CliPrompter& p) {
@@ -141,6 +144,14 @@ int UnitSession::connect(AppState& state, Events& events, CliPrompter& prompter)
     events.phaseEnd("firmware", progress.load() == kUpdateTotal);
   };
   if (!checkUnit(state, runUpdate)) return fail(unitRefused(prompter) ? kExitNoUnit : kExitLink);
+  // A unit still at an earlier job's operation refuses every setting:
+  // said once, with what to do, instead of each refused command.
+  OperationStatus operation;
+  if (getOperationStatus(operation) && operation.running()) {
+    events.error(std::string(kUnitStillBusyText) +
+                 " Wait for it to end (\"vrx4-cli info\" answers once it has), then start the job again.");
+    return fail(kExitNoUnit);
+  }
   if (!loadDeviceTable(state)) return fail(kExitFile);
   if (!readStoredSettings(state)) return fail(kExitLink);
   events.phaseEnd("connect", true);

@@ -242,6 +242,23 @@ TEST_F(CliJobLog, ASignalStopsTheJobLeavesTheUnitSafeAndTheRecord) {
     EXPECT_NE(next.out.find("Device : DEMO-B256K"), std::string::npos) << next.out;
   }
 
+  {
+    // A job killed outright leaves its unit running: the next job says so
+    // once, with what to do, and sends nothing.
+    UnitSim running(sock("r"), {"--no-state", "--run-forever"});
+    ASSERT_TRUE(running.ready()) << running.log();
+    const std::string unit = "socket:" + sock("r");
+    CliChild job(dir, {"program", smallHex(), "--device", kDevice, "--json", "--unit", unit});
+    ASSERT_TRUE(job.waitForLine([](const std::string& l) { return isEvent(l, "phase", "operation"); })) << job.err();
+    job.signal(SIGKILL);
+    EXPECT_EQ(job.wait(), -1);
+    CliRun next = cli({"program", smallHex(), "--device", kDevice, "--unit", unit});
+    EXPECT_EQ(next.status, 4);
+    EXPECT_NE(next.err.find("T552-VRX4 is still running an operation. Wait for it to end"), std::string::npos)
+        << next.err;
+    EXPECT_EQ(next.err.find("Command execution error."), std::string::npos) << next.err;
+  }
+
   // A gang: the signal goes to every unit's process; every unit has its line
   // with the gang's id, and the summary says so.
   UnitSim a(sock("a"), {"--no-state"});
