@@ -193,6 +193,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   program->add_option("--baud", g.job.baudKbps)->check(CLI::PositiveNumber);
   program->add_option("--sample-point", g.job.samplePointPct)->check(CLI::Range(1, 99));
   program->add_option("--boot", g.job.bootFile);
+  program->add_option("--format", g.files.format);
 
   CLI::App* read = app.add_subcommand("read");
   read->add_option("-o,--output", g.job.output);
@@ -230,13 +231,23 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   g.files.haveRanges = convert->count("--ranges") > 0;
   g.files.yes = g.job.consent.yes;
 
+  g.files.json = g.json;
+  // With --json standard output carries JSON lines only, the last the result.
+  auto fileResult = [&](int status) {
+    if (g.json) {
+      Events json(OutputMode::Json, stdout, stderr, false);
+      json.result(0, "", status, status == kExitPass ? "" : "file");
+    }
+    return status;
+  };
   if (convert->parsed()) {
     if (g.files.files.size() != 2) return usageError("convert needs INPUT and OUTPUT");
-    return convertFile(g.files, folder);
+    if (g.json && g.files.files[1] == "-") return usageError("--json and OUTPUT - would both write standard output");
+    return fileResult(convertFile(g.files, folder));
   }
   if (checksum->parsed()) {
     if (g.files.files.size() != 1 || !g.files.haveDevice) return usageError("checksum needs INPUT and --device NAME");
-    return checksumFile(g.files, folder);
+    return fileResult(checksumFile(g.files, folder));
   }
 
   const OutputMode mode = g.json ? OutputMode::Json : g.quiet ? OutputMode::Quiet : OutputMode::Human;
@@ -279,6 +290,16 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     // loader goes by the extension's first letter.
     if (!g.job.file.empty() && !windowReads(g.job.file))
       return fileNameRefused(g.job.file, kProgramNames);
+    if (program->count("--format") > 0) {
+      FileFormat given;
+      if (!parseFormatName(g.files.format, given)) return usageError("--format takes hex or srec, not '" + g.files.format + "'");
+      // The unit keeps the file's name, and the program reads the file again
+      // by that name at its start-up: the name has to say the format.
+      if (!g.job.file.empty() && windowFormatOf(g.job.file) != given)
+        return fileNameRefused(g.job.file, std::string("its name does not say --format ") + g.files.format +
+                                               "; the unit keeps the name and the file is read again by it (" +
+                                               kProgramNames + ")");
+    }
   }
   if (g.units.empty()) g.units.push_back("usb");
   std::vector<UnitSpec> choices;

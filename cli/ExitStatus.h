@@ -10,9 +10,6 @@ inline constexpr int kExitNoUnit = 4;     // no unit, or the unit cannot be used
 inline constexpr int kExitLink = 5;       // a command to the unit failed
 inline constexpr int kExitNotPassed = 6;  // the operation's result was not "Pass"
 
-// The file commands (convert, checksum) keep their own status for a refusal.
-inline constexpr int kExitRefused = 1;
-
 // Of several units' statuses, the one a gang run ends with: the highest.
 inline int worstStatus(int a, int b) { return a > b ? a : b; }
 

@@ -70,7 +70,14 @@ bool canFor(double baud, int samplePoint, const CanSetting& current, CanSetting&
     out = buildCanSetting(v);
     return true;
   }
-  why = "--baud: no CAN bit rate of that value in the timing table";
+  std::string rates;
+  for (int row = 0; row < kCanTimingRows; ++row) {
+    if (canTimingEntryCount(row) == 0) continue;
+    char t[32];
+    std::snprintf(t, sizeof t, "%g", double(float(CanBitTimingTable[row][0].baudKbps)));
+    rates += (rates.empty() ? "" : ", ") + std::string(t);
+  }
+  why = "--baud: no CAN bit rate of that value in the timing table; the rates (kbit/s) are " + rates;
   return false;
 }
 

@@ -289,6 +289,34 @@ TEST_F(CliJobLog, ASignalStopsTheJobLeavesTheUnitSafeAndTheRecord) {
   EXPECT_EQ(*gangIds.begin(), summary.value("gang_id", ""));
 }
 
+// program reads the names convert reads, by the window's loader: the unit
+// holds the same image and name, and the next job's start-up reads the
+// file again without a word.
+TEST_F(CliJobLog, ProgramTakesSRecordNamesAndTheirFormat) {
+  const std::string state = dir.file("unit-state");
+  UnitSim sim(sock("u"), {"--state", state, "--fresh"});
+  ASSERT_TRUE(sim.ready()) << sim.log();
+  const std::string unit = "socket:" + sock("u");
+  const std::string s19 = dir.file("app.s19");
+  CliRun r = cli({"convert", smallHex(), s19, "--device", kDevice});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = cli({"program", s19, "--device", kDevice, "--unit", unit, "--format", "srec"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Result : Pass"), std::string::npos) << r.out;
+  // A --format the name does not say is refused before the unit is used.
+  EXPECT_EQ(cli({"program", s19, "--device", kDevice, "--unit", unit, "--format", "hex"}).status, 3);
+  EXPECT_EQ(cli({"program", s19, "--device", kDevice, "--unit", unit, "--format", "elf"}).status, 2);
+  r = cli({"info", "--unit", unit});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("File data is different."), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("User Rom File : " + s19), std::string::npos) << r.out;
+  ASSERT_EQ(sim.stop(), 0);
+  const UnitState after = stateOf(state);
+  ASSERT_GE(after.targetFlash.size(), size_t(0xA001));
+  for (uint32_t a : {0u, 0x1234u, 0x9FFFu}) EXPECT_EQ(after.targetFlash[a], pattern(a)) << a;
+  EXPECT_EQ(after.targetFlash[0xA000], 0xFF);
+}
+
 TEST_F(CliJobLog, AReadRecordsItsOutputAndAFailedFetchIsNeverAPass) {
   UnitSim sim(sock("u"), {"--no-state"});
   ASSERT_TRUE(sim.ready()) << sim.log();
