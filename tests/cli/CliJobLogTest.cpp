@@ -310,6 +310,17 @@ TEST_F(CliJobLog, ProgramTakesSRecordNamesAndTheirFormat) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err.find("File data is different."), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("User Rom File : " + s19), std::string::npos) << r.out;
+  // The simulator's --version names the firmware that info shows.
+  std::string version;
+  if (std::FILE* p = ::popen((std::string("'") + VRX4_UNITSIM_PATH + "' --version").c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) version += buf;
+    ::pclose(p);
+  }
+  const size_t at = version.find("firmware ");
+  ASSERT_NE(at, std::string::npos) << version;
+  const std::string firmware = version.substr(at + 9, version.find('\n', at) - at - 9);
+  EXPECT_NE(r.out.find("Firmware Version : " + firmware + "\n"), std::string::npos) << version << r.out;
   ASSERT_EQ(sim.stop(), 0);
   const UnitState after = stateOf(state);
   ASSERT_GE(after.targetFlash.size(), size_t(0xA001));
