@@ -25,26 +25,30 @@
 namespace vrx4::cli {
 
 std::string usage() {
-  return R"(Usage: vrx4-cli COMMAND [OPTIONS]
+  return R"help(Usage: vrx4-cli COMMAND [OPTIONS]
 
 Commands with a unit:
   vrx4-cli program FILE --device NAME [--op epv|blank|erase|ep|verify]
            [--blocks LIST] [--lock-after LIST] [--lock-state effective|ignore]
            [--id XX,XX,...] [--baud KBPS] [--sample-point PCT] [--boot FILE.btp]
-           [--unit U]... [--yes]
-      Selects the device, loads FILE (Intel HEX *.hex or S-record *.mot, the
-      names the program's window reads) and sends it to the unit, applies the settings, selects the operation
-      (default epv: Erase/Program/Verify) and starts it; prints the result
-      word. The unit receives the same commands in the same order as from
-      the program's window. --blocks (default all) and --lock-after
-      (default none) take block numbers such as 0-2,5; --id replaces the ID
-      code found in the image.
+           [--format hex|srec] [--unit U]... [--yes]
+      Selects the device, loads FILE (Intel HEX *.hex, *.ihx, *.ihex or
+      S-records *.s19, *.s28, *.s37, *.srec, *.mot, read by its name as the
+      program's window reads it; --format must agree with the name, which
+      the unit keeps) and sends it to the unit, applies the settings,
+      selects the operation (default epv: Erase/Program/Verify) and starts
+      it; prints the result word. The unit receives the same commands in
+      the same order as from the program's window. --blocks (default all)
+      and --lock-after (default none) take block numbers such as 0-2,5;
+      --id replaces the ID code found in the image.
       FILE may be left out for --op blank and --op erase.
   vrx4-cli program --project FILE.vxp [--unit U]... [--yes]
       Takes every setting, the program file and the boot file from a
-      project file.
+      project file; the program file it names follows the rule of FILE, and
+      a project that selects no device is refused.
   vrx4-cli read --device NAME -o OUT [--ranges TEXT] [--unit U]
-      Reads the target's user ROM into the unit, fetches it and saves it:
+      Checks that OUT can be written, reads the target's user ROM into the
+      unit, fetches it and saves it:
       Intel HEX for *.hex, *.ihx, *.ihex, S-records for *.s19, *.s28, *.s37,
       *.srec, *.mot (other names are refused).
       --ranges takes up to five addresses or ranges ("1000-10FF, 2000").
@@ -82,19 +86,31 @@ Units (--unit):
                refused without --unit sim)
   socket:PATH  a vrx4-unitsim process serving PATH
   Given several times, each unit runs the job in a process of its own at
-  the same time (gang programming); every output line starts with the
-  unit, and the exit status is the highest of the units' statuses.
+  the same time (gang programming); the files are checked once before any
+  starts, every output line starts with the unit, and the exit status is
+  the highest of the units' statuses. The same unit twice is refused.
 
 Options:
   --json             one JSON object per line on standard output for every
-                     event: phase start and end, progress (done/total), each
-                     message with its icon, last the result (code, word,
-                     exit status)
+                     event (nothing else goes there): phase start and end,
+                     progress (done/total), each message with its icon,
+                     last the result (code, word, status; for a failure the
+                     phase and reason, after a signal the signal); also for
+                     convert and checksum
   --quiet            print only errors
-  --record FILE      append one JSON line per job and unit: time (UTC), unit
-                     path and serial, firmware and target versions, device,
-                     program file and its SHA-256, "Check Sum :", operation,
-                     blocks, result and duration
+  --record FILE      append one JSON line per job and unit. FILE is opened
+                     before the unit hears anything (a job whose record
+                     cannot be kept does not start). Fields: time, started,
+                     ended (UTC), job_id (a random UUID), gang_id (the same
+                     for every unit of a gang), tool_version, host, unit
+                     path (the --unit text until the unit is found) and
+                     serial, firmware and target versions (empty until
+                     known), device, file and its SHA-256 and "Check Sum :"
+                     (for read: the file written, its SHA-256 and the
+                     checksum of what was read), operation, blocks, result
+                     (code, word), status, duration_s; for every result but
+                     Pass: phase and reason (the message and its detail);
+                     after a signal: signal
   --yes              accept the loader's questions (data outside the area,
                      protect level); without it they are refused
   --update-firmware  update the unit's firmware when its version differs
@@ -102,7 +118,8 @@ Options:
   --device NAME      a device of the device table
   --table PATH       the device table for convert, checksum and devices
                      (default: vrx4type.tbl beside the program); its messages
-                     name PATH
+                     name PATH. Refused for program, read and info: they use
+                     the table beside the program, as the unit's check does
   --help             this text
   --version          the program's version and the unit firmware it carries
 
@@ -110,16 +127,31 @@ Every message is also one line on standard error, with the file and the
 reason where there is one, e.g.
   vrx4-cli: stop: File format error. (app.hex, line 3: checksum mismatch ...)
 
-Exit status:
-  0  pass (program: the unit's result was "Pass")
-  2  the command line is wrong
-  3  file: cannot be opened, format error, refused question, cannot be saved
-  4  no unit, or the unit cannot be used (model, firmware version)
-  5  communication or command error
-  6  the operation's result was not "Pass" (the result word is printed)
-  convert and checksum end with 1 when the file is refused.
-  No failure ever ends with 0.
-)";
+Exit status (the same for the same fault in every command):
+  0    pass: the whole job passed ("Result : Pass" is printed only then)
+  2    the command line is wrong: an unknown command, option or device, a
+       bad value (--format, --ranges, --baud, ...), the same unit twice
+  3    file: cannot be opened, refused (name, format error, question), a
+       project that names no usable file or no device, a missing device
+       table, an output or record that cannot be written
+  4    no unit, or the unit cannot be used (model, firmware version, still
+       running an earlier job's operation)
+  5    communication or command error (also a fetch that failed after a
+       passed Read: "Result : fetch failed (the operation's result was Pass)")
+  6    the operation's result was not "Pass" (the result word is printed)
+  129  SIGHUP, 130 SIGINT (Ctrl-C), 143 SIGTERM: the job was interrupted
+  No failure ever ends with 0; every other status comes with a message.
+
+Signals: SIGINT, SIGTERM and SIGHUP stop the job on its way. During the
+send the send ends and the unit is told that it holds no user data (as
+after a failed Load); during the operation the unit is asked to stop
+(abortOperation) and awaited for a few seconds. Then the record line
+(result "interrupted", the signal and the phase), the result event and one
+message are written, and vrx4-cli ends with 128 + the signal. A second
+signal ends it at once, still writing the record line. A gang passes the
+signal to each unit's process, waits for them (20 s at most) and prints
+the summary.
+)help";
 }
 
 namespace {
