@@ -127,7 +127,8 @@ Every message is also one line on standard error, with the file and the
 reason where there is one, e.g.
   vrx4-cli: stop: File format error. (app.hex, line 3: checksum mismatch ...)
 
-Exit status (the same for the same fault in every command):
+Exit status:
+  The same for the same fault in every command.
   0    pass: the whole job passed ("Result : Pass" is printed only then)
   2    the command line is wrong: an unknown command, option or device, a
        bad value (--format, --ranges, --baud, ...), the same unit twice
@@ -151,6 +152,18 @@ message are written, and vrx4-cli ends with 128 + the signal. A second
 signal ends it at once, still writing the record line. A gang passes the
 signal to each unit's process, waits for them (20 s at most) and prints
 the summary.
+
+Files:
+  vrx4type.tbl   the device table, beside the program or in ../share/vrx4/
+  vrx4.fwp       the unit firmware the program carries (--update-firmware)
+  60-vrx4.rules  the udev rule that gives the operator access to the unit
+
+Examples:
+  vrx4-cli program app.hex --device DEMO-B256K --record jobs.jsonl
+  vrx4-cli program app.s19 --device DEMO-B256K --unit usb:SN1 --unit usb:SN2
+  vrx4-cli read --device DEMO-B256K -o back.mot --ranges "0-FFFF"
+  vrx4-cli program --project line3.vxp --json --record jobs.jsonl
+  vrx4-cli checksum app.hex --device DEMO-B256K --json
 )help";
 }
 

@@ -52,7 +52,20 @@ const char* const kUsage =
     "  --version                show the version and the firmware the unit reports\n"
     "CMD is a command code (decimal or 0x hex) or name, e.g. getOperationStatus.\n"
     "A program can send the same faults at run time as control messages\n"
-    "(type 'X', text \"NAME VALUE\", e.g. \"unplug\" or \"bad-checksum 1\").\n";
+    "(type 'X', text \"NAME VALUE\", e.g. \"unplug\" or \"bad-checksum 1\").\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stopped by SIGINT or SIGTERM, the state file saved\n"
+    "  1  the socket could not be served\n"
+    "  2  the command line is wrong\n"
+    "\n"
+    "Files:\n"
+    "  $XDG_STATE_HOME/vrx4/unit-state  what the unit keeps across runs (--state)\n"
+    "\n"
+    "Examples:\n"
+    "  vrx4-unitsim --socket u1.sock --instant &\n"
+    "  vrx4-cli program app.hex --device DEMO-B256K --unit socket:u1.sock\n"
+    "  vrx4-unitsim --socket u2.sock --no-target --stall 40\n";
 
 vrx4::UnitSocketServer* activeServer = nullptr;
 
