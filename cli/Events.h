@@ -26,6 +26,8 @@ class Events {
   Events(OutputMode mode, std::FILE* out, std::FILE* err, bool progressBar);
 
   OutputMode mode() const { return mode_; }
+  // Whether the human output draws progress bars (a terminal).
+  bool drawsProgressBar() const { return bar_; }
 
   void phaseStart(const std::string& phase);
   void phaseEnd(const std::string& phase, bool ok);

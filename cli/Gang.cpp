@@ -34,6 +34,7 @@ struct Child {
   std::string outBuffer, errBuffer;
   json result;  // the child's result event
   int status = kExitLink;
+  std::string barText;  // the last progress, for the terminal's line of this unit
 };
 
 void closeFd(int& fd) {
@@ -83,7 +84,9 @@ bool spawnChild(Child& c, const std::string& self, const std::vector<std::string
 
 class GangOutput {
  public:
-  explicit GangOutput(Events& events) : events_(events) {}
+  // bars: on a terminal, one progress line per unit below the other lines.
+  GangOutput(Events& events, std::vector<Child>& children, bool bars)
+      : events_(events), children_(children), bars_(bars && events.mode() == OutputMode::Human) {}
 
   void stdoutLine(Child& c, const std::string& text) {
     json e = json::parse(text, nullptr, false);
@@ -102,15 +105,30 @@ class GangOutput {
       return;
     }
     const bool quiet = events_.mode() == OutputMode::Quiet;
+    if (kind == "progress") {
+      if (!bars_) return;
+      const std::string bar = progressBarText(e.value("phase", ""), e.value("done", uint64_t(0)),
+                                              e.value("total", uint64_t(0)), 30);
+      if (bar == c.barText) return;
+      c.barText = bar;
+      eraseBars();
+      drawBars();
+      return;
+    }
     if (kind == "result") {
       const std::string word = e.value("word", "");
       const int status = e.value("status", int(kExitLink));
-      if (!quiet || status != kExitPass)
+      if (!quiet || status != kExitPass) {
+        eraseBars();
         std::fprintf(stdout, "%s: Result : %s (exit status %d)\n", c.unit.c_str(),
                      word.empty() ? "(none)" : word.c_str(), status);
-      std::fflush(stdout);
+        std::fflush(stdout);
+        drawBars();
+      }
     } else if (kind == "error") {
+      eraseBars();
       std::fprintf(stderr, "%s: vrx4-cli: %s\n", c.unit.c_str(), e.value("text", "").c_str());
+      drawBars();
     } else if (kind == "message" && quiet && e.value("icon", "") == "stop") {
       // The child's own log line, which a quiet run does not pass on.
       std::fprintf(stderr, "%s: %s\n", c.unit.c_str(),
@@ -120,13 +138,36 @@ class GangOutput {
 
   void stderrLine(Child& c, const std::string& text) {
     if (events_.mode() == OutputMode::Quiet) return;
+    eraseBars();
     std::string line = c.unit + ": " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    drawBars();
+  }
+
+  // The progress lines go before the summary.
+  void eraseBars() {
+    if (!barsShown_) return;
+    for (size_t i = 0; i < children_.size(); ++i) std::fputs("\033[1A\r\033[K", stderr);
+    barsShown_ = false;
   }
 
  private:
+  void drawBars() {
+    if (!bars_) return;
+    bool any = false;
+    for (const Child& c : children_) any = any || !c.barText.empty();
+    if (!any) return;
+    for (const Child& c : children_)
+      std::fprintf(stderr, "%s: %s\n", c.unit.c_str(), c.barText.empty() ? "..." : c.barText.c_str());
+    std::fflush(stderr);
+    barsShown_ = true;
+  }
+
   Events& events_;
+  std::vector<Child>& children_;
+  bool bars_;
+  bool barsShown_ = false;
 };
 
 // Reads what is there; passes on whole lines. False at end of file.
@@ -190,7 +231,7 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
     }
   }
   std::vector<Child> children(units.size());
-  GangOutput output(events);
+  GangOutput output(events, children, events.drawsProgressBar());
   std::vector<pid_t> pids;
   for (size_t i = 0; i < units.size(); ++i) {
     children[i].unit = units[i];
@@ -241,6 +282,7 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
     }
   }
   setSignalChildren(nullptr, 0);
+  output.eraseBars();
   const int sig = interruptSignal();
   int worst = kExitPass;
   json summary = json::array();

@@ -546,13 +546,28 @@ bool tableBesideProgram(const std::string& self, DeviceTable& table) {
 
 }  // namespace
 
+namespace {
+
+// The end of info: interrupted when a signal came on the way.
+int infoEnd(Events& events, int status, const std::string& phase) {
+  if (const int sig = interruptSignal(); sig != 0) {
+    const std::string reason = "interrupted by " + signalName(sig);
+    events.error(reason);
+    status = interruptExitStatus(sig);
+    events.result(0, "interrupted", status, phase, {{"signal", signalName(sig)}, {"reason", reason}},
+                  "interrupted (" + signalName(sig) + ")");
+    return status;
+  }
+  events.result(0, "", status, phase, status ? json{{"reason", events.lastProblem()}} : json(nullptr));
+  return status;
+}
+
+}  // namespace
+
 int showInfo(Events& events, UnitSession& session, const JobOptions& options) {
   ViewJob j(events, session, options);
   int status = j.start();
-  if (status != kExitPass) {
-    events.result(0, "", status, "connect");
-    return status;
-  }
+  if (status != kExitPass || stopRequestRaised()) return infoEnd(events, status ? status : kExitLink, "connect");
   // "Read Version" is there only while a device is selected.
   const bool deviceHeld = j.state.settings.deviceIndex >= 0;
   if (deviceHeld) j.view.OnReadVersion();
@@ -574,8 +589,7 @@ int showInfo(Events& events, UnitSession& session, const JobOptions& options) {
                   "\nTarget Version : " + target + "\nDevice : " + f["device"].get<std::string>() +
                   "\nUser Rom File : " + d.userFileName + "\nOperation : " + f["operation"].get<std::string>());
   status = target == kReadErrorText ? kExitLink : kExitPass;
-  events.result(0, "", status, status ? "info" : "");
-  return status;
+  return infoEnd(events, status, status ? "info" : "");
 }
 
 int checkProgramFiles(Events& events, CliPrompter& prompter, const JobOptions& job) {
