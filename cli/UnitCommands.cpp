@@ -111,7 +111,10 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 // the status, and a signal on the way turns them into "interrupted".
 struct JobEnd {
   JobEnd(Events& e, const JobOptions& j, UnitSession& u, AppState& s) : events(e), job(j), session(u), state(s) {}
-  ~JobEnd() { clearInterruptLines(); }
+  ~JobEnd() {
+    events.onPhaseStart({});
+    clearInterruptLines();
+  }
   Events& events;
   const JobOptions& job;
   UnitSession& session;
