@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "base/DisplayText.h"
 #include "base/Log.h"
 
 namespace vrx4 {
@@ -13,7 +14,10 @@ namespace vrx4 {
 Answer runMessageBox(const Prompt& p) {
   QMessageBox box;
   box.setWindowTitle(QString::fromStdString(p.caption.empty() ? kProgramCaption : p.caption));
-  box.setText(QString::fromStdString(p.text));
+  // Plain text, escaped: a name from a file never turns into markup or
+  // control characters in the box.
+  box.setTextFormat(Qt::PlainText);
+  box.setText(QString::fromStdString(displayMessage(p.text)));
   switch (p.icon) {
     case Icon::Stop: box.setIcon(QMessageBox::Critical); break;
     case Icon::Exclamation:

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "base/DisplayText.h"
 #include "base/Log.h"
 #include "base/Prompter.h"
 #include "link/Commands.h"
@@ -91,8 +92,9 @@ CAboutDlg::CAboutDlg(const std::string& hostVersion, const std::string& firmware
   setWindowTitle(QStringLiteral("About T552-VRX4"));
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout;
+  // The versions and the date come from the unit: shown escaped.
   auto field = [this](const std::string& text) {
-    auto* e = new QLineEdit(QString::fromStdString(text), this);
+    auto* e = new QLineEdit(QString::fromStdString(displayText(text)), this);
     e->setReadOnly(true);
     e->setMinimumWidth(220);
     return e;

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <fstream>
 #include <istream>
+#include <sstream>
 #include <string_view>
 
+#include "base/InputFile.h"
 #include "base/Log.h"
 #include "base/StartupMessage.h"
 
@@ -317,14 +318,24 @@ bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fil
 
 bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing,
                           const std::string& shownName) {
-  std::ifstream in(path, std::ios::binary);
-  fileMissing = !in.is_open();
+  table.clear();
+  InputFile file;
+  std::vector<uint8_t> bytes;
+  fileMissing = !file.open(path, InputKind::DeviceTable);
   if (fileMissing) {
-    table.clear();
-    return false;
+    // A name that is there but is no table (a folder, a pipe, a file far
+    // too large) is not a missing table.
+    if (file.failure() == InputFile::Failure::CannotOpen) return false;
+    fileMissing = false;
   }
   DeviceTableError error;
-  if (parseDeviceTableQuiet(in, table, error)) return true;
+  if (file.isOpen() && file.readAll(bytes)) {
+    file.close();
+    std::istringstream in(std::string(bytes.begin(), bytes.end()), std::ios::binary);
+    if (parseDeviceTableQuiet(in, table, error)) return true;
+  } else {
+    error.reason = file.reason();
+  }
   pauseAndHideSplash();
   showMessageWithDetail(deviceTableFormatErrorText(shownName), tableErrorDetail(path, error));
   return false;

@@ -11,10 +11,13 @@
 #include <cstring>
 #include <vector>
 
+#include "base/InputFile.h"
 #include "base/Log.h"
 #include "base/ProgramFiles.h"
 
 namespace vrx4 {
+
+static_assert(inputLimit(InputKind::DialogPaths).maxBytes == kDialogPathFileSize);
 
 std::string DialogPaths::slot(int index) const {
   if (index < 0 || index >= kDialogPathSlotCount) return {};
@@ -43,14 +46,14 @@ void loadDialogPaths(DialogPaths& paths, const std::string& folder) {
 void loadDialogPaths(DialogPaths& paths, const std::string& folder, const std::string& storeFolder) {
   paths.clear();
   const std::string file = storeFolder + kDialogPathFileName;
-  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
-    size_t total = 0;
-    while (total < kDialogPathFileSize) {
-      const size_t got = std::fread(paths.bytes.data() + total, 1, kDialogPathFileSize - total, f);
-      if (got == 0) break;
-      total += got;
+  InputFile in;
+  if (in.open(file, InputKind::DialogPaths)) {
+    if (in.readFully(paths.bytes.data(), kDialogPathFileSize) < 0) {
+      logProgramLine("last-used folders not read: " + in.error());
     }
-    std::fclose(f);
+  } else if (in.failure() != InputFile::Failure::CannotOpen || errno != ENOENT) {
+    // A missing file only gives the defaults; anything else is worth a line.
+    logProgramLine("last-used folders not read: " + in.error());
   }
   if (!paths.setSlot(kProgramFolderSlot, folder)) {
     logProgramLine("program folder path too long to remember: " + folder);

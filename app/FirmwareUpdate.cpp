@@ -15,11 +15,13 @@ namespace vrx4 {
 
 bool readFirmwareFile(const std::string& path, FirmwareImage& image) {
   FirmwareImage work(kFirmwareImageSize, 0xFF);
-  OpenStatus opened;
-  std::FILE* f = openRegularFile(path, opened);
-  if (!f) {
-    // A name that is there but no regular file is not a missing file.
-    showMessageAfterSplash(opened == OpenStatus::NotRegular ? kFileOpenError : kNoFirmwareFileText, Icon::Stop);
+  InputFile f;
+  if (!f.open(path, InputKind::Firmware)) {
+    logProgramLine("firmware file " + f.error());
+    // A name that is there but no regular file (or too large for one) is
+    // not a missing file.
+    showMessageAfterSplash(f.failure() == InputFile::Failure::CannotOpen ? kNoFirmwareFileText : kFileOpenError,
+                           Icon::Stop);
     return false;
   }
   ParseState st;
@@ -33,8 +35,11 @@ bool readFirmwareFile(const std::string& path, FirmwareImage& image) {
     if (overlong) return kLineMalformed;
     return parseSRecordLine(line, std::span<uint8_t>(work.data(), work.size()), st);
   }, readError);
-  if (readError) result = kLineMalformed;
-  std::fclose(f);
+  if (readError) {
+    logProgramLine("firmware file " + path + ": read error: " + f.reason());
+    result = kLineMalformed;
+  }
+  f.close();
   if (result == kLineMalformed || result == kLineBadChecksum) {
     showMessageAfterSplash(kFileFormatError, Icon::Stop);
     return false;

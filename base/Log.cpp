@@ -1,5 +1,7 @@
 #include "base/Log.h"
 
+#include "base/DisplayText.h"
+
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -7,8 +9,10 @@
 namespace vrx4 {
 namespace {
 
+// Log lines name files and carry texts from outside the program: shown
+// escaped, they never act on the terminal they reach.
 void stderrSink(std::string_view line) {
-  std::string s(line);
+  std::string s = displayText(line);
   s.push_back('\n');
   std::fwrite(s.data(), 1, s.size(), stderr);
   std::fflush(stderr);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/DisplayText.h"
+
 namespace vrx4::cli {
 
 using json = nlohmann::ordered_json;
@@ -89,7 +91,7 @@ void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer
     emit(e);
   } else if (mode_ == OutputMode::Quiet && icon == Icon::Stop) {
     // Quiet runs keep the errors: the log lines are switched off there.
-    std::fprintf(err_, "%s\n", messageLogLine(text, icon, detail).c_str());
+    std::fprintf(err_, "%s\n", displayText(messageLogLine(text, icon, detail)).c_str());
     std::fflush(err_);
   } else {
     clearBar();  // the log line that follows gets a line of its own
@@ -140,7 +142,7 @@ void Events::error(const std::string& text) {
     return;
   }
   clearBar();
-  std::fprintf(err_, "vrx4-cli: %s\n", text.c_str());
+  std::fprintf(err_, "vrx4-cli: %s\n", displayText(text).c_str());
   std::fflush(err_);
 }
 

@@ -1,8 +1,14 @@
 #include "cli/FileCommands.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <iterator>
 
 #include <atomic>
 #include <cerrno>
@@ -17,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/DeviceTable.h"
+#include "base/InputFile.h"
 #include "base/Log.h"
 #include "base/ProgramFiles.h"
 #include "base/ProjectSettings.h"
@@ -105,20 +112,90 @@ int chooseFormat(const std::string& path, const std::string& given, const char* 
   return kExitFile;
 }
 
+// The pipe folder of the running command, for the signal handler, which
+// removes it before the signal takes its course.
+char pipeFolderPath[4096];
+volatile sig_atomic_t pipeFolderSet = 0;
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+struct sigaction previousActions[std::size(kCleanupSignals)];
+bool handlerInstalled[std::size(kCleanupSignals)];
+
+// Removes the folder and the files in it with system calls only, as a
+// signal handler may.
+void removeFolderNow(const char* dir) {
+  struct LinuxDirent64 {
+    uint64_t ino;
+    int64_t off;
+    unsigned short reclen;
+    unsigned char type;
+    char name[1];
+  };
+  const int d = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d >= 0) {
+    alignas(8) char buf[4096];
+    long n;
+    while ((n = ::syscall(SYS_getdents64, d, buf, sizeof buf)) > 0) {
+      for (long at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const LinuxDirent64*>(buf + at);
+        if (std::strcmp(e->name, ".") != 0 && std::strcmp(e->name, "..") != 0) ::unlinkat(d, e->name, 0);
+        at += e->reclen;
+      }
+    }
+    ::close(d);
+  }
+  ::rmdir(dir);
+}
+
+void onCleanupSignal(int sig) {
+  const int saved = errno;
+  if (pipeFolderSet) {
+    pipeFolderSet = 0;
+    removeFolderNow(pipeFolderPath);
+  }
+  for (size_t i = 0; i < std::size(kCleanupSignals); ++i)
+    if (kCleanupSignals[i] == sig && handlerInstalled[i]) {
+      ::sigaction(sig, &previousActions[i], nullptr);
+      handlerInstalled[i] = false;
+    }
+  errno = saved;
+  ::raise(sig);  // the signal's own course: the default ends the program
+}
+
 // A folder of its own for standard input or output on their way through a
-// file; removed with everything in it.
+// file; removed with everything in it at the end, and also when a signal
+// ends the program first.
 struct PipeFolder {
   std::string dir;
   PipeFolder() {
     const char* tmp = std::getenv("TMPDIR");
     std::string t = std::string(tmp && *tmp ? tmp : "/tmp") + "/vrx4-cli-XXXXXX";
-    if (::mkdtemp(t.data())) dir = t;
+    if (t.size() >= sizeof pipeFolderPath || !::mkdtemp(t.data())) return;
+    dir = t;
+    std::memcpy(pipeFolderPath, t.c_str(), t.size() + 1);
+    pipeFolderSet = 1;
+    for (size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+      struct sigaction now = {};
+      // An ignored signal stays ignored (a run under nohup).
+      if (::sigaction(kCleanupSignals[i], nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
+      struct sigaction sa = {};
+      sa.sa_handler = onCleanupSignal;
+      sigfillset(&sa.sa_mask);
+      handlerInstalled[i] = ::sigaction(kCleanupSignals[i], &sa, &previousActions[i]) == 0;
+    }
   }
   ~PipeFolder() {
     if (dir.empty()) return;
+    for (size_t i = 0; i < std::size(kCleanupSignals); ++i)
+      if (handlerInstalled[i]) {
+        ::sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
+        handlerInstalled[i] = false;
+      }
+    pipeFolderSet = 0;
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
+  PipeFolder(const PipeFolder&) = delete;
+  PipeFolder& operator=(const PipeFolder&) = delete;
   std::string file(const char* name) const { return dir + "/" + name; }
 };
 
@@ -133,7 +210,8 @@ bool copyStream(std::FILE* in, std::FILE* out) {
 }
 
 // Standard input into a file of the pipe folder, so the loader reads it as
-// it reads any file. Empty on failure (reason logged).
+// it reads any file; no more than the largest program file it accepts.
+// Empty on failure (reason logged).
 std::string stdinToFile(const PipeFolder& folder) {
   if (folder.dir.empty()) {
     fail(std::string("standard input: no temporary folder: ") + std::strerror(errno));
@@ -145,8 +223,32 @@ std::string stdinToFile(const PipeFolder& folder) {
     fail("standard input: " + path + ": " + std::strerror(errno));
     return {};
   }
-  const bool ok = copyStream(stdin, f);
-  if (std::fclose(f) != 0 || !ok) {
+  const uint64_t limit = inputLimit(InputKind::Program).maxBytes;
+  std::vector<char> buf(1 << 16);
+  uint64_t total = 0;
+  bool ok = true, tooLarge = false;
+  for (;;) {
+    const size_t n = std::fread(buf.data(), 1, buf.size(), stdin);
+    total += n;
+    if (total > limit) {
+      tooLarge = true;
+      break;
+    }
+    if (n > 0 && std::fwrite(buf.data(), 1, n, f) != n) {
+      ok = false;
+      break;
+    }
+    if (n < buf.size()) {
+      ok = !std::ferror(stdin);
+      break;
+    }
+  }
+  if (std::fclose(f) != 0) ok = false;
+  if (tooLarge) {
+    fail("standard input: larger than " + std::to_string(limit) + " bytes, the most a program file may hold");
+    return {};
+  }
+  if (!ok) {
     fail("standard input could not be read into " + path);
     return {};
   }

@@ -1,5 +1,7 @@
 #include "cli/Gang.h"
 
+#include "base/DisplayText.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -127,12 +129,12 @@ class GangOutput {
       }
     } else if (kind == "error") {
       eraseBars();
-      std::fprintf(stderr, "%s: vrx4-cli: %s\n", c.unit.c_str(), e.value("text", "").c_str());
+      std::fprintf(stderr, "%s: vrx4-cli: %s\n", c.unit.c_str(), displayText(e.value("text", "")).c_str());
       drawBars();
     } else if (kind == "message" && quiet && e.value("icon", "") == "stop") {
       // The child's own log line, which a quiet run does not pass on.
       std::fprintf(stderr, "%s: %s\n", c.unit.c_str(),
-                   messageLogLine(e.value("text", ""), Icon::Stop, e.value("detail", "")).c_str());
+                   displayText(messageLogLine(e.value("text", ""), Icon::Stop, e.value("detail", ""))).c_str());
     }
   }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace vrx4::cli {
 namespace {
@@ -87,15 +86,32 @@ std::string Sha256::hexDigest() {
 }
 
 bool sha256File(const std::string& path, std::string& hex) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!f) return false;
+  InputFile f;
+  if (!f.open(path, InputKind::Program)) return false;
   Sha256 sha;
   uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) sha.update(chunk, n);
-  if (std::ferror(f.get())) return false;
+  long n;
+  while ((n = f.read(chunk, sizeof chunk)) > 0) sha.update(chunk, size_t(n));
+  if (n < 0) return false;
   hex = sha.hexDigest();
   return true;
+}
+
+ProgramFileDigest::ProgramFileDigest(std::string& hex) : hex_(hex), previous_(setInputTap(this)) {}
+
+ProgramFileDigest::~ProgramFileDigest() { setInputTap(previous_); }
+
+bool ProgramFileDigest::opened(InputKind kind, const std::string&) {
+  if (kind != InputKind::Program) return false;
+  sha_ = Sha256();
+  hex_.clear();
+  return true;
+}
+
+void ProgramFileDigest::bytes(const uint8_t* data, size_t length) { sha_.update(data, length); }
+
+void ProgramFileDigest::closed(bool whole) {
+  if (whole) hex_ = sha_.hexDigest();
 }
 
 }  // namespace vrx4::cli

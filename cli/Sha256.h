@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/InputFile.h"
+
 namespace vrx4::cli {
 
 class Sha256 {
@@ -22,7 +24,28 @@ class Sha256 {
   uint64_t length_ = 0;
 };
 
-// The digest of a whole file; false when it cannot be read.
+// The digest of a whole program file, opened as the loader opens one;
+// false when it cannot be read.
 bool sha256File(const std::string& path, std::string& hex);
+
+// While it lives, the digest of each program file read on this thread is
+// taken from the bytes the reader read: `hex` holds that of the last one
+// read whole, and is empty after one that could not be read.
+class ProgramFileDigest final : public InputTap {
+ public:
+  explicit ProgramFileDigest(std::string& hex);
+  ~ProgramFileDigest() override;
+  ProgramFileDigest(const ProgramFileDigest&) = delete;
+  ProgramFileDigest& operator=(const ProgramFileDigest&) = delete;
+
+  bool opened(InputKind kind, const std::string& path) override;
+  void bytes(const uint8_t* data, size_t length) override;
+  void closed(bool whole) override;
+
+ private:
+  std::string& hex_;
+  Sha256 sha_;
+  InputTap* previous_;
+};
 
 }  // namespace vrx4::cli

@@ -20,6 +20,7 @@
 #include "cli/Interrupt.h"
 #include "cli/CliDialogs.h"
 #include "cli/JobRecord.h"
+#include "base/DisplayText.h"
 #include "cli/Sha256.h"
 #include "cli/UsbUnits.h"
 #include "image/BootFileReader.h"
@@ -386,7 +387,7 @@ int listDevices(Events& events, const std::string& givenTable, const std::string
     const std::string vcc = voltageText(d.voltageCode & 0xF), vpp = voltageText((d.voltageCode >> 4) & 0xF);
     const bool boot = d.bootRomSize != 0;
     char line[256];
-    std::snprintf(line, sizeof line, "%-31s %-14s %6d  %-7s %-7s %2d  %s", d.name().c_str(),
+    std::snprintf(line, sizeof line, "%-31s %-14s %6d  %-7s %-7s %2d  %s", displayText(d.name()).c_str(),
                   areaText(d.userRomStart, d.userRomEnd).c_str(), int(d.blockCount), vcc.empty() ? "-" : vcc.c_str(),
                   vpp.empty() ? "-" : vpp.c_str(), int(d.idCodeLength),
                   boot ? areaText(d.bootRomStart, d.bootRomEnd).c_str() : "-");
@@ -409,7 +410,7 @@ int listDevices(Events& events, const std::string& givenTable, const std::string
 int listUnits(Events& events) {
   std::vector<UsbUnit> units = listUsbUnits();
   for (const UsbUnit& u : units) {
-    std::string text = "usb:" + (u.serial.empty() ? std::string("-") : u.serial) + "  " + u.path;
+    std::string text = "usb:" + (u.serial.empty() ? std::string("-") : displayText(u.serial)) + "  " + displayText(u.path);
     if (!u.accessible) text += "  (cannot be opened: is the USB rule 60-vrx4.rules installed? \"vrx4-cli info\" says more)";
     events.fact("unit", {{"path", u.path}, {"serial", u.serial}, {"accessible", u.accessible}}, text);
   }
@@ -586,11 +587,14 @@ int showInfo(Events& events, UnitSession& session, const JobOptions& options) {
             {"device", deviceHeld ? j.state.settings.device.name() : ""},
             {"file", d.userFileName},
             {"operation", op >= 0 ? operationKind(op).label : ""}};
+  // Every text of the unit is shown escaped: it never acts on the terminal.
+  const auto shown = [](const std::string& t) { return displayText(t); };
   events.fact("info", f,
-              "Unit : " + u.model + "  " + session.unitPath() + (session.serial().empty() ? "" : "  serial " + session.serial()) +
-                  "\nFirmware Version : " + u.firmwareVersionCollapsed + " " + u.firmwareDate +
-                  "\nTarget Version : " + target + "\nDevice : " + f["device"].get<std::string>() +
-                  "\nUser Rom File : " + d.userFileName + "\nOperation : " + f["operation"].get<std::string>());
+              "Unit : " + shown(u.model) + "  " + shown(session.unitPath()) +
+                  (session.serial().empty() ? "" : "  serial " + shown(session.serial())) +
+                  "\nFirmware Version : " + shown(u.firmwareVersionCollapsed) + " " + shown(u.firmwareDate) +
+                  "\nTarget Version : " + shown(target) + "\nDevice : " + shown(f["device"].get<std::string>()) +
+                  "\nUser Rom File : " + shown(d.userFileName) + "\nOperation : " + f["operation"].get<std::string>());
   status = target == kReadErrorText ? kExitLink : kExitPass;
   return infoEnd(events, status, status ? "info" : "");
 }
@@ -619,7 +623,9 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
   ViewJob j(events, session, options);
   const JobOptions& job = j.job;
   if (!j.end.begin()) return j.finish(kExitFile, "record");
-  if (!job.file.empty() && !sha256File(job.file, j.end.fileSha)) j.end.fileSha.clear();
+  // The digest is of the bytes the loader reads, the last load's (the one
+  // that goes to the unit).
+  ProgramFileDigest digest(j.end.fileSha);
 
   // The files are checked against the device of the table beside the
   // program before the unit hears anything.
@@ -702,15 +708,17 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
   ViewJob j(events, session, options);
   JobOptions& job = j.job;
   if (!j.end.begin()) return j.finish(kExitFile, "record");
+  ProgramFileDigest digest(j.end.fileSha);
   // The project and the program file it names are read before the unit
   // hears anything; a refused one stops the job with the unit untouched.
   DeviceTable table;
   if (tableBesideProgram(job.self, table)) {
     auto project = std::make_unique<ProjectSettings>();
-    switch (readProjectFile(job.project, table.rowCount(), *project)) {
+    std::string why;
+    switch (readProjectFile(job.project, table.rowCount(), *project, &why)) {
       case ProjectReadResult::Ok: break;
       case ProjectReadResult::OpenFailed:
-        showMessage(kFileOpenError, Icon::Stop);
+        showMessageWithDetail(kFileOpenError, why, Icon::Stop);
         return j.finish(kExitFile, "project");
       case ProjectReadResult::FormatError:
         showMessage(kProjectFormatError, Icon::Stop);
@@ -733,7 +741,6 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
       return j.finish(kExitFile, "project");
     }
     const DeviceDef& device = table.row(row);
-    if (!sha256File(job.file, j.end.fileSha)) j.end.fileSha.clear();
     if (!fileAcceptable(device, job.file, job, j.prompter)) return j.finish(kExitFile, "load");
   }
 

@@ -25,10 +25,9 @@ bool loadBootFile(const std::string& path, MemoryImage& image, ProjectSettings& 
     showMessage(kNotBootFileName, Icon::Stop);
     return false;
   }
-  OpenStatus opened;
-  std::FILE* f = openRegularFile(path, opened);
-  if (!f) {
-    showMessageWithDetail(kFileOpenError, fileProblemDetail(path, 0, openFailureReason(opened)));
+  InputFile f;
+  if (!f.open(path, InputKind::Boot)) {
+    showMessageWithDetail(kFileOpenError, f.error());
     return false;
   }
   // Only indices 0..0xFFFF are ever written (addresses are taken modulo
@@ -59,10 +58,11 @@ bool loadBootFile(const std::string& path, MemoryImage& image, ProjectSettings& 
     if (r == kLineMalformed || r == kLineBadChecksum) problem = describeRefusedLine(line, false, r);
     return r;
   }, readError);
-  std::fclose(f);
+  f.close();
 
   if (readError) {
-    showMessageWithDetail(kFileOpenError, fileProblemDetail(path, 0, "read error after line " + std::to_string(lineNumber)));
+    showMessageWithDetail(kFileOpenError, fileProblemDetail(path, 0, "read error after line " + std::to_string(lineNumber) +
+                                                                          ": " + f.reason()));
     return false;
   }
   if (result == kLineMalformed || result == kLineBadChecksum) {

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "base/DisplayText.h"
+
 namespace vrx4 {
 namespace {
 
@@ -21,7 +23,8 @@ CSendImageDlg::CSendImageDlg(ImageArea area, const MemoryImage& image, const Pro
   setWindowTitle(QStringLiteral("Loading..."));
   buildLayout(true, true);
   cancelButton()->hide();
-  if (!filePath.empty()) textLine()->setText(QFileInfo(QString::fromStdString(filePath)).fileName());
+  if (!filePath.empty())
+    textLine()->setText(QString::fromStdString(displayText(QFileInfo(QString::fromStdString(filePath)).fileName().toStdString())));
   plan_ = prepareSend(progress_, area_, image_, settings_);
   progressBar()->setRange(0, int(std::min<uint32_t>(progress_.maximum, INT32_MAX)));
   progressBar()->setValue(0);

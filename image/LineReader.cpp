@@ -1,10 +1,5 @@
 #include "image/LineReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,40 +31,22 @@ inline const char* findLineEnd(const char* p, size_t n) {
 
 }  // namespace
 
-std::FILE* openRegularFile(const std::string& path, OpenStatus& status) {
-  status = OpenStatus::Failed;
-  // Opened without blocking, so a pipe without a writer cannot hang here;
-  // the mode is checked on what was opened, not on the name.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  const bool known = ::fstat(fd, &st) == 0;
-  if (!known || !S_ISREG(st.st_mode)) {
-    const int error = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-    if (known) status = OpenStatus::NotRegular;
-    ::close(fd);
-    errno = error;
-    return nullptr;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  std::FILE* f = ::fdopen(fd, "rb");
-  if (!f) {
-    ::close(fd);
-    return nullptr;
-  }
-  status = OpenStatus::Opened;
-  return f;
-}
-
-std::string openFailureReason(OpenStatus status) {
-  const int error = errno;
-  if (status == OpenStatus::NotRegular && error == 0) return "not a regular file";
-  return error ? std::strerror(error) : "cannot be opened";
+LineReader::LineReader(InputFile& file, size_t blockSize)
+    : fill_([&file](char* to, size_t n) { return file.readFully(to, n); }),
+      blockSize_(blockSize < kMaxLineLength ? kMaxLineLength : blockSize) {
+  startReading();
 }
 
 LineReader::LineReader(std::FILE* file, size_t blockSize)
-    : file_(file), blockSize_(blockSize < kMaxLineLength ? kMaxLineLength : blockSize) {
+    : fill_([file](char* to, size_t n) {
+        const size_t got = std::fread(to, 1, n, file);
+        return got < n && std::ferror(file) ? -1L : long(got);
+      }),
+      blockSize_(blockSize < kMaxLineLength ? kMaxLineLength : blockSize) {
+  startReading();
+}
+
+void LineReader::startReading() {
   for (Block& b : blocks_) b.mem.reset(new char[kMaxLineLength + blockSize_]);
   reader_ = std::thread([this] { readerLoop(); });
   if (!nextBlock(0)) {
@@ -101,9 +78,10 @@ void LineReader::readerLoop() {
     size_t got = 0;
     bool error = false;
     if (!finished) {
-      got = std::fread(b.mem.get() + kMaxLineLength, 1, blockSize_, file_);
-      if (got < blockSize_) {
-        error = std::ferror(file_) != 0;
+      const long n = fill_(b.mem.get() + kMaxLineLength, blockSize_);
+      got = n > 0 ? size_t(n) : 0;
+      if (n < long(blockSize_)) {
+        error = n < 0;
         finished = true;
       }
     }

@@ -8,11 +8,14 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "base/InputFile.h"
 
 namespace vrx4 {
 
@@ -26,6 +29,7 @@ class LineReader {
  public:
   enum class Status { Line, Overlong, End, ReadError };
 
+  explicit LineReader(InputFile& file, size_t blockSize = 1024 * 1024);
   explicit LineReader(std::FILE* file, size_t blockSize = 1024 * 1024);
   ~LineReader();
   LineReader(const LineReader&) = delete;
@@ -53,8 +57,10 @@ class LineReader {
   // rest of the current one along; false at the end of the file.
   bool nextBlock(size_t carry);
   void readerLoop();
+  void startReading();
 
-  std::FILE* file_;
+  // Fills up to n bytes: the count (short only at the end) or -1 on an error.
+  std::function<long(char*, size_t)> fill_;
   size_t blockSize_;
   Block blocks_[kBlocks];
   int current_ = -1;  // no block yet
@@ -71,26 +77,13 @@ class LineReader {
   bool stop_ = false;
 };
 
-enum class OpenStatus { Opened, Failed, NotRegular };
-
-// Opens `path` for reading byte for byte, but only when it names a regular
-// file (through any symbolic links): a device, a pipe or a folder is refused
-// before a byte is read, as such a "file" may never end or never answer.
-// nullptr with `status` Failed (cannot be opened) or NotRegular.
-std::FILE* openRegularFile(const std::string& path, OpenStatus& status);
-
-// Why openRegularFile just failed, for a log line: the system's error text
-// ("No such file or directory", "Is a directory", "Permission denied") or
-// "not a regular file". Reads errno: call it right after the failure.
-std::string openFailureReason(OpenStatus status);
-
 // Reads `file` line by line and hands each line to parse(line, overlong)
 // until it returns something other than 0, which is then the result (0 when
 // the file ends first). `overlong` is set for a line longer than
 // kMaxLineLength, whose text is not handed over. readError reports a
 // failed read, which also ends the loop.
 template <typename Parse>
-int forEachLine(std::FILE* file, Parse&& parse, bool& readError) {
+int forEachLine(InputFile& file, Parse&& parse, bool& readError) {
   readError = false;
   LineReader reader(file);
   std::string_view line;

@@ -540,9 +540,8 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
     }
   }
 
-  OpenStatus opened;
-  std::FILE* f = openRegularFile(path, opened);
-  if (!f) return fail(kFileOpenError, 0, openFailureReason(opened));
+  InputFile f;
+  if (!f.open(path, InputKind::Program)) return fail(kFileOpenError, 0, f.reason());
 
   ParseState st;
   st.areaStart = device.userRomStart;
@@ -570,9 +569,9 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
     }
     return r;
   }, readError);
-  std::fclose(f);
+  f.close();
 
-  if (readError) return fail(kFileOpenError, 0, "read error after line " + std::to_string(lineNumber));
+  if (readError) return fail(kFileOpenError, 0, "read error after line " + std::to_string(lineNumber) + ": " + f.reason());
   // A program file without a single line holds no program: refused like
   // any other file that is not in the format its name promises.
   if (parser && !anyLine) {

@@ -98,7 +98,8 @@ CBlockSettingDlg::CBlockSettingDlg(const LockBitTable& table, const DeviceDef& d
   connect(readLockBits_, &QPushButton::clicked, this, &CBlockSettingDlg::onReadLockBits);
   connect(allLock_, &QPushButton::clicked, this, &CBlockSettingDlg::onAllLock);
   connect(allUnlock_, &QPushButton::clicked, this, &CBlockSettingDlg::onAllUnlock);
-  connect(group, &QButtonGroup::buttonClicked, list_->viewport(), [this] { list_->viewport()->update(); });
+  // The list is drawn again whenever the choice changes, however it changes.
+  connect(group, &QButtonGroup::buttonToggled, list_->viewport(), [this] { list_->viewport()->update(); });
   connect(ok, &QPushButton::clicked, this, &CBlockSettingDlg::accept);
   connect(cancel, &QPushButton::clicked, this, &CBlockSettingDlg::reject);
   resize(total + 60, 360);

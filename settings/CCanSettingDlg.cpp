@@ -15,6 +15,7 @@
 
 #include "base/Prompter.h"
 #include "link/Commands.h"
+#include "settings/CDropDownList.h"
 
 namespace vrx4 {
 
@@ -48,9 +49,9 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
   // " Baudrate "
   auto* baudBox = new QGroupBox(" Baudrate ", this);
   auto* baudLayout = new QHBoxLayout(baudBox);
-  baudrate_ = new QComboBox(baudBox);
+  baudrate_ = new CDropDownList(baudBox);
   baudrate_->setObjectName("baudrate");
-  samplePoint_ = new QComboBox(baudBox);
+  samplePoint_ = new CDropDownList(baudBox);
   samplePoint_->setObjectName("samplePoint");
   baudLayout->addWidget(new QLabel("Baudrate", baudBox));
   baudLayout->addWidget(baudrate_);
@@ -83,10 +84,10 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
     FrameRow& row = rows_[r];
     const QString n = QString::number(r);
     row.caption = new QLabel(rowCaptions[r], frameBox);
-    row.format = new QComboBox(frameBox);
+    row.format = new CDropDownList(frameBox);
     row.format->setObjectName("format" + n);
     row.format->addItems({"Std", "Ext"});
-    row.type = new QComboBox(frameBox);
+    row.type = new CDropDownList(frameBox);
     row.type->setObjectName("type" + n);
     row.type->addItems({"Data", "Remote"});
     row.sid = smallEdit(frameBox, 3, "sid" + n);

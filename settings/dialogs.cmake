@@ -6,6 +6,8 @@ if(VRX4_BUILD_GUI)
     ${CMAKE_CURRENT_LIST_DIR}/CCanSettingDlg.h
     ${CMAKE_CURRENT_LIST_DIR}/CCheckListCtrl.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CCheckListCtrl.h
+    ${CMAKE_CURRENT_LIST_DIR}/CDropDownList.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CDropDownList.h
     ${CMAKE_CURRENT_LIST_DIR}/CDeviceDetailDlg.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CDeviceDetailDlg.h
     ${CMAKE_CURRENT_LIST_DIR}/CHighlightListCtrl.cpp

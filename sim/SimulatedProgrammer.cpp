@@ -6,8 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "base/Clock.h"
+#include "base/InputFile.h"
 #include "base/Log.h"
 #include "base/ProgramFiles.h"
 #include "link/UsbLink.h"
@@ -76,14 +78,21 @@ SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options, uint16_t ven
     if (!exe.empty()) table = findDataFile(folderOf(exe), kDeviceTableFileName);
   }
   if (!table.empty()) {
-    std::ifstream in(table);
+    InputFile file;
+    std::vector<uint8_t> bytes;
+    const bool opened = file.open(table, InputKind::DeviceTable);
+    if (!opened && file.failure() != InputFile::Failure::CannotOpen) logLine("unit: device table " + file.error());
+    const bool read = opened && file.readAll(bytes);
+    if (opened && !read) logLine("unit: device table " + file.error());
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     DeviceTableError error;
-    if (in && !parseDeviceTableQuiet(in, catalogue_, error))
+    if (read && !parseDeviceTableQuiet(in, catalogue_, error))
       logLine("unit: device table " + table + " refused (line " + std::to_string(error.line) +
               ": " + error.reason + ")");
   }
   loadState();
   if (!options_.firmwareVersion.empty()) state_.firmwareVersion = options_.firmwareVersion;
+  if (!options_.firmwareDate.empty()) state_.firmwareDate = options_.firmwareDate;
 }
 
 SimulatedProgrammer::~SimulatedProgrammer() {

@@ -91,6 +91,7 @@ struct ProgrammerOptions {
   bool freshState = false;       // start fresh even when the state file exists
   bool startInUpdateMode = false;
   std::string firmwareVersion;   // non-empty: report this version text instead
+  std::string firmwareDate;      // non-empty: report this firmware date instead
   double timeScale = 1.0;        // 0: instant
   bool targetConnected = true;   // false: operations end with "Contact Err"
   uint8_t forcedResult = 0;      // non-zero: operations end with this code

@@ -1,6 +1,7 @@
 #include "sim/UnitState.h"
 
 #include "base/AtomicFile.h"
+#include "base/InputFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -173,17 +174,14 @@ enum : uint32_t { kSecTargetMemory = 6 };
 // reader then stands on the first section.
 StateLoad readChecked(const std::string& path, const char (&magic)[8], std::vector<uint8_t>& file,
                       std::string& why) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return StateLoad::Missing;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (ec || size > (64u << 20)) {
-    why = path + ": not a unit state file";
+  InputFile in;
+  if (!in.open(path, InputKind::UnitState)) {
+    if (in.failure() == InputFile::Failure::CannotOpen) return StateLoad::Missing;
+    why = path + ": not a unit state file (" + in.reason() + ")";
     return StateLoad::Damaged;
   }
-  file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    why = path + " cannot be read";
+  if (!in.readAll(file)) {
+    why = path + " cannot be read: " + in.reason();
     return StateLoad::Damaged;
   }
   if (file.size() < sizeof magic + 8 || std::memcmp(file.data(), magic, sizeof magic) != 0) {

@@ -31,6 +31,7 @@ const char* const kUsage =
     "  --verbose                log every command handled, one line each\n"
     "  --update-mode            start in update mode\n"
     "  --firmware-version TEXT  report this firmware version instead of Ver.1.11\n"
+    "  --firmware-date TEXT     report this firmware date\n"
     "  --target-version TEXT    version text of the target (Read Version)\n"
     "  --instant                busy phases and operations take no time\n"
     "  --time-scale FACTOR      busy phases and operations take FACTOR times as long\n"
@@ -115,6 +116,8 @@ int main(int argc, char** argv) {
       options.startInUpdateMode = true;
     } else if (arg == "--firmware-version") {
       if (!value(options.firmwareVersion)) return 2;
+    } else if (arg == "--firmware-date") {
+      if (!value(options.firmwareDate)) return 2;
     } else if (arg == "--target-version") {
       if (!value(options.targetVersion)) return 2;
     } else if (arg.rfind("--", 0) == 0) {

@@ -17,7 +17,9 @@
 #include "app/AppState.h"
 #include "app/CUnitDialogs.h"
 #include "app/UnitCheck.h"
+#include "base/DisplayText.h"
 #include "link/Commands.h"
+#include "settings/CDropDownList.h"
 #include "view/CMainFrame.h"
 #include "view/CMainViewDialogs.h"
 #include "view/MainViewCommands.h"
@@ -27,7 +29,9 @@ namespace vrx4 {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+// Every text of the form as it is shown: names and versions that come from
+// the unit, a project or the table show their control characters escaped.
+QString q(const std::string& s) { return QString::fromStdString(displayText(s)); }
 
 void applyControl(QWidget* w, const ControlState& c) {
   w->setEnabled(c.enabled);
@@ -141,7 +145,7 @@ void CMainView::build() {
   // Left column: the device, its CAN settings and its lock bits.
   group(" Device ", 7, 4, 200, 94);
   auto* typeLabel = label("&Type :", 15, 17, 28);
-  deviceList_ = new QComboBox(this);
+  deviceList_ = new CDropDownList(this);
   deviceList_->setObjectName(QStringLiteral("deviceList"));
   deviceList_->setMaxVisibleItems(20);
   place(deviceList_, 44, 15, 109, 13);
@@ -225,9 +229,15 @@ void CMainView::build() {
   connect(setBlocks_, &QPushButton::clicked, this, [this] { fire(actions_.setBlocks); });
   connect(start_, &QPushButton::clicked, this, [this] { fire(actions_.start); });
   connect(readVersion_, &QPushButton::clicked, this, [this] { fire(actions_.readVersion); });
-  connect(radios, &QButtonGroup::idClicked, this, [this](int) { fire(actions_.operationChanged); });
-  connect(preSending_, &QCheckBox::clicked, this, [this] { fire(actions_.operationChanged); });
-  connect(postSending_, &QCheckBox::clicked, this, [this] { fire(actions_.operationChanged); });
+  // Every change of the choice reaches the unit, however it came about (a
+  // click, the keyboard, an accessibility action); the form's own drawing
+  // changes nothing that needs sending. A radio button that goes off is the
+  // other half of one change, reported by the one that goes on.
+  connect(radios, &QButtonGroup::idToggled, this, [this](int, bool on) {
+    if (on) fire(actions_.operationChanged);
+  });
+  connect(preSending_, &QCheckBox::toggled, this, [this] { fire(actions_.operationChanged); });
+  connect(postSending_, &QCheckBox::toggled, this, [this] { fire(actions_.operationChanged); });
 }
 
 void CMainView::fire(const std::function<void()>& f) {
@@ -273,8 +283,10 @@ void CMainView::showUserRomFile(const MainFormState& s) {
       return fm.horizontalAdvance(q(t)) <= room;
     }));
   }
-  userRomFile_->setText(text);
+  if (userRomFile_->text() != text) userRomFile_->setText(text);
   userRomFile_->setCursorPosition(0);
+  // The field may show only the compact form; the whole path is one hover away.
+  userRomFile_->setToolTip(q(s.userRomFile.text));
   QPalette p = palette();
   if (s.userRomFileRed) p.setColor(QPalette::Text, QColor(255, 0, 0));
   userRomFile_->setPalette(p);
@@ -318,6 +330,7 @@ void CMainView::render(const MainFormState& s) {
   applyControl(checkId_, s.checkIdButton);
   applyControl(bootLoaderLabel_, s.bootLoaderLabel);
   applyField(bootLoader_, s.bootLoader);
+  bootLoader_->setToolTip(q(s.bootFilePath));
   applyControl(bootFile_, s.bootFileButton);
 
   // " Advanced Settings "

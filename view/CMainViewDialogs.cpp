@@ -8,6 +8,7 @@
 
 #include "app/CQtPrompter.h"
 #include "app/CUnitDialogs.h"
+#include "base/DisplayText.h"
 #include "base/Log.h"
 #include "image/CLoadConfirmDlg.h"
 #include "image/CTransferDlg.h"
@@ -122,7 +123,7 @@ bool CMainViewDialogs::confirmLoad(const std::string& path) {
     logLine("\"Load OK ?\" for " + path + ": nobody to answer, not loaded");
     return false;
   }
-  CLoadConfirmDlg dialog(QString::fromStdString(path), parent_);
+  CLoadConfirmDlg dialog(QString::fromStdString(displayText(path)), parent_);
   return dialog.exec() == QDialog::Accepted;
 }
 

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "base/DisplayText.h"
 #include "image/CSaveFileDlg.h"
 #include "image/CSaveProgressDlg.h"
 #include "image/CTransferDlg.h"
@@ -81,9 +82,9 @@ CMemoryEditDlg::CMemoryEditDlg(AppState& app, const EditorRequest& request, QWid
   auto* info = new QGroupBox(QStringLiteral("Information"), this);
   auto* grid = new QGridLayout(info);
   infoRow(grid, info, QStringLiteral("Device Type :"), QStringLiteral("deviceType"),
-          QString::fromStdString(request.deviceType));
+          QString::fromStdString(displayText(request.deviceType)));
   programFile_ = infoRow(grid, info, QStringLiteral("Program File :"), QStringLiteral("programFile"),
-                         QString::fromStdString(editor_->programFile()));
+                         QString::fromStdString(displayText(editor_->programFile())));
   infoRow(grid, info, QStringLiteral("Rom Area :"), QStringLiteral("romArea"), QString::fromStdString(request.romArea));
   infoRow(grid, info, QStringLiteral("Address :"), QStringLiteral("address"), QString::fromStdString(request.address));
 
@@ -184,7 +185,7 @@ void CMemoryEditDlg::refill() {
   }
   list_->setUpdatesEnabled(true);
   list_->viewport()->update();
-  programFile_->setText(QString::fromStdString(editor_->programFile()));
+  programFile_->setText(QString::fromStdString(displayText(editor_->programFile())));
   save_->setEnabled(editor_->saveButtonEnabled());
 }
 

@@ -16,6 +16,7 @@
 #include "base/Prompter.h"
 #include "app/UnitTransport.h"
 #include "link/UsbLink.h"
+#include "settings/CDropDownList.h"
 #include "view/CKDL2Doc.h"
 #include "view/CMainFrame.h"
 #include "view/CMainView.h"
@@ -112,6 +113,7 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
 
   QCoreApplication::setOrganizationName(QString::fromLatin1(kOrganizationName));
   QApplication::setWindowIcon(applicationIcon());
+  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) guardDropDownListsOf(*app);
   profile_ = std::make_unique<QSettings>();
 
   if (!setUpTransport()) return false;

@@ -68,6 +68,9 @@ struct MainViewRoutines {
   // protect or ID text) or shown from the settings.
   std::function<void(bool cleared)> showEditedUserFile;
   std::function<void()> showBootLoader;        // "Boot Loader :" from bootLoaderText
+  // A project's user image did not reach the unit (the settings are back
+  // to the backup): the form and the unit as after a failed Load.
+  std::function<void(const std::string& path)> userFileNotInUnit;
 };
 
 }  // namespace vrx4

@@ -51,6 +51,7 @@ struct MainFormState {
   ControlState checkIdButton;    // "Check ID..."
   ControlState bootLoaderLabel;  // "Boot Loader :" (visible only)
   ControlState bootLoader;       // its field
+  std::string bootFilePath;      // the boot file's full path (the field's tooltip)
   ControlState bootFileButton;   // "Boot File..."
 
   // " Advanced Settings "

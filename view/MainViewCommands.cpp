@@ -74,6 +74,11 @@ MainViewRoutines routinesFor(MainViewModel& model, CommandViewFields& fields) {
       model.RefreshUserFileDisplay();
   };
   r.showBootLoader = [&model] { model.RefreshAllFileDisplay(); };
+  r.userFileNotInUnit = [&model, &fields](const std::string& path) {
+    store(model, fields);
+    model.UserFileNotInUnit(path);
+    fields = fieldsOf(model);
+  };
   return r;
 }
 
@@ -95,7 +100,7 @@ EditorOutcome OnEditBootRom(MainViewModel& model, MainViewDialogs& dialogs, cons
 bool OnProjectOpen(MainViewModel& model, MainViewDialogs& dialogs, const EditorProjectDialogs& extra) {
   CommandViewFields fields = fieldsOf(model);
   const bool ok = OnProjectOpen(model.state(), fields, dialogsFor(model, dialogs, extra), routinesFor(model, fields));
-  if (ok) store(model, fields);
+  store(model, fields);
   return ok;
 }
 

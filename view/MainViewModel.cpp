@@ -155,6 +155,10 @@ void MainViewModel::showFields() {
   form_.editUserRomEnabled = hasDevice();
   form_.lastUserFileName = state_.dialogPaths.slot(kUserFileNameSlot);
   form_.userRomFileRed = state_.settings.userFileStale == 1;
+  const ProjectSettings& s = state_.settings;
+  const int32_t bootLength = s.bootFileNameLength;
+  const size_t bootMax = std::min<size_t>(size_t(std::max<int32_t>(bootLength, 0)), sizeof s.bootFileName);
+  form_.bootFilePath = std::string(s.bootFileName, strnlen(s.bootFileName, bootMax));
   if (formChanged_) formChanged_();
 }
 
@@ -169,6 +173,7 @@ std::string MainViewModel::userFileName() const {
 
 void MainViewModel::setUserFileName(const std::string& name) {
   ProjectSettings& s = state_.settings;
+  failedUserFile_.clear();
   storeText(s.userFileName, sizeof s.userFileName, name);
   s.userFileNameLength = int32_t(std::min(name.size(), kMaxUserFilePath));
 }
@@ -444,14 +449,15 @@ void MainViewModel::RefreshUserFileDisplay() {
   const ProjectSettings& s = state_.settings;
   const std::string name = userFileName();
   if (name.empty()) {
-    form_.userRomFile.text.clear();
-    form_.userRomFileCompact = false;
+    showNoUserFile();
     form_.idCode.text.clear();
     form_.checkIdCode.text.clear();
   } else if (name == kReadDataName) {
     form_.userRomFile.text = name;
     form_.userRomFileCompact = false;
     form_.idCode.text.clear();
+    // A passed Read zeroes the record's ID code: the field shows it.
+    form_.checkIdCode.text = hexBytesText(s.idCode.idBytes, std::min<int>(s.idCode.idLength, kMaxIdCodeLength));
   } else {
     form_.romProtect.text = protectText(s.protectLevel);
     const std::string id = ImageIdText();
@@ -468,6 +474,12 @@ void MainViewModel::RefreshUserFileDisplay() {
   showFields();
 }
 
+void MainViewModel::showNoUserFile() {
+  // Nothing, or the file whose Load failed (drawn red: userFileStale is set).
+  form_.userRomFile.text = failedUserFile_;
+  form_.userRomFileCompact = !failedUserFile_.empty();
+}
+
 void MainViewModel::ClearUserFileSums() {
   form_.checkSum.text.clear();
   form_.romProtect.text.clear();
@@ -480,8 +492,7 @@ void MainViewModel::RefreshAllFileDisplay() {
   const std::string name = userFileName();
   const int idLength = std::min<int>(s.idCode.idLength, kMaxIdCodeLength);
   if (name.empty()) {
-    form_.userRomFile.text.clear();
-    form_.userRomFileCompact = false;
+    showNoUserFile();
     form_.idCode.text.clear();
     form_.checkIdCode.text.clear();
     form_.checkSum.text.clear();
@@ -567,7 +578,6 @@ void MainViewModel::OnLoadUserFile() {
       {kUserFileDialogTitle, kUserFileDialogFilter, "hex", state_.dialogPaths.slot(kUserFileFolderSlot)});
   if (!chosen) return;
   const std::string path = *chosen;
-  bool keep = false;
   if (!path.empty()) {
     if (!userFilePathFits(path, s.device.name(), idCountOf(s.device))) {
       showMessage(kMsgOversizedPath, Icon::Stop);
@@ -587,17 +597,25 @@ void MainViewModel::OnLoadUserFile() {
           RefreshUserFileDisplay();
           return;
         }
-        userReadBackPending = true;
-        keep = true;  // the unit may hold part of this file: tell it there is none
       }
     }
   }
+  // The image the unit holds, if any, is no longer the operator's: a
+  // refused file must not leave the previous one programmable.
+  UserFileNotInUnit(path);
+}
+
+void MainViewModel::UserFileNotInUnit(const std::string& attemptedPath) {
+  ProjectSettings& s = state_.settings;
   clearUserFile();
-  if (keep) {
-    (void)setUserDataPresent(false);
-    (void)vrx4::setUserFileName({});
-    RefreshOperationButtons();
-  }
+  s.userFileStale = attemptedPath.empty() ? 0 : 1;
+  failedUserFile_ = attemptedPath;
+  userReadBackPending = true;
+  (void)setUserDataPresent(false);
+  (void)vrx4::setUserFileName({});
+  const int before = operationIndex;
+  RefreshOperationButtons();
+  if (operationIndex != before) (void)setOperation(operationCode(operationIndex), sendFlags());
   RefreshUserFileDisplay();
 }
 
@@ -695,6 +713,9 @@ void MainViewModel::OnProjectNew() {
 
 void MainViewModel::OnStart() {
   if (!hasDevice() || operationIndex < 0 || operationIndex >= kOperationCount) return;
+  // Erase/Program/Verify, Erase/Program and Verify need a file in the unit.
+  const bool needsFile = operationIndex == 0 || operationIndex == 3 || operationIndex == 4;
+  if (needsFile && state_.settings.userFileNameLength <= 0) return;
   lastResult = 0;
   setResultBox();
   showFields();

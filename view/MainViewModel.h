@@ -124,6 +124,14 @@ class MainViewModel {
   // japanese: the user's language is Japanese (the front end asks its locale).
   void OnManual(bool japanese);
 
+  // After a Load or a project open whose user file did not end up in the
+  // unit (refused, declined, too long a path, transfer failed): the record
+  // holds no user file, the unit is told it holds no user data and an empty
+  // file name, the program operations go (Blank is chosen and sent when
+  // another operation was), and `attemptedPath` stays in the file field in
+  // red until another file name is set.
+  void UserFileNotInUnit(const std::string& attemptedPath);
+
   // Support routines; each returns whether every command it had to send went
   // through.
   bool UploadUserImage();
@@ -136,6 +144,7 @@ class MainViewModel {
  private:
   void showFields();
   void clearUserFile();
+  void showNoUserFile();
   void setUserFileName(const std::string& name);
   std::string userFileName() const;
   bool hasDevice() const;
@@ -146,6 +155,8 @@ class MainViewModel {
   MainViewDialogs& dialogs_;
   MainFormState form_;
   std::function<void()> formChanged_;
+  // The file whose Load failed; shown (in red) while no file is set.
+  std::string failedUserFile_;
 };
 
 }  // namespace vrx4

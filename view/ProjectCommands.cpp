@@ -60,9 +60,10 @@ bool OnProjectOpen(AppState& app, CommandViewFields& view, const CommandDialogs&
 
   ProjectSettings& s = app.settings;
   const ProjectSettings backup = s;
-  switch (readProjectFile(*path, app.deviceTable.rowCount(), s)) {
+  std::string why;
+  switch (readProjectFile(*path, app.deviceTable.rowCount(), s, &why)) {
     case ProjectReadResult::Ok: break;
-    case ProjectReadResult::OpenFailed: showMessage(kFileOpenError, Icon::Stop); return false;
+    case ProjectReadResult::OpenFailed: showMessageWithDetail(kFileOpenError, why, Icon::Stop); return false;
     case ProjectReadResult::FormatError: showMessage(kProjectFormatError, Icon::Stop); return false;
   }
   const auto restore = [&] { s = backup; };
@@ -98,8 +99,12 @@ bool OnProjectOpen(AppState& app, CommandViewFields& view, const CommandDialogs&
   }
   if (!dialogs.sendImage || !dialogs.sendImage(ImageArea::User, userFile)) {
     restore();
-    // Whatever the unit's buffer holds now is no program of the operator's.
-    (void)setUserDataPresent(false);
+    // Whatever the unit's buffer holds now is no program of the operator's,
+    // and the previous file is no longer in it either.
+    if (routines.userFileNotInUnit)
+      routines.userFileNotInUnit(userFile);
+    else
+      (void)setUserDataPresent(false);
     return false;
   }
   s.protectLevel = level;

@@ -1,10 +1,12 @@
 #include "view/ProjectFile.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "base/InputFile.h"
 
 namespace vrx4 {
+
+static_assert(inputLimit(InputKind::Project).maxBytes == kProjectFileSize);
 
 std::vector<uint8_t> projectFileBytes(const ProjectSettings& settings) {
   std::vector<uint8_t> bytes(kProjectFileSize);
@@ -40,13 +42,23 @@ bool projectRecordUsable(const ProjectSettings& s, int rowCount) {
   return true;
 }
 
-ProjectReadResult readProjectFile(const std::string& path, int rowCount, ProjectSettings& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return ProjectReadResult::OpenFailed;
+ProjectReadResult readProjectFile(const std::string& path, int rowCount, ProjectSettings& out, std::string* why) {
+  InputFile in;
+  if (!in.open(path, InputKind::Project)) {
+    if (why) *why = in.error();
+    return ProjectReadResult::OpenFailed;
+  }
   std::vector<char> bytes;
   bytes.resize(kProjectFileSize);
-  in.read(bytes.data(), std::streamsize(bytes.size()));
-  if (size_t(in.gcount()) < kProjectFileSize) return ProjectReadResult::FormatError;
+  const long got = in.readFully(bytes.data(), bytes.size());
+  if (got < 0) {
+    if (why) *why = in.error();
+    return ProjectReadResult::OpenFailed;
+  }
+  if (size_t(got) < kProjectFileSize) {
+    if (why) *why = path + ": " + std::to_string(got) + " bytes, a project file has " + std::to_string(kProjectFileSize);
+    return ProjectReadResult::FormatError;
+  }
   if (std::memcmp(bytes.data(), kProjectHeader, kProjectHeaderSize) != 0) return ProjectReadResult::FormatError;
   uint32_t length = 0;
   for (int i = 0; i < 4; ++i) length |= uint32_t(uint8_t(bytes[kProjectHeaderSize + size_t(i)])) << (8 * i);

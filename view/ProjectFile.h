@@ -40,6 +40,9 @@ bool projectRecordUsable(const ProjectSettings& settings, int rowCount);
 // Reads and checks a whole file. `out` changes only on Ok: a file shorter
 // than 3044 bytes, another header, another length or an unusable record is
 // a FormatError.
-ProjectReadResult readProjectFile(const std::string& path, int rowCount, ProjectSettings& out);
+// `why` (when given) receives the reason of an OpenFailed or a short file,
+// naming the file, for the log line.
+ProjectReadResult readProjectFile(const std::string& path, int rowCount, ProjectSettings& out,
+                                  std::string* why = nullptr);
 
 }  // namespace vrx4

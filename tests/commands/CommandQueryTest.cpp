@@ -177,11 +177,11 @@ bool isSentinel(const InitialLoadData& d) {
 }
 
 TEST_F(CommandTest, InitialLoadDataDecodesEveryField) {
-  unit->answer(kCmdGetInitialLoadData, loadRecord("DEMO-RX62", "prog.mot", 7));
+  unit->answer(kCmdGetInitialLoadData, loadRecord("DEMO-B256K", "prog.mot", 7));
   InitialLoadData d;
   ASSERT_EQ(getInitialLoadData(d), LoadDataResult::Ok);
   EXPECT_TRUE(d.hasSettings);
-  EXPECT_EQ(d.deviceName, "DEMO-RX62");
+  EXPECT_EQ(d.deviceName, "DEMO-B256K");
   EXPECT_EQ(d.unused3, 0x77);
   EXPECT_EQ(d.userFileName, "prog.mot");
   EXPECT_EQ(d.blockSums[0], 0xA000);
@@ -238,7 +238,7 @@ TEST_F(CommandTest, InconsistentInitialLoadDataIsReportedAndNotTaken) {
 
   // Every record cut short of its last field: lengths that run past the
   // frame are inconsistent, never read beyond it.
-  const Bytes full = loadRecord("DEMO-RX62", "prog.mot", 7);
+  const Bytes full = loadRecord("DEMO-B256K", "prog.mot", 7);
   for (size_t cut = 0; cut < full.size(); ++cut) {
     prompts.clear();
     unit->answer(kCmdGetInitialLoadData, Bytes(full.begin(), full.begin() + cut));

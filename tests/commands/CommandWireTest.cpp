@@ -122,7 +122,7 @@ TEST_F(CommandTest, PagesGoOutAs262BytesWithoutZeroLengthPacket) {
 
 DeviceDef twoBlockDevice() {
   DeviceDef d;
-  d.setName("DEMO-RX-16CHARS!");
+  d.setName("TEST-DEV-16CHAR!");
   d.bootRomStart = 0x00FF0000;
   d.bootRomSize = 0x2000;
   d.userRomStart = 0x00010000;
@@ -147,11 +147,11 @@ DeviceDef twoBlockDevice() {
 TEST_F(CommandTest, SetDeviceOf64BytesIsFollowedByAZeroLengthPacket) {
   ASSERT_TRUE(setDevice(twoBlockDevice()));
   const Bytes expected = {
-      0x3D, 0x00, 0x11, 16, 'D', 'E', 'M', 'O', '-', 'R', 'X', '-', '1', '6', 'C', 'H', 'A', 'R', 'S', '!',
+      0x3D, 0x00, 0x11, 16, 'T', 'E', 'S', 'T', '-', 'D', 'E', 'V', '-', '1', '6', 'C', 'H', 'A', 'R', '!',
       0x00, 0x00, 0xFF, 0x00,  0x00, 0x20, 0x00, 0x00,  0x00, 0x00, 0x01, 0x00,  0x00, 0x00, 0x04, 0x00,
       0x03, 0x07,  0xE8, 0xFF, 0x03, 0x00,  0x02,
       0x00, 0x00, 0x01, 0x00,  0x00, 0x00, 0x03, 0x00,  0x00, 0x00, 0x02, 0x00,  0x00, 0x00, 0x01, 0x00,
-      0xE1, 0xE2, 0x01, 0x01,  0x29};
+      0xE1, 0xE2, 0x01, 0x01,  0x26};
   ASSERT_EQ(expected.size(), 64u);
   EXPECT_EQ(unit->transfers(), (std::vector<Bytes>{expected, Bytes{}}));
   EXPECT_EQ(unit->requests(), std::vector<Bytes>{expected});

@@ -14,6 +14,7 @@
 
 #include "ScriptedPrompter.h"
 #include "app/AppState.h"
+#include "app/DeviceTable.h"
 #include "base/CWorkerDialog.h"
 #include "image/CSaveFileDlg.h"
 #include "image/CSaveProgressDlg.h"
@@ -33,7 +34,7 @@ namespace {
 // 256 KiB of user ROM at 0 in four blocks, protect byte at the end.
 DeviceDef editorDevice() {
   DeviceDef d;
-  d.setName("R5F21258");
+  d.setName("TEST-DEV");
   d.userRomStart = 0x00000;
   d.userRomSize = 0x40000;
   d.userRomEnd = 0x3FFFF;
@@ -97,7 +98,7 @@ class MemoryEditDlgTest : public QObject {
   }
   EditorRequest request() const {
     EditorRequest r;
-    r.deviceType = "R5F21258";
+    r.deviceType = "TEST-DEV";
     r.romArea = "User Rom";
     r.address = "000000-03FFFF";
     return r;
@@ -114,7 +115,7 @@ class MemoryEditDlgTest : public QObject {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Edit"));
-    QCOMPARE(dlg.infoField("deviceType")->text(), QStringLiteral("R5F21258"));
+    QCOMPARE(dlg.infoField("deviceType")->text(), QStringLiteral("TEST-DEV"));
     QCOMPARE(dlg.infoField("programFile")->text(), QStringLiteral("/data/prog.mot"));
     QCOMPARE(dlg.infoField("romArea")->text(), QStringLiteral("User Rom"));
     QCOMPARE(dlg.infoField("address")->text(), QStringLiteral("000000-03FFFF"));
@@ -317,13 +318,39 @@ class MemoryEditDlgTest : public QObject {
     QCOMPARE(int(app->settings.userFileStale), 0);
   }
 
+  // The picture for the manual: the shipped table's DEMO-B256K with the
+  // program file that scripts/editor-screenshot.sh writes (its path in
+  // VRX4_SCREENSHOT_FILE), a few bytes changed to show the highlight.
   void screenshot() {
     const QString out = qEnvironmentVariable("VRX4_SCREENSHOT_DIR");
-    if (out.isEmpty()) QSKIP("VRX4_SCREENSHOT_DIR not set");
+    const QString file = qEnvironmentVariable("VRX4_SCREENSHOT_FILE");
+    if (out.isEmpty() || file.isEmpty()) QSKIP("VRX4_SCREENSHOT_DIR or VRX4_SCREENSHOT_FILE not set");
     QDir().mkpath(out);
-    auto app = makeApp();
-    CMemoryEditDlg dlg(*app, request());
-    for (int a : {0x103, 0x104, 0x12A, 0x155}) dlg.editor().modify(a, 0x41);
+    DeviceTable table;
+    bool missing = false;
+    const QString tablePath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + kDeviceTableFileName;
+    QVERIFY2(parseDeviceTableFile(tablePath.toStdString(), table, missing), qPrintable(tablePath));
+    const int row = table.findByName("DEMO-B256K");
+    QVERIFY(row >= 0);
+    AppState app;
+    ProjectSettings& s = app.settings;
+    s.device = table.row(row);
+    s.deviceIndex = row;
+    s.idCode.idLength = uint8_t(std::min<int32_t>(s.device.idCodeLength, kMaxIdCodeLength));
+    app.image->clearUserImage();
+    int32_t level = 0;
+    QVERIFY(loadProgramFile(LoadMode::Silent, file.toStdString(), s.device, *app.image, s.idCode, level));
+    const QByteArray name = file.toUtf8();
+    std::memcpy(s.userFileName, name.constData(), size_t(name.size()));
+    s.userFileNameLength = int32_t(name.size());
+    EditorRequest r;
+    r.deviceType = s.device.name();
+    r.romArea = "User Rom";
+    char area[32];
+    std::snprintf(area, sizeof area, "%06X-%06X", unsigned(s.device.userRomStart), unsigned(s.device.userRomEnd));
+    r.address = area;
+    CMemoryEditDlg dlg(app, r);
+    for (int a : {0x103, 0x104, 0x12A}) dlg.editor().modify(a, 0x41);
     dlg.editor().jumpTo(0x100);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));

@@ -1,7 +1,12 @@
 // vrx4-cli run as a process: what it writes, what it says on standard
 // error, and its exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <csignal>
+#include <cstring>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +15,7 @@
 #include "FileTestSupport.h"
 #include "ScriptedPrompter.h"
 #include "image/ProgramLoader.h"
+#include "view/ProjectFile.h"
 
 namespace vrx4 {
 namespace {
@@ -24,8 +30,11 @@ struct CliRun {
 class Cli : public ::testing::Test {
  protected:
   // `input`: the file standard input reads (none: the test's own).
-  CliRun cli(const std::vector<std::string>& args, const std::string& input = {}) {
-    std::string cmd = "cd '" + dir.path().string() + "' && '" + std::string(VRX4_CLI_PATH) + "'";
+  // `seconds`: a time-out for commands that must not hang (0: none).
+  CliRun cli(const std::vector<std::string>& args, const std::string& input = {}, int seconds = 0) {
+    std::string cmd = "cd '" + dir.path().string() + "' && " +
+                      (seconds ? "timeout " + std::to_string(seconds) + " " : std::string()) + "'" +
+                      std::string(VRX4_CLI_PATH) + "'";
     for (const std::string& a : args) cmd += " '" + a + "'";
     if (!input.empty()) cmd += " <'" + input + "'";
     std::string out = dir.file("stdout"), err = dir.file("stderr");
@@ -257,6 +266,92 @@ TEST_F(Cli, ChecksumOfTheAreaAndOfEachBlock) {
                 unsigned((0x1FE * 0xFF + 3) & 0xFFFF), unsigned((0xFF * 0xFF + 1) & 0xFFFF),
                 unsigned((0xFF * 0xFF + 2) & 0xFFFF));
   EXPECT_EQ(r.out, expected);
+}
+
+// Names that are no file never hang a command nor abort it: each ends at
+// once (the shell's timeout would say otherwise) with the reader's message
+// and the reason.
+TEST_F(Cli, NamesThatAreNoFileEndPromptlyWithTheirMessage) {
+  std::filesystem::create_symlink("/dev/zero", dir.file("zero.hex"));
+  ASSERT_EQ(::mkfifo(dir.file("pipe.tbl").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.file("pipe.hex").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.file("folder.tbl"));
+  const std::vector<std::string> sim = {"--unit", "sim", "--sim-no-state", "--sim-instant"};
+  for (const char* name : {"zero.hex", "pipe.hex"}) {
+    std::vector<std::string> args = {"program", dir.file(name), "--device", "DEMO-A32K"};
+    args.insert(args.end(), sim.begin(), sim.end());
+    CliRun r = cli(args, {}, 20);
+    EXPECT_EQ(r.status, 3) << name << ": " << r.err;
+    EXPECT_NE(r.err.find("File open error. (" + dir.file(name) + ": not a regular file"), std::string::npos)
+        << r.err;
+  }
+  // A project naming such a file.
+  ProjectSettings project;
+  project.deviceIndex = 0;  // the first device of the table
+  const std::string zero = dir.file("zero.hex");
+  std::memcpy(project.userFileName, zero.c_str(), zero.size() + 1);
+  project.userFileNameLength = int32_t(zero.size());
+  const std::vector<uint8_t> bytes = projectFileBytes(project);
+  file("job.vxp", std::string(bytes.begin(), bytes.end()));
+  std::vector<std::string> args = {"program", "--project", dir.file("job.vxp"), "--yes"};
+  args.insert(args.end(), sim.begin(), sim.end());
+  CliRun r = cli(args, {}, 20);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("File open error."), std::string::npos) << r.err;
+
+  for (const char* table : {"pipe.tbl", "folder.tbl"}) {
+    r = cli({"devices", "--table", dir.file(table)}, {}, 20);
+    EXPECT_EQ(r.status, 3) << table << ": " << r.err;
+    EXPECT_NE(r.err.find("format error. (" + dir.file(table) + ": "), std::string::npos) << r.err;
+    r = cli({"convert", "in.hex", "out.mot", "--device", "X", "--table", dir.file(table)}, {}, 20);
+    EXPECT_EQ(r.status, 3) << table << ": " << r.err;
+  }
+}
+
+TEST_F(Cli, StandardInputIsSpooledWithinTheLimitAndTheSpoolNeverStays) {
+  const std::string tmp = dir.file("tmp");
+  std::filesystem::create_directory(tmp);
+  const std::string env = "TMPDIR='" + tmp + "' ";
+  const std::string cli = "'" + std::string(VRX4_CLI_PATH) + "'";
+  // An endless input stops at the largest program file the loader takes.
+  const int raw = std::system(("cat /dev/zero | " + env + "timeout 60 " + cli + " convert - '" + dir.file("o.hex") +
+                               "' --format hex 2>'" + dir.file("err") + "'").c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 3) << raw;
+  EXPECT_NE(test::readFile(dir.file("err")).find("standard input: larger than 134217728 bytes"), std::string::npos)
+      << test::readFile(dir.file("err"));
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+
+  // SIGTERM while the input is still being read: the folder goes too.
+  for (int sig : {SIGTERM, SIGINT}) {
+    const std::string fifo = dir.file("in" + std::to_string(sig));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string tmpVar = "TMPDIR=" + tmp;
+    char* const envp[] = {const_cast<char*>(tmpVar.c_str()), nullptr};
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int in = ::open(fifo.c_str(), O_RDONLY);
+      ::dup2(in, 0);
+      ::execle(VRX4_CLI_PATH, VRX4_CLI_PATH, "convert", "-", "-", "--format", "hex", nullptr, envp);
+      ::_exit(127);
+    }
+    const int writer = ::open(fifo.c_str(), O_WRONLY);  // the child has opened its end
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, ":00", 3), 3);
+    // Its folder is there while it reads.
+    bool made = false;
+    for (int i = 0; i < 500 && !made; ++i) {
+      made = !std::filesystem::is_empty(tmp);
+      if (!made) ::usleep(10000);
+    }
+    EXPECT_TRUE(made);
+    ::kill(pid, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(writer);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "signal " << sig;
+  }
 }
 
 }  // namespace

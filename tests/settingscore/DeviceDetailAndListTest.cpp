@@ -16,7 +16,7 @@ TEST(DeviceDetailTexts, SizesVoltagesAndBlocks) {
   EXPECT_EQ(blockRangeText(0), "");
 
   DeviceDef d;
-  d.setName("R5F21258");
+  d.setName("TEST-DEV");
   d.userRomStart = 0x4000;
   d.userRomSize = 0x1C000;
   d.voltageCode = 0x31;
@@ -26,7 +26,7 @@ TEST(DeviceDetailTexts, SizesVoltagesAndBlocks) {
   d.blockStart[1] = 0x8000;
   d.blockSize[1] = 0x400000;
   DeviceDetailTexts t = deviceDetailTexts(d);
-  EXPECT_EQ(t.type, "R5F21258");
+  EXPECT_EQ(t.type, "TEST-DEV");
   EXPECT_EQ(t.topAddress, "4000");
   EXPECT_EQ(t.size, "1C000");
   EXPECT_EQ(t.block, "0-1");

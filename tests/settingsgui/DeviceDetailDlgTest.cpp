@@ -12,7 +12,7 @@ namespace {
 
 DeviceDef device(int blocks) {
   DeviceDef d;
-  d.setName("M16C-TEST");
+  d.setName("TEST-DEV");
   d.userRomStart = 0x4000;
   d.userRomSize = 0x400000;
   d.voltageCode = 0x31;
@@ -71,7 +71,7 @@ class DeviceDetailDlgTest : public QObject {
   void fieldsAndBlockList() {
     CDeviceDetailDlg d(device(12));
     QCOMPARE(d.windowTitle(), QString("Device detail"));
-    QCOMPARE(field(d, "type"), QString("M16C-TEST"));
+    QCOMPARE(field(d, "type"), QString("TEST-DEV"));
     QCOMPARE(field(d, "topAddress"), QString("4000"));
     QCOMPARE(field(d, "size"), QString("400000"));
     QCOMPARE(field(d, "block"), QString("0-11"));

@@ -6,6 +6,7 @@
 
 #include "Tests.h"
 #include "UnitHarness.h"
+#include "app/DeviceTable.h"
 #include "settings/CBlockSettingDlg.h"
 #include "settings/CCanSettingDlg.h"
 #include "settings/CDeviceDetailDlg.h"
@@ -15,21 +16,14 @@ namespace vrx4::test {
 
 namespace {
 
+// The shipped sample table's DEMO-B256K (the table lies beside the test
+// program); an empty row when the table cannot be read.
 DeviceDef sampleDevice() {
-  DeviceDef d;
-  d.setName("R5F2L38A");
-  d.userRomStart = 0x4000;
-  d.userRomSize = 0x1C000;
-  d.voltageCode = 0x33;
-  d.lockBitMode = 1;
-  d.blockCount = 8;
-  const uint32_t starts[] = {0x1C000, 0x18000, 0x10000, 0x8000, 0x4000, 0x3000, 0x2800, 0x2000};
-  const uint32_t sizes[] = {0x4000, 0x4000, 0x8000, 0x8000, 0x4000, 0x1000, 0x800, 0x800};
-  for (int k = 0; k < 8; ++k) {
-    d.blockStart[k] = starts[k];
-    d.blockSize[k] = sizes[k];
-  }
-  return d;
+  DeviceTable table;
+  bool missing = false;
+  const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + kDeviceTableFileName;
+  if (!parseDeviceTableFile(path.toStdString(), table, missing)) return DeviceDef{};
+  return table.row(table.findByName("DEMO-B256K"));
 }
 
 void save(QWidget& w, const QString& dir, const QString& name) {
@@ -70,6 +64,7 @@ class SettingsScreenshots : public QObject {
     }
     {
       const DeviceDef dev = sampleDevice();
+      QCOMPARE(dev.name(), std::string("DEMO-B256K"));
       LockBitTable t;
       for (int k = 0; k < 8; ++k) t.deviceBlockMask.set(k);
       for (int k : {0, 1, 2, 3}) t.operationBlockMask.set(k);

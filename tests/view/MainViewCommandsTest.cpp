@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "MainViewFixture.h"
+#include "view/MainViewCommands.h"
 
 namespace vrx4::test {
 namespace {
@@ -113,9 +114,115 @@ TEST_F(MainViewCommandsTest, FailedTransferTellsTheUnitThereIsNoUserData) {
   EXPECT_EQ(state->settings.userFileNameLength, 0);
   EXPECT_TRUE(view->userReadBackPending);
   const MainFormState& f = view->form();
-  EXPECT_EQ(f.userRomFile.text, "");
+  EXPECT_EQ(f.userRomFile.text, path) << "named, in red: not in the unit";
+  EXPECT_TRUE(f.userRomFileRed);
   EXPECT_FALSE(f.operationEnabled[0] || f.operationEnabled[3] || f.operationEnabled[4]);
   EXPECT_EQ(view->operationIndex, 1);
+}
+
+// Every way a Load can end without its file in the unit, and a project whose
+// image send breaks off part-way, leave one state: the unit holds no user
+// data and runs Blank, the form names the file in red without its sums and
+// offers only the operations that need no file, and Start runs no program
+// operation on what the unit still holds.
+TEST_F(MainViewCommandsTest, AFileThatDidNotReachTheUnitLeavesNothingToProgram) {
+  const std::string good = programFile("good.hex", 1);
+  const std::string other = programFile("other.hex", 5);
+  const std::string bad = dir.file("bad.hex");
+  writeFile(bad, ":0400000001020304F3\n:00000001FF\n");  // checksum off by one
+  std::string deep = dir.path();
+  while (deep.size() < 260) deep += "/folder";
+  deep += "/prog.hex";
+  const std::string outside = dir.file("outside.hex");  // asks, and the default answer is No
+  writeFile(outside, hexText({{0x10000, pattern(0x100, 3)}, {0x30000, {1, 2}}}));
+
+  auto loadOn = [&](const std::string& path) {
+    dialogs.files.push_back(path);
+    view->OnLoadUserFile();
+  };
+  // The request number of the tenth image page that the next command sends,
+  // measured on a run of it that goes through.
+  auto tenthPage = [&](const std::function<void()>& command) {
+    unit->clearHistory();
+    command();
+    const std::vector<uint8_t> sent = commands();
+    int pages = 0;
+    for (size_t i = 0; i < sent.size(); ++i)
+      if (sent[i] == kCmdWriteDataPage && ++pages == 10) return unsigned(i + 1);
+    ADD_FAILURE() << "fewer than ten pages";
+    return 0u;
+  };
+  auto expectNoFileInUnit = [&](const std::string& attempted) {
+    EXPECT_EQ(unit->keptSettings().userDataPresent, 0);
+    EXPECT_EQ(unit->keptSettings().userFileName, "");
+    EXPECT_EQ(unit->keptSettings().operationCode, 2) << "Blank";
+    EXPECT_EQ(state->settings.userFileNameLength, 0);
+    EXPECT_TRUE(view->userReadBackPending);
+    EXPECT_EQ(view->operationIndex, 1);
+    const MainFormState& f = view->form();
+    EXPECT_EQ(f.userRomFile.text, attempted);
+    EXPECT_TRUE(f.userRomFileRed);
+    EXPECT_EQ(f.checkSum.text + f.romProtect.text + f.idCode.text, "");
+    EXPECT_FALSE(f.operationEnabled[0] || f.operationEnabled[3] || f.operationEnabled[4]);
+    EXPECT_EQ(f.operationIndex, 1);
+    // Start runs Blank; a program operation chosen behind the form's back
+    // is not started at all.
+    const int runs = dialogs.programmingRuns;
+    view->OnStart();
+    EXPECT_EQ(dialogs.programmingRuns, runs + 1);
+    view->operationIndex = 0;
+    unit->clearHistory();
+    view->OnStart();
+    EXPECT_TRUE(commands().empty());
+    view->operationIndex = 1;
+  };
+
+  view->OnDeviceChanged(0);
+  const unsigned loadPage = tenthPage([&] { loadOn(good); });
+  struct Way {
+    const char* how;
+    std::string path;
+    unsigned failAtRequest;  // 0: none
+  };
+  for (const Way& way : {Way{"refused by the loader", bad, 0}, Way{"declined at a question", outside, 0},
+                         Way{"oversized path", deep, 0}, Way{"transfer broken off", good, loadPage}}) {
+    SCOPED_TRACE(way.how);
+    loadOn(other);
+    view->OnOperationChanged(0, false, false);
+    ASSERT_EQ(unit->keptSettings().userDataPresent, 1);
+    if (way.failAtRequest) unit->injectFaultAtRequest(way.failAtRequest, SimulatedUnit::Fault::NoReply);
+    loadOn(way.path);
+    expectNoFileInUnit(way.path);
+  }
+  EXPECT_EQ(prompts.texts().size(), 4u) << "format error, question, oversized path, no reply";
+  prompts.clear();
+
+  // Cancelling the file dialog changes nothing and sends nothing.
+  loadOn(other);
+  unit->clearHistory();
+  view->OnLoadUserFile();
+  EXPECT_TRUE(commands().empty());
+  EXPECT_EQ(view->form().userRomFile.text, other);
+  EXPECT_EQ(unit->keptSettings().userDataPresent, 1);
+
+  // A project of the good file, opened while another file is loaded.
+  EditorProjectDialogs extra;
+  const std::string project = dir.file("job.vxp");
+  extra.saveFile = [&](const FileDialogSpec&) { return std::optional<std::string>(project); };
+  extra.confirmLoad = [](const std::string&) { return true; };
+  loadOn(good);
+  ASSERT_TRUE(OnProjectSaveAs(*view, dialogs, extra));
+  auto openProject = [&] {
+    dialogs.files.push_back(project);
+    return OnProjectOpen(*view, dialogs, extra);
+  };
+  const unsigned openPage = tenthPage([&] { ASSERT_TRUE(openProject()); });
+  loadOn(other);
+  view->OnOperationChanged(0, false, false);
+  unit->injectFaultAtRequest(openPage, SimulatedUnit::Fault::NoReply);
+  EXPECT_FALSE(openProject());
+  EXPECT_EQ(unit->userBufferBytes(0x10000, 0x400), pattern(0x400, 1)) << "the unit holds part of the project's";
+  expectNoFileInUnit(good);
 }
 
 TEST_F(MainViewCommandsTest, PathsTheUnitCannotGiveBackAreRefused) {
@@ -132,7 +239,7 @@ TEST_F(MainViewCommandsTest, PathsTheUnitCannotGiveBackAreRefused) {
   dialogs.files.push_back(deep + "/prog.hex");
   view->OnLoadUserFile();
   EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Oversized full path."}));
-  EXPECT_TRUE(commands().empty());
+  EXPECT_EQ(commands(), (Codes{kCmdSetUserDataPresent, kCmdSetUserFileName})) << "only: no user data";
   EXPECT_EQ(state->settings.userFileNameLength, 0);
 }
 

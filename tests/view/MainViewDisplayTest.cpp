@@ -224,6 +224,7 @@ TEST_F(MainViewDisplayTest, TypicalJobPassesVerifyCatchesADifferentImageAndReadM
   EXPECT_EQ(view->form().resultText, "Pass");
   EXPECT_EQ(view->form().userRomFile.text, "** Read Data **");
   EXPECT_EQ(view->form().idCode.text, "");
+  EXPECT_EQ(view->form().checkIdCode.text, "00,00,00,00") << "the record's ID code after a Read";
   EXPECT_EQ(view->form().checkSum.text, "");
   EXPECT_TRUE(view->userReadBackPending);
   EXPECT_EQ(unit->keptSettings().userFileName, "** Read Data **");

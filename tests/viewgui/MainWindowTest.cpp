@@ -1,7 +1,9 @@
 // The main window as the operator meets it: the application object on the
 // simulated unit, the real form, frame and dialogs, offscreen.
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 
 #include "ScriptedPrompter.h"
@@ -24,9 +27,11 @@
 #include "app/CUnitDialogs.h"
 #include "base/CWorkerDialog.h"
 #include "image/DialogUnits.h"
+#include "link/Commands.h"
 #include "link/UsbLink.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedProgrammer.h"
+#include "settings/CCanSettingDlg.h"
 #include "view/CMainFrame.h"
 #include "view/CMainView.h"
 #include "view/FrameRules.h"
@@ -124,6 +129,23 @@ struct OwnUnit {
   SimUsbDriver driver;
   std::shared_ptr<SimulatedProgrammer> unit = std::make_shared<SimulatedProgrammer>();
 };
+
+// The payloads of the setOperation requests the unit received (history on).
+QList<QByteArray> setOperationsSent(const SimulatedProgrammer& unit) {
+  QList<QByteArray> sent;
+  for (const std::vector<uint8_t>& r : unit.requests())
+    if (r.size() >= 4 && r[2] == kCmdSetOperation)
+      sent << QByteArray(reinterpret_cast<const char*>(r.data()) + 3, qsizetype(r.size()) - 4);
+  return sent;
+}
+
+// One notch of the mouse wheel (away from the user) over the middle of w.
+void turnWheel(QWidget* w) {
+  const QPointF at(w->width() / 2.0, w->height() / 2.0);
+  QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                false);
+  QApplication::sendEvent(w, &e);
+}
 
 void runOperation(CMainView* view, int index) {
   view->operationButton(index)->click();
@@ -261,11 +283,12 @@ class MainWindowTest : public QObject {
     QCOMPARE(view.resultBox()->font().pointSizeF(), base.pointSizeF());
 
     MainFormState s;
-    s.deviceNames = {"R5F2L38A", "R5F21258"};
+    s.deviceNames = {"DEMO-A32K", "DEMO-B256K"};
     s.deviceSelection = 1;
     s.userRomFile.text = "/data/jobs/pump.hex";
     s.userRomFileRed = true;
     s.idCode.text = "01,02,03";
+    s.bootFilePath = "/data/jobs/loader.btp";
     s.bootLoaderLabel.visible = false;
     s.bootLoader.visible = false;
     s.bootFileButton.visible = false;
@@ -283,6 +306,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(view.userRomFileField()->text(), QStringLiteral("/data/jobs/pump.hex"));
     QCOMPARE(view.userRomFileField()->palette().color(QPalette::Text), QColor(255, 0, 0));
     QCOMPARE(view.idCodeField()->toolTip(), QStringLiteral("01,02,03"));
+    QCOMPARE(view.userRomFileField()->toolTip(), QStringLiteral("/data/jobs/pump.hex"));
+    QCOMPARE(view.bootLoaderField()->toolTip(), QStringLiteral("/data/jobs/loader.btp"));
     QVERIFY(view.bootLoaderLabel()->isHidden() && view.bootLoaderField()->isHidden() &&
             view.bootFileButton()->isHidden());
     QVERIFY(!view.startButton()->isEnabled());
@@ -296,12 +321,29 @@ class MainWindowTest : public QObject {
 
     // Back to no device: nothing selected, no choice, normal colours.
     s = MainFormState{};
-    s.deviceNames = {"R5F2L38A", "R5F21258"};
+    s.deviceNames = {"DEMO-A32K", "DEMO-B256K"};
     view.render(s);
     QCOMPARE(view.deviceList()->currentIndex(), -1);
     QCOMPARE(view.checkedOperation(), -1);
     QVERIFY(view.userRomFileField()->palette().color(QPalette::Text) != QColor(255, 0, 0));
     QCOMPARE(view.resultBox()->palette().color(QPalette::Base), view.palette().color(QPalette::Base));
+  }
+
+  // Texts from the unit, a project or the table show their control
+  // characters and broken bytes escaped in the fields and the list.
+  void formShowsOutsideTextsEscaped() {
+    AppState state;
+    CMainView view(state);
+    MainFormState s;
+    s.deviceNames = {"R5F\x1b[31m", "bad\xff"};
+    s.deviceSelection = 0;
+    s.userRomFile.text = "/jobs/\x1b]0;x\x07.hex";
+    s.versionText = "V1\r\n\x9b";
+    view.render(s);
+    QCOMPARE(view.deviceList()->itemText(0), QStringLiteral("R5F\\x1b[31m"));
+    QCOMPARE(view.deviceList()->itemText(1), QStringLiteral("bad\\xff"));
+    QCOMPARE(view.userRomFileField()->text(), QStringLiteral("/jobs/\\x1b]0;x\\x07.hex"));
+    QCOMPARE(view.versionField()->text(), QStringLiteral("V1\\x0d\\x0a\\x9b"));
   }
 
   // The operator's job on the program's own simulated unit: a device, a
@@ -346,6 +388,7 @@ class MainWindowTest : public QObject {
     QVERIFY2(file->text().endsWith(QStringLiteral("/.../first.hex")), qPrintable(file->text()));
     QVERIFY(firstPath.startsWith(file->text().section(QStringLiteral("/.../"), 0, 0)));
     QVERIFY(fm.horizontalAdvance(file->text()) < file->width());
+    QCOMPARE(file->toolTip(), firstPath);
     QVERIFY(!view->checkSumField()->text().isEmpty());
     QVERIFY(view->operationButton(0)->isEnabled());
 
@@ -366,6 +409,122 @@ class MainWindowTest : public QObject {
     QCOMPARE(view->userRomFileField()->text(), QStringLiteral("** Read Data **"));
     QCOMPARE(view->idCodeField()->text(), QString());
     QVERIFY(prompts.seen.empty());
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // However a radio button or a check box changes (a click, setChecked,
+  // toggle(), the accessibility "Toggle" action of screen readers and test
+  // tools), the unit is sent the new choice exactly once; the form's own
+  // redraw after a device change adds nothing to that change's one send.
+  void everyChangeOfTheChoiceReachesTheUnitOnce() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    OwnUnit own;
+    SimulatedProgrammer& unit = *own.unit;
+    unit.setHistoryEnabled(true);
+    CProgrammerApp app(environment(&own.driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    CMainView* view = app.mainView();
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-A32K")));
+    loadFile(view, writeFile(folder_, QStringLiteral("choice.hex"), hexFile(0x8000, QByteArray(64, 1))));
+    QVERIFY(view->operationButton(0)->isEnabled());
+    auto sentBy = [&](const std::function<void()>& change) {
+      unit.clearHistory();
+      change();
+      return setOperationsSent(unit);
+    };
+    auto op = [](char code, char flags) {
+      QByteArray payload;
+      payload.append(code).append(flags);
+      return QList<QByteArray>{payload};
+    };
+
+    QCOMPARE(sentBy([&] { view->operationButton(2)->setChecked(true); }), op(3, 0));
+    QCOMPARE(sentBy([&] { view->operationButton(3)->toggle(); }), op(4, 0));
+    QAccessibleInterface* radio = QAccessible::queryAccessibleInterface(view->operationButton(4));
+    QVERIFY(radio && radio->actionInterface());
+    QVERIFY(radio->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    QCOMPARE(sentBy([&] { radio->actionInterface()->doAction(QAccessibleActionInterface::toggleAction()); }),
+             op(5, 0));
+    QCOMPARE(view->checkedOperation(), 4);
+    QCOMPARE(sentBy([&] { view->operationButton(0)->click(); }), op(1, 0));
+    QCOMPARE(sentBy([&] { view->postSendingBox()->setChecked(true); }), op(1, 2));
+    QCOMPARE(sentBy([&] { view->preSendingBox()->toggle(); }), op(1, 3));
+    QCOMPARE(int(unit.keptSettings().operationCode), 1);
+
+    // The device change sends Blank without frames; the redraw that unticks
+    // the boxes and moves the radio choice sends nothing more.
+    QCOMPARE(sentBy([&] { QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K"))); }), op(2, 0));
+    QCOMPARE(view->checkedOperation(), 1);
+    QVERIFY(!view->preSendingChecked() && !view->postSendingChecked());
+    QVERIFY(prompts.seen.empty());
+    QCOMPARE(app.onProgramExit(), 0);
+  }
+
+  // A wheel turn over a drop-down list without the keyboard focus changes
+  // nothing (the form's device list and the CAN dialog's lists); with the
+  // focus it turns the list.
+  void aWheelOverAnUnfocusedListChangesNothing() {
+    test::FakeClockScope fake;
+    RecordingPrompter prompts;
+    OwnUnit own;
+    SimulatedProgrammer& unit = *own.unit;
+    unit.setHistoryEnabled(true);
+    CProgrammerApp app(environment(&own.driver));
+    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("-Automation")}));
+    CMainFrame* frame = app.mainFrame();
+    CMainView* view = app.mainView();
+    QVERIFY(chooseDevice(view, QStringLiteral("DEMO-A32K")));
+    loadFile(view, writeFile(folder_, QStringLiteral("wheel.hex"), hexFile(0x8000, QByteArray(64, 2))));
+    frame->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(frame));
+    view->startButton()->setFocus();
+    QComboBox* list = view->deviceList();
+    QVERIFY(!list->hasFocus());
+    unit.clearHistory();
+    turnWheel(list);
+    QCOMPARE(list->currentText(), QStringLiteral("DEMO-A32K"));
+    QVERIFY(!list->hasFocus());
+    QVERIFY(unit.requests().empty());
+    QVERIFY(!view->checkSumField()->text().isEmpty());
+
+    CanSetting can = app.state().settings.can;
+    CCanSettingDlg dlg(can);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    const QList<QComboBox*> lists = dlg.findChildren<QComboBox*>();
+    QVERIFY(lists.size() >= 4);
+    dlg.findChildren<QPushButton*>().first()->setFocus();
+    for (QComboBox* c : lists) {
+      const int before = c->currentIndex();
+      turnWheel(c);
+      QVERIFY2(c->currentIndex() == before, qPrintable(c->objectName()));
+    }
+    dlg.reject();
+
+    // The toolkit's own file dialog: its folder and file type lists alike.
+    QFileDialog files(nullptr, QStringLiteral("Files"), folder_.path());
+    files.setOption(QFileDialog::DontUseNativeDialog, true);
+    files.setNameFilters({QStringLiteral("Data file (*.hex)"), QStringLiteral("Data file (*.mot)")});
+    files.show();
+    QVERIFY(QTest::qWaitForWindowActive(&files));
+    const QList<QComboBox*> fileLists = files.findChildren<QComboBox*>();
+    QVERIFY(fileLists.size() >= 2);
+    files.findChildren<QPushButton*>().first()->setFocus();
+    for (QComboBox* c : fileLists) {
+      const int before = c->currentIndex();
+      turnWheel(c);
+      QVERIFY2(c->currentIndex() == before, qPrintable(c->objectName()));
+    }
+    files.reject();
+
+    frame->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(frame));
+    list->setFocus();
+    QVERIFY(list->hasFocus());
+    turnWheel(list);
+    QVERIFY(list->currentText() != QStringLiteral("DEMO-A32K"));
+    QCOMPARE(setOperationsSent(unit).size(), 1);
     QCOMPARE(app.onProgramExit(), 0);
   }
 

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <thread>
 
 #include "ScriptedUnit.h"
 #include "app/CUnitDialogs.h"
@@ -80,8 +81,12 @@ class UnitDialogsTest : public QObject {
     Bench b;
     QVERIFY(b.ok);
     std::atomic<bool> release{false};
+    // The unit holds its answer until the GUI thread has tried Esc and
+    // close: with the instant clock a busy answer would reach the poll's
+    // deadline long before the dialog's timer fires.
     b.unit->on(kCmdGetOperationStatus, [&](const uint8_t*, size_t) {
-      return ScriptedUnit::ok({uint8_t(release ? 100 : 0x80 | 50), 3});
+      while (!release) std::this_thread::yield();
+      return ScriptedUnit::ok({uint8_t(100), 3});
     });
     const char* titles[] = {"Erasing, Programming and Verifying...", "Blank Checking...", "Erasing...",
                             "Erasing and Programming...", "Verifying...", "Reading..."};
@@ -249,8 +254,10 @@ class UnitDialogsTest : public QObject {
     // the worker may be about to ask the GUI thread to show a message.
     Bench b;
     std::atomic<bool> unplugged{false};
+    // The unit answers only once the dialog has been hidden (see above).
     b.unit->on(kCmdGetOperationStatus, [&](const uint8_t*, size_t) {
-      return unplugged ? ScriptedUnit::fail(228) : ScriptedUnit::ok({uint8_t(0x80 | 10), 0});
+      while (!unplugged) std::this_thread::yield();
+      return ScriptedUnit::fail(228);
     });
     GuiThreadPrompter gui;
     Prompter* previous = setPrompter(&gui);
