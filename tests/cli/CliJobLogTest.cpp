@@ -181,6 +181,24 @@ TEST_F(CliJobLog, JobsThatCannotBeKeptOrRunAreRefusedBeforeTheUnitHearsAnything)
   const json last = r.events().back();
   EXPECT_EQ(last.value("reason", ""), reason);
 
+  // A gang checks the file once, before any unit's process starts.
+  r = cli({"program", dir.file("bad.hex"), "--device", kDevice, "--unit", unit, "--unit", "socket:" + sock("v"),
+           "--quiet"});
+  EXPECT_EQ(r.status, 3);
+  size_t shown = 0;
+  for (size_t at = r.err.find("File format error."); at != std::string::npos; at = r.err.find("File format error.", at + 1))
+    ++shown;
+  EXPECT_EQ(shown, 1u) << r.err;
+  EXPECT_EQ(r.err.find("socket:"), std::string::npos) << r.err;  // no unit's process said anything
+  // A quiet gang keeps each unit's reason, named by the program that gave it.
+  UnitSim refusing(sock("e"), {"--no-state", "--error-status", "setDevice:227"});
+  ASSERT_TRUE(refusing.ready()) << refusing.log();
+  r = cli({"program", smallHex(), "--device", kDevice, "--unit", "socket:" + sock("e"), "--unit",
+           "socket:" + sock("e2"), "--quiet"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.err.find("socket:" + sock("e") + ": vrx4-cli: stop: Command execution error.\n"), std::string::npos)
+      << r.err;
+
   ASSERT_EQ(sim.stop(), 0);
   EXPECT_FALSE(stateOf(state).settings.hasDevice);  // nothing of it was sent
 }
