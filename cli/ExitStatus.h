@@ -1,6 +1,8 @@
 #pragma once
-// Exit statuses of the unit commands of vrx4-cli, by the phase that failed.
-// A script can trust them: no failure ever ends with 0.
+// Exit statuses of vrx4-cli, by the phase that failed, the same for the
+// same fault in every command. A script can trust them: no failure ever
+// ends with 0. A job stopped by a signal ends with 128 + the signal
+// (Interrupt.h).
 namespace vrx4::cli {
 
 inline constexpr int kExitPass = 0;       // the job ran and the unit said "Pass"
