@@ -1,8 +1,10 @@
 #include "app/CommandLine.h"
 
 #include <cctype>
+#include <cstdlib>
 
 #include "app/AppInfo.h"
+#include "app/UnitUsbId.h"
 #include "base/Version.h"
 
 namespace vrx4 {
@@ -45,7 +47,46 @@ bool parseUnit(const std::string& value, UnitChoice& unit, std::string& error) {
   return true;
 }
 
+// --usb-id and --usb-timeout, as "--name VALUE" or "--name=VALUE". True
+// when `args[i]` was one of them (then `i` is past its value).
+bool parseUsbOption(const std::vector<std::string>& args, size_t& i, UnitChoice& unit, std::string& error) {
+  const std::string& arg = args[i];
+  std::string name = arg, value;
+  bool haveValue = false;
+  const size_t eq = arg.find('=');
+  if (eq != std::string::npos) {
+    name = arg.substr(0, eq);
+    value = arg.substr(eq + 1);
+    haveValue = true;
+  }
+  if (name != "--usb-id" && name != "--usb-timeout") return false;
+  if (!haveValue) {
+    if (i + 1 >= args.size()) {
+      error = name + (name == "--usb-id" ? " needs a value (VID:PID)" : " needs a value (SECONDS)");
+      return true;
+    }
+    value = args[++i];
+  }
+  if (name == "--usb-id") {
+    UsbId id;
+    if (!parseUsbId(value, id)) error = usbIdUsageError(value);
+    else unit.usbId = value;
+  } else if (!parseUsbTimeout(value, unit.usbTimeoutSeconds)) {
+    error = "--usb-timeout '" + value + "': expected seconds, more than 0 and at most 3600";
+  }
+  return true;
+}
+
 }  // namespace
+
+bool parseUsbTimeout(const std::string& text, double& seconds) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (!end || *end != '\0' || !(v > 0) || v > 3600) return false;
+  seconds = v;
+  return true;
+}
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
@@ -77,6 +118,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (!parseUnit(args[++i], cl.unit, cl.error)) return cl;
     } else if (arg.compare(0, 7, "--unit=") == 0) {
       if (!parseUnit(arg.substr(7), cl.unit, cl.error)) return cl;
+    } else if (parseUsbOption(args, i, cl.unit, cl.error)) {
+      if (!cl.ok()) return cl;
     } else if (arg == "--help" || arg == "-h") {
       cl.showHelp = true;
     } else if (arg == "--version") {
@@ -94,8 +137,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string commandLineUsage(const std::string& programName) {
   return "usage: " + programName +
-         " [--unit usb|sim|socket:PATH] [--simulate] [-Embedding] [-Automation]\n"
+         " [--unit usb|sim|socket:PATH] [--simulate] [--usb-id VID:PID] [--usb-timeout SECONDS]\n"
+         "       [-Embedding] [-Automation]\n"
          "  --unit usb          the unit on USB (default)\n"
+         "  --usb-id VID:PID    the unit's USB vendor and product ID (4 hexadecimal digits\n"
+         "                      each); else VRX4_USB_ID, else usb-id = VID:PID in\n"
+         "                      ~/.config/vrx4/unit.conf or /etc/vrx4/unit.conf, else the\n"
+         "                      build's IDs (--version shows which are in use)\n"
+         "  --usb-timeout SECONDS  how long an ordinary exchange with the unit may take\n"
+         "                      (default 10); status polls get a fifth of it, the commands\n"
+         "                      during which the unit works six times it\n"
          "  --unit sim          a simulated unit inside the program (same as --simulate)\n"
          "  --unit socket:PATH  a simulated unit in another process, on a Unix socket\n"
          "  -Embedding, -Automation  start without the start-up picture ('/' works too)\n"
@@ -118,10 +169,9 @@ std::string unknownArgumentWarning(const std::string& programName, const std::st
   return programName + ": warning: unknown argument '" + arg + "' ignored";
 }
 
-std::string commandLineVersion(const std::string& programName) {
-  std::string text = versionText(programName);
-  text.pop_back();  // the caller ends the line
-  return text;
+std::string commandLineVersion(const std::string& programName, const std::string& usbIdOption) {
+  std::vector<std::string> warnings;
+  return versionText(programName) + usbIdVersionLine(resolveUnitUsbId(usbIdOption, warnings));
 }
 
 }  // namespace vrx4

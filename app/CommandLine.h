@@ -21,6 +21,8 @@ struct UnitChoice {
   UnitKind kind = UnitKind::Usb;  // without an option: the real unit on USB
   std::string socketPath;         // UnitKind::Socket only
   SimChoice sim;
+  std::string usbId;              // --usb-id VID:PID (checked); empty: not given
+  double usbTimeoutSeconds = 0;   // --usb-timeout; 0: not given
 };
 
 struct CommandLine {
@@ -45,6 +47,7 @@ struct CommandLine {
 //   --unit usb|sim|socket:PATH (also --unit=...), --simulate (= --unit sim),
 //   --sim-firmware TEXT, --sim-update-mode, --sim-state PATH, --sim-fresh,
 //   --sim-no-state (how the built-in simulated unit starts),
+//   --usb-id VID:PID, --usb-timeout SECONDS (also with '='),
 //   --help, -h, --version
 // Anything else goes to `unknown`.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
@@ -55,9 +58,13 @@ std::string commandLineUsage(const std::string& programName);
 // The one warning line about a word the program does not know.
 std::string unknownArgumentWarning(const std::string& programName, const std::string& arg);
 
-// --version text (two lines): the program's version and the unit firmware
-// version it carries and expects.
-std::string commandLineVersion(const std::string& programName);
+// --version text (three lines): the program's version, the unit firmware
+// version it carries and expects, and the unit's USB IDs in use with where
+// they come from (`usbIdOption`: the --usb-id given, if any).
+std::string commandLineVersion(const std::string& programName, const std::string& usbIdOption = {});
+
+// Reads --usb-timeout's value: seconds, more than 0 and at most 3600.
+bool parseUsbTimeout(const std::string& text, double& seconds);
 
 // Exit statuses of the program: 0 after Exit or a stop request (SIGINT,
 // SIGTERM); 1 when start-up failed (no unit, a failed check, a declined or

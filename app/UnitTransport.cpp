@@ -1,5 +1,8 @@
 #include "app/UnitTransport.h"
 
+#include "app/UnitUsbId.h"
+#include "link/FrameExchange.h"
+
 #include "link/LibUsbDriver.h"
 #include "link/SocketUsbDriver.h"
 #include "link/UsbLink.h"
@@ -9,6 +12,7 @@
 namespace vrx4 {
 
 std::unique_ptr<UsbDriver> makeUsbDriver(const UnitChoice& choice, std::string& error) {
+  if (choice.usbTimeoutSeconds > 0) setUsbTimeoutSeconds(choice.usbTimeoutSeconds);
   switch (choice.kind) {
     case UnitKind::Sim: {
       auto driver = std::make_unique<SimUsbDriver>();
@@ -24,6 +28,8 @@ std::unique_ptr<UsbDriver> makeUsbDriver(const UnitChoice& choice, std::string& 
       return driver;
     }
     case UnitKind::Usb:
+      // The simulated units keep the build's IDs; the real one may have others.
+      applyUnitUsbId(choice.usbId);
       // A libusb that cannot start still gives a driver: it finds no unit.
       return std::make_unique<LibUsbDriver>();
     case UnitKind::Socket:

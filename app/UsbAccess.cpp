@@ -1,6 +1,7 @@
 #include "app/UsbAccess.h"
 
 #include "app/UnitCheck.h"
+#include "base/Log.h"
 #include "base/ProgramFiles.h"
 #include "link/UsbLink.h"
 
@@ -11,6 +12,10 @@ std::string noUnitMessage(const UsbAccessProblem& problem, const std::string& ru
   const std::string where = problem.node.empty() ? std::string() : " (" + problem.node + ")";
   switch (problem.kind) {
     case UsbAccess::None:
+      if (problem.searchedUsb && !problem.idsPresent)
+        return std::string(kNoUnitText) + "\nNo USB device has the IDs " + usbIdText(unitUsbId()) +
+               " looked for. \"vrx4-cli units --all\" lists the attached USB devices; give the unit's IDs "
+               "with --usb-id VID:PID.";
       break;
     case UsbAccess::Busy:
       return "T552-VRX4 is attached" + where + ", but another program is using it.\n"
@@ -26,6 +31,16 @@ std::string noUnitMessage(const UsbAccessProblem& problem, const std::string& ru
                "  sudo adduser $USER plugdev\n"
                "and then a new login.";
       }
+      if (!(unitUsbId() == UsbId{})) {
+        // The rule shipped with the program is for the build's IDs, not
+        // for the ones given at run time.
+        const std::string ids = usbIdText(unitUsbId());
+        return text + "The USB access rule " + kUsbRuleFileName + " for the IDs " + ids +
+               " gives the user at the computer (and the group plugdev) access to the unit. Install it:\n"
+               "  vrx4-cli udev-rule --usb-id " + ids + " | sudo tee /etc/udev/rules.d/" + kUsbRuleFileName +
+               "\n  sudo udevadm control --reload-rules\n"
+               "then unplug the unit and plug it in again.";
+      }
       const std::string source = rulePath.empty() ? std::string(kUsbRuleFileName) : rulePath;
       return text + "The USB access rule " + kUsbRuleFileName +
              " gives the user at the computer (and the group plugdev) access to the unit. Install it:\n"
@@ -40,8 +55,12 @@ std::string noUnitMessage(const UsbAccessProblem& problem, const std::string& ru
 std::string noUnitMessage(const std::string& programFolder) {
   UsbDriver* driver = usbDriver();
   if (!driver) return kNoUnitText;
-  return noUnitMessage(driver->accessProblem(kUnitVendorId, kUnitProductId), findUsbRule(programFolder),
-                       installedUsbRule());
+  const UsbId id = unitUsbId();
+  const UsbAccessProblem problem = driver->accessProblem(id.vendor, id.product);
+  if (problem.searchedUsb)
+    logProgramLine("usb: no usable unit with the USB IDs " + usbIdText(id) +
+                   " (\"vrx4-cli units --all\" lists the USB devices; --usb-id VID:PID gives the unit's IDs)");
+  return noUnitMessage(problem, findUsbRule(programFolder), installedUsbRule());
 }
 
 }  // namespace vrx4

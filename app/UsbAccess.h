@@ -3,7 +3,9 @@
 // "Communication error. Can't accept data from T552-VRX4."; when a unit is
 // attached but the system would not let this user open it, or another
 // program holds it, the message says so and what to do: install the USB
-// access rule, close the other program, plug the unit in again.
+// access rule, close the other program, plug the unit in again. When no
+// USB device has the IDs looked for, it names them and how to find and
+// give the unit's.
 #include <string>
 
 #include "link/UsbDriver.h"

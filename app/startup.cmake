@@ -6,6 +6,7 @@ target_sources(vrx4_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogPaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitTransport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UnitUsbId.cpp
 )
 if(VRX4_BUILD_GUI)
   target_sources(vrx4_gui PRIVATE

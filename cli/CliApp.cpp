@@ -20,7 +20,9 @@
 #include "cli/Gang.h"
 #include "cli/Interrupt.h"
 #include "cli/JobOptions.h"
+#include "cli/UdevRule.h"
 #include "cli/UnitCommands.h"
+#include "cli/UsbUnits.h"
 
 namespace vrx4::cli {
 
@@ -58,8 +60,13 @@ Commands with a unit:
   vrx4-cli devices [--table PATH]
       The device table beside the program: name, user ROM area, blocks,
       voltages, ID code length, boot area.
-  vrx4-cli units
+  vrx4-cli units [--all]
       The units attached on USB, with bus path and USB serial number.
+      --all: every USB device (bus path, VID:PID, product and serial where
+      the system knows them, nothing is opened), the unit's IDs marked "*".
+  vrx4-cli udev-rule [--usb-id VID:PID]
+      Prints the USB access rule for the unit's IDs in use, with the
+      commands that install it.
 
 Commands without a unit:
   vrx4-cli convert INPUT OUTPUT [--device NAME] [--ranges TEXT] [--yes]
@@ -120,8 +127,17 @@ Options:
                      (default: vrx4type.tbl beside the program); its messages
                      name PATH. Refused for program, read and info: they use
                      the table beside the program, as the unit's check does
+  --usb-id VID:PID   the unit's USB vendor and product ID (4 hexadecimal
+                     digits each); else VRX4_USB_ID, else "usb-id = VID:PID"
+                     in ~/.config/vrx4/unit.conf or /etc/vrx4/unit.conf, else
+                     the build's IDs
+  --usb-timeout SECONDS
+                     how long an ordinary exchange with the unit may take
+                     (default 10); status polls get a fifth of it, the
+                     commands during which the unit works six times it
   --help             this text
-  --version          the program's version and the unit firmware it carries
+  --version          the program's version, the unit firmware it carries and
+                     the unit's USB IDs in use (and where they come from)
 
 Every message is also one line on standard error, with the file and the
 reason where there is one, e.g.
@@ -178,7 +194,8 @@ struct Global {
   FileOptions files;
 };
 
-constexpr const char* kCommandList = "the commands are program, read, info, devices, units, convert and checksum";
+constexpr const char* kCommandList =
+    "the commands are program, read, info, devices, units, udev-rule, convert and checksum";
 
 // A command-line error: the reason and where the usage is.
 int usageError(const std::string& why) {
@@ -201,7 +218,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
       return kExitPass;
     }
     if (a == "--version") {
-      std::fputs(versionText("vrx4-cli").c_str(), stdout);
+      std::fputs(versionWithUsbId(args).c_str(), stdout);
       return kExitPass;
     }
   }
@@ -225,6 +242,8 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   app.add_flag("--sim-no-state", g.sim.noState);
   app.add_flag("--sim-fresh", g.sim.fresh);
   app.add_flag("--sim-no-target", g.sim.noTarget);
+  UsbOptions usb;
+  addUsbOptions(app, usb);
 
   CLI::App* program = app.add_subcommand("program");
   program->add_option("file", g.job.file);
@@ -247,6 +266,9 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   CLI::App* info = app.add_subcommand("info");
   CLI::App* devices = app.add_subcommand("devices");
   CLI::App* units = app.add_subcommand("units");
+  bool allDevices = false;
+  units->add_flag("--all", allDevices);
+  CLI::App* udevRule = app.add_subcommand("udev-rule");
 
   CLI::App* convert = app.add_subcommand("convert");
   convert->add_option("files", g.files.files);
@@ -268,6 +290,9 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     }
     return usageError(e.what());
   }
+
+  if (const std::string why = checkUsbOptions(usb); !why.empty()) return usageError(why);
+  if (udevRule->parsed()) return printUdevRule(applyUsbOptions(usb, true));
 
   const std::string folder = programFolder(self);
   g.job.self = self;
@@ -310,7 +335,10 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   Events events(mode, stdout, stderr, ::isatty(STDERR_FILENO) == 1);
 
   if (devices->parsed()) return listDevices(events, g.files.table, folder);
-  if (units->parsed()) return listUnits(events);
+  if (units->parsed()) {
+    applyUsbOptions(usb, true);
+    return allDevices ? listUsbDevices(events) : listUnits(events);
+  }
 
   if (read->parsed()) {
     if (g.job.device.empty() || g.job.output.empty()) return usageError("read needs --device NAME and -o OUT");
@@ -379,6 +407,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     }
     return runGang(events, self, args, g.units, g.job.recordPath);
   }
+  applyUsbOptions(usb, choices[0].kind == UnitKind::Usb);
   UnitSession session(choices[0], g.sim);
   if (info->parsed()) return showInfo(events, session, g.job);
   if (read->parsed()) return readTarget(events, session, g.job);

@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "link/UsbDriver.h"
+#include "link/UsbLink.h"
 
 namespace vrx4::cli {
+
+class Events;
 
 struct UsbUnit {
   std::string path;    // the link's device path, "/usb/3-1.4"
@@ -15,9 +20,38 @@ struct UsbUnit {
   bool accessible = true;  // false: the device could not be opened (permissions)
 };
 
-// Every attached device with the unit's vendor and product ID, sorted by
-// path. Empty when libusb cannot start.
+// Every attached device with the unit's vendor and product ID in use
+// (unitUsbId()), sorted by path. Empty when libusb cannot start.
 std::vector<UsbUnit> listUsbUnits();
+
+// One attached USB device of any kind, as the system lists it: nothing is
+// opened (the strings come from the system's own records).
+struct UsbDevice {
+  std::string path;  // "/usb/3-1.4"
+  UsbId id;
+  std::string serial, product, manufacturer;  // empty where unknown
+  bool matches = false;  // has the unit's IDs in use
+};
+std::vector<UsbDevice> listAllUsbDevices();
+
+// The options of the USB transport, given on the command line.
+struct UsbOptions {
+  std::string usbId;           // --usb-id VID:PID, empty: not given
+  std::string timeout;         // --usb-timeout SECONDS, empty: not given
+  double timeoutSeconds = 0;
+};
+// Registers --usb-id and --usb-timeout as global options.
+void addUsbOptions(CLI::App& app, UsbOptions& options);
+// Empty when the options are good; otherwise the usage error.
+std::string checkUsbOptions(UsbOptions& options);
+// Makes the link look for the IDs in use (for a unit on USB) and sets the
+// time-outs; returns where the IDs came from (empty when not applied).
+std::string applyUsbOptions(const UsbOptions& options, bool unitOnUsb);
+// The --version text with the IDs in use (the --usb-id among `args`).
+std::string versionWithUsbId(const std::vector<std::string>& args);
+
+// vrx4-cli units --all: every USB device, the unit's marked.
+int listUsbDevices(Events& events);
 
 // A transport that passes everything to `inner` but lets the link find only
 // the device at `path`.
@@ -37,9 +71,18 @@ class OnePathDriver final : public UsbDriver {
   bool read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) override {
     return inner_->read(pipe, data, maxLength, got);
   }
+  bool peekDeviceDescriptor(const std::string& path, std::array<uint8_t, 18>& out) override {
+    return inner_->peekDeviceDescriptor(path, out);
+  }
+  void setTransferTimeouts(uint32_t writeMs, uint32_t readMs) override { inner_->setTransferTimeouts(writeMs, readMs); }
+  size_t drain(UsbHandle pipe) override { return inner_->drain(pipe); }
   UsbAccessProblem accessProblem(uint16_t vendorId, uint16_t productId) override {
     UsbAccessProblem p = inner_->accessProblem(vendorId, productId);
-    return p.devicePath == path_ ? p : UsbAccessProblem{};
+    if (p.devicePath == path_) return p;
+    UsbAccessProblem none;
+    none.searchedUsb = p.searchedUsb;
+    none.idsPresent = p.idsPresent;
+    return none;
   }
   void setDeviceChangeHandler(std::function<void()> handler) override {
     inner_->setDeviceChangeHandler(std::move(handler));

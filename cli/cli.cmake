@@ -14,6 +14,7 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Interrupt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JobRecord.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UdevRule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitSession.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbUnits.cpp

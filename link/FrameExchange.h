@@ -50,6 +50,19 @@ inline uint32_t get32(const uint8_t* p) {
 }
 }  // namespace CommandFrame
 
+// Time-outs of one exchange (its write and its read), by command: the
+// status polls get a short one, the commands during which the unit works
+// (switching mode, firmware pages, the reset, opening a download, reading
+// back its settings) a long one, every other command the ordinary one.
+inline constexpr uint32_t kOrdinaryTimeoutMs = 10000;
+inline constexpr uint32_t kPollTimeoutMs = kOrdinaryTimeoutMs / 5;
+inline constexpr uint32_t kWorkTimeoutMs = kOrdinaryTimeoutMs * 6;
+uint32_t exchangeTimeoutMs(uint8_t command);
+// Scales all three so that the ordinary one is `seconds` (--usb-timeout);
+// values outside 0.001..3600 are clamped. Process-wide.
+void setUsbTimeoutSeconds(double seconds);
+double usbTimeoutSeconds();
+
 // Seals a request: stores the sum of the bodyLength bytes at offset 2 at
 // offset 2 + bodyLength (0 at offset 2 when bodyLength is 0).
 void frameChecksum(uint8_t* frame);

@@ -1,11 +1,16 @@
 #include "link/LibUsbDriver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <optional>
 #include <tuple>
 
 #include "base/Log.h"
+#include "base/StopRequest.h"
+#include "link/FrameExchange.h"
 
 namespace vrx4 {
 
@@ -97,6 +102,38 @@ bool splitPipePath(const std::string& path, std::string& devicePath, int& interf
   return true;
 }
 
+// The device's identity on the bus right now: its port path and the
+// address the bus gave it (a new one after every plug-in).
+std::string presenceKey(libusb_device* dev) {
+  return LibUsbDriver::devicePathOf(dev) + "@" + std::to_string(libusb_get_device_address(dev));
+}
+
+// libusb hands the descriptor over parsed into host order; put the wire
+// layout back together.
+std::array<uint8_t, 18> wireDescriptor(const libusb_device_descriptor& desc) {
+  return {desc.bLength, desc.bDescriptorType, uint8_t(desc.bcdUSB), uint8_t(desc.bcdUSB >> 8),
+          desc.bDeviceClass, desc.bDeviceSubClass, desc.bDeviceProtocol, desc.bMaxPacketSize0,
+          uint8_t(desc.idVendor), uint8_t(desc.idVendor >> 8),
+          uint8_t(desc.idProduct), uint8_t(desc.idProduct >> 8),
+          uint8_t(desc.bcdDevice), uint8_t(desc.bcdDevice >> 8),
+          desc.iManufacturer, desc.iProduct, desc.iSerialNumber, desc.bNumConfigurations};
+}
+
+const char* speedText(int speed) {
+  switch (speed) {
+    case LIBUSB_SPEED_LOW: return "low speed (1.5 Mbit/s)";
+    case LIBUSB_SPEED_FULL: return "full speed (12 Mbit/s)";
+    case LIBUSB_SPEED_HIGH: return "high speed (480 Mbit/s)";
+    case LIBUSB_SPEED_SUPER: return "super speed (5 Gbit/s)";
+    default: return "unknown speed";
+  }
+}
+
+void LIBUSB_CALL transferDone(libusb_transfer* t) { *static_cast<int*>(t->user_data) = 1; }
+
+// At most this many reads empty the inbound pipe, each of up to 8 packets.
+constexpr int kDrainReads = 16;
+
 }  // namespace
 
 // One opened device, shared by its device handle and its pipe handles; the
@@ -105,10 +142,21 @@ struct LibUsbDriver::OpenDevice {
   std::string path;
   libusb_device* dev = nullptr;
   libusb_device_handle* handle = nullptr;
+  std::string key;       // presenceKey() at the time it was opened
   int inEndpoint = -1;   // first bulk IN endpoint of interface 0
   int outEndpoint = -1;  // first bulk OUT endpoint of interface 0
+  size_t inPacket = 64;  // wMaxPacketSize of each
+  size_t outPacket = 64;
   int pipesOpen = 0;     // guarded by the driver's mutex
   bool claimed = false;  // likewise
+  // Unplugged (a hotplug "left" event, a vanished device-list entry or a
+  // LIBUSB_ERROR_NO_DEVICE): every request fails from now on, even when
+  // another device sits on the same port.
+  std::atomic<bool> gone{false};
+  // A transfer on the endpoint ended in a stall: the recovery clears it.
+  std::atomic<bool> inStalled{false};
+  std::atomic<bool> outStalled{false};
+  std::vector<uint8_t> bounce;  // reads are one at a time (the link's rule)
 
   ~OpenDevice() {
     if (claimed) {
@@ -119,7 +167,8 @@ struct LibUsbDriver::OpenDevice {
   }
 };
 
-LibUsbDriver::LibUsbDriver(LibUsbOptions options) : options_(options) {
+LibUsbDriver::LibUsbDriver(LibUsbOptions options)
+    : options_(options), writeTimeoutMs_(options.writeTimeoutMs), readTimeoutMs_(options.readTimeoutMs) {
   const int r = libusb_init(&ctx_);
   if (r < 0) {
     logUsb("start", r);
@@ -177,6 +226,27 @@ std::string LibUsbDriver::devicePathOf(libusb_device* dev) {
   return path;
 }
 
+std::string LibUsbDriver::deviceText(libusb_device* dev, const char* attribute) {
+  // The kernel's name of the device in /sys/bus/usb/devices: "1-2.4", or
+  // "usb1" for a root hub.
+  uint8_t ports[8];
+  const int n = libusb_get_port_numbers(dev, ports, int(sizeof ports));
+  std::string name;
+  if (n <= 0) {
+    name = "usb" + std::to_string(libusb_get_bus_number(dev));
+  } else {
+    name = std::to_string(libusb_get_bus_number(dev)) + "-";
+    for (int i = 0; i < n; ++i) name += (i ? "." : "") + std::to_string(ports[i]);
+  }
+  std::ifstream in("/sys/bus/usb/devices/" + name + "/" + attribute);
+  std::string text;
+  if (!in || !std::getline(in, text)) return {};
+  // Shown on one line: control characters become '?'.
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
+
 int LibUsbDriver::openHandleCount() const {
   std::lock_guard lock(mutex_);
   return int(handles_.size());
@@ -195,6 +265,25 @@ std::optional<std::string> LibUsbDriver::enumerateInterface(int index) {
   return devicePathOf(devices[size_t(index)]);
 }
 
+bool LibUsbDriver::peekDeviceDescriptor(const std::string& devicePath, std::array<uint8_t, 18>& out) {
+  if (!ctx_) return false;
+  DeviceList list(ctx_);
+  for (libusb_device* dev : list) {
+    if (devicePathOf(dev) != devicePath) continue;
+    // The descriptor comes from the system's device list: no need to open.
+    libusb_device_descriptor desc{};
+    if (libusb_get_device_descriptor(dev, &desc) != LIBUSB_SUCCESS) return false;
+    out = wireDescriptor(desc);
+    return true;
+  }
+  return false;
+}
+
+void LibUsbDriver::setTransferTimeouts(uint32_t writeMs, uint32_t readMs) {
+  writeTimeoutMs_ = std::max<uint32_t>(writeMs, 1);
+  readTimeoutMs_ = std::max<uint32_t>(readMs, 1);
+}
+
 std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::openDevice(const std::string& devicePath) {
   DeviceList list(ctx_);
   libusb_device* dev = nullptr;
@@ -211,7 +300,7 @@ std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::openDevice(const std::st
   if (known != opened_.end()) {
     // Share the open device unless another device has taken its port since.
     std::shared_ptr<OpenDevice> existing = known->second.lock();
-    if (existing && existing->dev == dev) return existing;
+    if (existing && existing->dev == dev && !existing->gone) return existing;
     opened_.erase(known);
   }
 
@@ -229,6 +318,7 @@ std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::openDevice(const std::st
   lastErrors_.erase(devicePath);
   device->path = devicePath;
   device->dev = libusb_get_device(device->handle);
+  device->key = presenceKey(device->dev);
   libusb_set_auto_detach_kernel_driver(device->handle, 1);  // unsupported platforms: ignored
   const ConfigDescriptor config(dev);
   if (const libusb_interface_descriptor* itf = config.interface(kInterface)) {
@@ -237,7 +327,11 @@ std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::openDevice(const std::st
       if ((ep.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK) != LIBUSB_TRANSFER_TYPE_BULK) continue;
       const bool in = (ep.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
       int& slot = in ? device->inEndpoint : device->outEndpoint;
-      if (slot < 0) slot = ep.bEndpointAddress;
+      if (slot >= 0) continue;
+      slot = ep.bEndpointAddress;
+      // Bits 0..10 are the packet size (high-speed bulk: 512).
+      const size_t packet = ep.wMaxPacketSize & 0x7FF;
+      (in ? device->inPacket : device->outPacket) = packet ? packet : 64;
     }
   }
   opened_[devicePath] = device;
@@ -282,6 +376,7 @@ UsbHandle LibUsbDriver::open(const std::string& path) {
         return kInvalidHandle;
       }
       device->claimed = true;
+      logPipesOpen(*device);
     }
     ++device->pipesOpen;
   }
@@ -312,27 +407,22 @@ std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::deviceFor(UsbHandle h, K
 
 bool LibUsbDriver::getDeviceDescriptor(UsbHandle device, std::array<uint8_t, 18>& out) {
   std::shared_ptr<OpenDevice> d = deviceFor(device, Kind::Device);
-  if (!d) return false;
+  if (!d || d->gone) return false;
   libusb_device_descriptor desc{};
   const int r = libusb_get_device_descriptor(d->dev, &desc);
   if (r < 0) {
     logUsb("device descriptor of " + d->path, r);
     return false;
   }
-  // libusb hands the descriptor over parsed into host order; put the wire
-  // layout back together.
-  out = {desc.bLength, desc.bDescriptorType, uint8_t(desc.bcdUSB), uint8_t(desc.bcdUSB >> 8),
-         desc.bDeviceClass, desc.bDeviceSubClass, desc.bDeviceProtocol, desc.bMaxPacketSize0,
-         uint8_t(desc.idVendor), uint8_t(desc.idVendor >> 8),
-         uint8_t(desc.idProduct), uint8_t(desc.idProduct >> 8),
-         uint8_t(desc.bcdDevice), uint8_t(desc.bcdDevice >> 8),
-         desc.iManufacturer, desc.iProduct, desc.iSerialNumber, desc.bNumConfigurations};
+  out = wireDescriptor(desc);
   return true;
 }
 
 bool LibUsbDriver::getConfiguration(UsbHandle device, uint32_t& value) {
   std::shared_ptr<OpenDevice> d = deviceFor(device, Kind::Device);
-  if (!d) return false;
+  // A device that left is not asked: the system would answer for whatever
+  // device has taken its port since.
+  if (!d || d->gone) return false;
   int config = 0;
   const int r = libusb_get_configuration(d->handle, &config);
   if (r < 0) {
@@ -345,42 +435,81 @@ bool LibUsbDriver::getConfiguration(UsbHandle device, uint32_t& value) {
 
 void LibUsbDriver::recover(UsbHandle device) {
   std::shared_ptr<OpenDevice> d = deviceFor(device, Kind::Device);
-  if (!d) return;
-  for (int endpoint : {d->inEndpoint, d->outEndpoint}) {
-    if (endpoint < 0) continue;
+  if (!d || d->gone) return;
+  // A halt is cleared only where a transfer really stalled: a clear-halt
+  // resets the data toggle, and a unit that does not reset its own would
+  // lose the next packet; it also does nothing for a time-out.
+  for (const bool in : {true, false}) {
+    std::atomic<bool>& stalled = in ? d->inStalled : d->outStalled;
+    const int endpoint = in ? d->inEndpoint : d->outEndpoint;
+    if (endpoint < 0 || !stalled.exchange(false)) continue;
     const int r = libusb_clear_halt(d->handle, uint8_t(endpoint));
     if (r < 0) logUsb("clear halt of " + d->path, r);
+    if (r == LIBUSB_ERROR_NO_DEVICE) lostDevice(*d);
   }
 }
 
-bool LibUsbDriver::transfer(UsbHandle pipe, Kind kind, uint8_t* data, size_t length, size_t& done) {
+int LibUsbDriver::bulk(OpenDevice& d, bool in, uint8_t* data, size_t length, unsigned timeoutMs, size_t& done) {
+  using std::chrono::steady_clock;
   done = 0;
-  std::shared_ptr<OpenDevice> d = deviceFor(pipe, kind);
-  if (!d) return false;
-  const bool in = kind == Kind::PipeIn;
-  if (length > size_t(INT32_MAX)) return false;
+  if (length > size_t(INT32_MAX)) return LIBUSB_ERROR_INVALID_PARAM;
+  libusb_transfer* t = libusb_alloc_transfer(0);
+  if (!t) return LIBUSB_ERROR_NO_MEM;
   uint8_t none = 0;  // a zero-length packet still needs a buffer address
-  int transferred = 0;
-  // One request is one write and one read, each a single bulk transfer whose
-  // time-out libusb applies to the transfer as a whole (however the unit
-  // spreads its packets), and a read never takes more than `length` bytes.
-  const int r = libusb_bulk_transfer(d->handle, uint8_t(in ? d->inEndpoint : d->outEndpoint),
-                                     length ? data : &none, int(length), &transferred,
-                                     in ? options_.readTimeoutMs : options_.writeTimeoutMs);
-  done = size_t(std::max(transferred, 0));
+  int completed = 0;
+  libusb_fill_bulk_transfer(t, d.handle, uint8_t(in ? d.inEndpoint : d.outEndpoint), length ? data : &none,
+                            int(length), &transferDone, &completed, std::max(timeoutMs, 1u));
+  int r = libusb_submit_transfer(t);
   if (r < 0) {
-    logUsb(std::string(in ? "bulk read from " : "bulk write to ") + d->path, r);
-    return false;
+    libusb_free_transfer(t);
+    if (r == LIBUSB_ERROR_NO_DEVICE) lostDevice(d);
+    return r;
   }
-  return true;
+  // The wait goes in slices so that a stop request is seen: the transfer is
+  // cancelled a short grace after it (time for a last, quick answer).
+  std::optional<steady_clock::time_point> stopSeen;
+  bool cancelled = false;
+  while (!completed) {
+    if (!cancelled && stopRequestRaised()) {
+      const auto now = steady_clock::now();
+      if (!stopSeen) stopSeen = now;
+      if (now - *stopSeen >= std::chrono::milliseconds(options_.stopGraceMs)) {
+        cancelled = libusb_cancel_transfer(t) == LIBUSB_SUCCESS;
+      }
+    }
+    timeval tv{0, 50000};
+    libusb_handle_events_timeout_completed(ctx_, &tv, &completed);
+  }
+  done = size_t(std::max(t->actual_length, 0));
+  switch (t->status) {
+    case LIBUSB_TRANSFER_COMPLETED: r = LIBUSB_SUCCESS; break;
+    case LIBUSB_TRANSFER_TIMED_OUT: r = LIBUSB_ERROR_TIMEOUT; break;
+    case LIBUSB_TRANSFER_STALL: r = LIBUSB_ERROR_PIPE; break;
+    case LIBUSB_TRANSFER_NO_DEVICE: r = LIBUSB_ERROR_NO_DEVICE; break;
+    case LIBUSB_TRANSFER_OVERFLOW: r = LIBUSB_ERROR_OVERFLOW; break;
+    case LIBUSB_TRANSFER_CANCELLED: r = LIBUSB_ERROR_INTERRUPTED; break;
+    default: r = LIBUSB_ERROR_IO; break;
+  }
+  libusb_free_transfer(t);
+  if (r == LIBUSB_ERROR_PIPE) (in ? d.inStalled : d.outStalled) = true;
+  if (r == LIBUSB_ERROR_NO_DEVICE) lostDevice(d);
+  return r;
 }
 
 bool LibUsbDriver::write(UsbHandle pipe, const uint8_t* data, size_t length) {
   if (length && !data) return false;
+  std::shared_ptr<OpenDevice> d = deviceFor(pipe, Kind::PipeOut);
+  if (!d || d->gone) return false;
   size_t done = 0;
   // libusb takes a non-const buffer for both directions; an OUT transfer
   // only reads it.
-  if (!transfer(pipe, Kind::PipeOut, const_cast<uint8_t*>(data), length, done)) return false;
+  const int r = bulk(*d, false, const_cast<uint8_t*>(data), length, writeTimeoutMs_, done);
+  if (r < 0) {
+    if (r != LIBUSB_ERROR_INTERRUPTED)
+      logUsb("bulk write to " + d->path + " (" + std::to_string(done) + " of " + std::to_string(length) +
+                 " bytes sent)", r);
+    return false;
+  }
   if (done != length) {
     logProgramLine("usb: short bulk write (" + std::to_string(done) + " of " +
             std::to_string(length) + " bytes)");
@@ -390,12 +519,109 @@ bool LibUsbDriver::write(UsbHandle pipe, const uint8_t* data, size_t length) {
 }
 
 bool LibUsbDriver::read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) {
+  using std::chrono::steady_clock;
   got = 0;
   if (maxLength && !data) return false;
-  size_t done = 0;
-  if (!transfer(pipe, Kind::PipeIn, data, maxLength, done)) return false;
-  got = done;
-  return true;
+  std::shared_ptr<OpenDevice> d = deviceFor(pipe, Kind::PipeIn);
+  if (!d || d->gone) return false;
+  // The unit sends a response as packets of wMaxPacketSize, perhaps without
+  // a zero-length packet after one that fills its last packet. So the read
+  // takes one packet, learns the frame's length from its first two bytes
+  // and asks for exactly the rest, in whole packets (a transfer shorter
+  // than a packet could overflow): a complete frame ends the read at once,
+  // whatever the transfer's status. One deadline covers the whole frame.
+  const size_t packet = d->inPacket;
+  const auto deadline = steady_clock::now() + std::chrono::milliseconds(readTimeoutMs_.load());
+  size_t frameLength = 0;  // 0: not known yet
+  int zeroLengthPackets = 0;
+  for (;;) {
+    const size_t want = frameLength ? frameLength - got : packet;
+    const size_t request = (want + packet - 1) / packet * packet;
+    const size_t room = maxLength - got;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
+    int r = LIBUSB_ERROR_TIMEOUT;
+    size_t n = 0;
+    if (left.count() > 0) {
+      const bool bounced = request > room;
+      if (bounced) d->bounce.resize(request);
+      r = bulk(*d, true, bounced ? d->bounce.data() : data + got, request, unsigned(left.count()), n);
+      if (bounced && room) std::memcpy(data + got, d->bounce.data(), std::min(n, room));
+    }
+    got += std::min(n, room);
+    if (!frameLength && got >= 2) frameLength = size_t(CommandFrame::bodyLength(data)) + 3;
+    if (frameLength && got >= std::min(frameLength, maxLength)) {
+      if (frameLength > maxLength) {
+        // A response longer than the read: what is left of it must not
+        // become the next answer.
+        logProgramLine("usb: a " + std::to_string(frameLength) + "-byte response to a " +
+                       std::to_string(maxLength) + "-byte read from " + d->path + "; the rest is thrown away");
+        drain(pipe);
+      }
+      return true;
+    }
+    if (r < 0) {
+      if (r != LIBUSB_ERROR_INTERRUPTED)
+        logUsb("bulk read from " + d->path + " (" + std::to_string(got) + " bytes in" +
+                   (frameLength ? " of " + std::to_string(frameLength) : std::string()) + ")", r);
+      return false;
+    }
+    if (n < request) {
+      // The zero-length packet that ended the previous response comes
+      // before this one: passed over. Any other short packet ends the
+      // transfer: the unit sent less than its length word says, and the
+      // exchange refuses the frame.
+      if (got == 0 && n == 0 && ++zeroLengthPackets <= 4) continue;
+      return true;
+    }
+    if (maxLength < 2 && got >= maxLength) return true;
+  }
+}
+
+size_t LibUsbDriver::drain(UsbHandle pipe) {
+  std::shared_ptr<OpenDevice> d = deviceFor(pipe, Kind::PipeIn);
+  if (!d || d->gone) return 0;
+  std::vector<uint8_t> buffer(d->inPacket * 8);
+  size_t total = 0;
+  for (int i = 0; i < kDrainReads && !stopRequestRaised(); ++i) {
+    size_t n = 0;
+    const int r = bulk(*d, true, buffer.data(), buffer.size(), options_.drainTimeoutMs, n);
+    total += n;
+    if (r < 0) break;  // the time-out says the pipe is empty
+  }
+  if (total) logProgramLine("usb: threw away " + std::to_string(total) + " bytes left in the inbound pipe of " + d->path);
+  return total;
+}
+
+void LibUsbDriver::lostDevice(OpenDevice& d) {
+  if (d.gone.exchange(true)) return;
+  logProgramLine("usb: " + d.path + " is gone");
+  notifyChange();
+}
+
+void LibUsbDriver::markGone(const std::set<std::string>& keys) {
+  std::vector<std::shared_ptr<OpenDevice>> lost;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [path, weak] : opened_) {
+      std::shared_ptr<OpenDevice> d = weak.lock();
+      if (d && keys.count(d->key) && !d->gone.exchange(true)) lost.push_back(d);
+    }
+  }
+  for (const auto& d : lost) logProgramLine("usb: " + d->path + " left the bus");
+}
+
+void LibUsbDriver::logPipesOpen(const OpenDevice& d) {
+  libusb_device_descriptor desc{};
+  libusb_get_device_descriptor(d.dev, &desc);
+  const std::string serial = deviceText(d.dev, "serial");
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "usb: pipes open on %s (%04x:%04x, serial \"%s\"): bulk IN 0x%02X and OUT 0x%02X, "
+                "%zu-byte packets, %s",
+                d.path.c_str(), unsigned(desc.idVendor), unsigned(desc.idProduct), serial.c_str(),
+                unsigned(d.inEndpoint), unsigned(d.outEndpoint), d.inPacket,
+                speedText(libusb_get_device_speed(d.dev)));
+  logProgramLine(text);
 }
 
 void LibUsbDriver::setDeviceChangeHandler(std::function<void()> handler) {
@@ -418,27 +644,36 @@ std::set<std::string> LibUsbDriver::presentPaths() {
   DeviceList list(ctx_);
   // The address changes when a device is pulled out and put back on the
   // same port, so it is part of what is compared.
-  for (libusb_device* dev : list)
-    paths.insert(devicePathOf(dev) + "@" + std::to_string(libusb_get_device_address(dev)));
+  for (libusb_device* dev : list) paths.insert(presenceKey(dev));
   return paths;
 }
 
 bool LibUsbDriver::checkForDeviceChange() {
   std::set<std::string> now = presentPaths();
+  std::set<std::string> vanished;
   {
     std::lock_guard lock(pollMutex_);
     if (now == lastSeen_) return false;
+    for (const std::string& key : lastSeen_)
+      if (!now.count(key)) vanished.insert(key);
     lastSeen_.swap(now);
   }
+  markGone(vanished);
   notifyChange();
   return true;
 }
 
-int LIBUSB_CALL LibUsbDriver::hotplugCallback(libusb_context*, libusb_device*, libusb_hotplug_event,
+int LIBUSB_CALL LibUsbDriver::hotplugCallback(libusb_context*, libusb_device* dev, libusb_hotplug_event event,
                                               void* self) {
   // Runs inside libusb's event handling with its hotplug lock held: only
-  // note the change; the event loop calls the handler once libusb is done.
-  static_cast<LibUsbDriver*>(self)->changePending_ = true;
+  // note the change; the event loop marks the device and calls the handler
+  // once libusb is done.
+  auto* driver = static_cast<LibUsbDriver*>(self);
+  if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT) {
+    std::lock_guard lock(driver->leftMutex_);
+    driver->left_.insert(presenceKey(dev));
+  }
+  driver->changePending_ = true;
   return 0;  // stay registered
 }
 
@@ -446,7 +681,15 @@ void LibUsbDriver::eventLoop() {
   while (!stop_) {
     timeval tv{1, 0};  // libusb_interrupt_event_handler ends the wait early
     const int r = libusb_handle_events_timeout_completed(ctx_, &tv, nullptr);
-    if (changePending_.exchange(false)) notifyChange();
+    if (changePending_.exchange(false)) {
+      std::set<std::string> left;
+      {
+        std::lock_guard lock(leftMutex_);
+        left.swap(left_);
+      }
+      markGone(left);
+      notifyChange();
+    }
     if (r < 0 && r != LIBUSB_ERROR_INTERRUPTED && !stop_) {
       logUsb("event handling", r);
       std::unique_lock lock(stopMutex_);
@@ -470,6 +713,7 @@ void LibUsbDriver::pollLoop() {
 UsbAccessProblem LibUsbDriver::accessProblem(uint16_t vendorId, uint16_t productId) {
   UsbAccessProblem problem;
   if (!ctx_) return problem;
+  problem.searchedUsb = true;
   DeviceList list(ctx_);
   std::vector<libusb_device*> devices(list.begin(), list.end());
   std::sort(devices.begin(), devices.end(),
@@ -480,6 +724,7 @@ UsbAccessProblem LibUsbDriver::accessProblem(uint16_t vendorId, uint16_t product
     libusb_device_descriptor desc{};
     if (libusb_get_device_descriptor(dev, &desc) != LIBUSB_SUCCESS) continue;
     if (desc.idVendor != vendorId || desc.idProduct != productId) continue;
+    problem.idsPresent = true;
     const std::string path = devicePathOf(dev);
     auto error = lastErrors_.find(path);
     if (error == lastErrors_.end()) continue;

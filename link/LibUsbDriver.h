@@ -25,8 +25,11 @@
 namespace vrx4 {
 
 struct LibUsbOptions {
-  unsigned writeTimeoutMs = 5000;  // a bulk OUT transfer that takes longer fails
-  unsigned readTimeoutMs = 10000;  // likewise for a bulk IN transfer
+  // Transfer time-outs until the frame exchange sets those of its command.
+  unsigned writeTimeoutMs = 10000;
+  unsigned readTimeoutMs = 10000;
+  unsigned drainTimeoutMs = 50;    // wait of each read that empties the inbound pipe
+  unsigned stopGraceMs = 500;      // a transfer is cancelled this long after a stop request
   unsigned pollIntervalMs = 1000;  // device-list check where hotplug is missing
   bool useHotplug = true;          // false: always use the periodic check
 };
@@ -50,6 +53,9 @@ class LibUsbDriver final : public UsbDriver {
   bool checkForDeviceChange();
 
   std::optional<std::string> enumerateInterface(int index) override;
+  bool peekDeviceDescriptor(const std::string& devicePath, std::array<uint8_t, 18>& out) override;
+  void setTransferTimeouts(uint32_t writeMs, uint32_t readMs) override;
+  size_t drain(UsbHandle inPipe) override;
   UsbHandle open(const std::string& path) override;
   void close(UsbHandle h) override;
   bool getDeviceDescriptor(UsbHandle device, std::array<uint8_t, 18>& out) override;
@@ -62,6 +68,9 @@ class LibUsbDriver final : public UsbDriver {
 
   // The device path of a libusb device: "/usb/<bus>-<port>.<port>...".
   static std::string devicePathOf(libusb_device* dev);
+  // A text attribute the system keeps for a device ("serial", "product",
+  // "manufacturer"), read without opening the device; empty when unknown.
+  static std::string deviceText(libusb_device* dev, const char* attribute);
 
  private:
   struct OpenDevice;
@@ -73,7 +82,10 @@ class LibUsbDriver final : public UsbDriver {
   std::shared_ptr<OpenDevice> openDevice(const std::string& devicePath);
   std::shared_ptr<OpenDevice> deviceFor(UsbHandle h, Kind kind);
   UsbHandle addHandle(std::shared_ptr<OpenDevice> device, Kind kind);
-  bool transfer(UsbHandle pipe, Kind kind, uint8_t* data, size_t length, size_t& done);
+  int bulk(OpenDevice& d, bool in, uint8_t* data, size_t length, unsigned timeoutMs, size_t& done);
+  void markGone(const std::set<std::string>& keys);
+  void lostDevice(OpenDevice& d);
+  void logPipesOpen(const OpenDevice& d);
   std::set<std::string> presentPaths();
   void notifyChange();
   void eventLoop();
@@ -98,6 +110,13 @@ class LibUsbDriver final : public UsbDriver {
 
   std::mutex pollMutex_;  // guards lastSeen_
   std::set<std::string> lastSeen_;
+  // "<path>@<address>" of the devices that hotplug reported gone, for the
+  // event loop to mark (the callback runs inside libusb and only notes them).
+  std::mutex leftMutex_;
+  std::set<std::string> left_;
+
+  std::atomic<unsigned> writeTimeoutMs_;
+  std::atomic<unsigned> readTimeoutMs_;
 
   bool hotplugRegistered_ = false;
   libusb_hotplug_callback_handle hotplugHandle_ = 0;

@@ -27,6 +27,8 @@ struct UsbAccessProblem {
   UsbAccess kind = UsbAccess::None;
   std::string devicePath;  // the driver's path of the device
   std::string node;        // the system's name for it, e.g. /dev/bus/usb/001/004
+  bool searchedUsb = false;  // the transport looked on the computer's USB bus
+  bool idsPresent = false;   // a device with the IDs is attached (searchedUsb only)
 };
 
 class UsbDriver {
@@ -49,9 +51,29 @@ class UsbDriver {
   virtual void recover(UsbHandle device) = 0;
 
   // Pipe-handle transfers. A write of length 0 sends a zero-length packet.
-  // Both return false on failure or time-out; read reports the bytes read.
+  // Both return false on failure or time-out; read reports the bytes read
+  // (on failure too: what arrived before the transfer failed). A read
+  // returns one response frame: a transport that gets the frame in pieces
+  // reads on until the frame's own length (bodyLength + 3) is in.
   virtual bool write(UsbHandle pipe, const uint8_t* data, size_t length) = 0;
   virtual bool read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t& got) = 0;
+
+  // The device descriptor of a listed device, read without opening it
+  // (opening wakes devices and may be refused). False when the transport
+  // cannot tell; the search then opens the device to ask it.
+  virtual bool peekDeviceDescriptor(const std::string& /*devicePath*/, std::array<uint8_t, 18>& /*out*/) {
+    return false;
+  }
+
+  // The time-outs of the transfers that follow, in milliseconds, chosen by
+  // the frame exchange for its command. Transports without time-outs of
+  // their own ignore them.
+  virtual void setTransferTimeouts(uint32_t /*writeMs*/, uint32_t /*readMs*/) {}
+
+  // Throws away whatever the inbound pipe still holds (short reads until it
+  // is empty, bounded), so that a late or oversized response cannot be
+  // taken as the answer to the next request. Returns the bytes thrown away.
+  virtual size_t drain(UsbHandle /*inPipe*/) { return 0; }
 
   // Called (on any thread) whenever a device arrives or leaves. The front
   // end forwards it to its GUI thread.

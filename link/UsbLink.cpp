@@ -1,5 +1,8 @@
 #include "link/UsbLink.h"
 
+#include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -26,6 +29,8 @@ LinkState& state() {
   static LinkState s;
   return s;
 }
+
+std::atomic<uint32_t> currentUsbId{(uint32_t(kUnitVendorId) << 16) | kUnitProductId};
 
 void closeHandle(UsbHandle h) {
   if (h != kInvalidHandle) {
@@ -110,6 +115,43 @@ UsbHandle slotHandle(int slot) {
 }
 }  // namespace
 
+UsbId unitUsbId() {
+  const uint32_t v = currentUsbId.load();
+  return UsbId{uint16_t(v >> 16), uint16_t(v)};
+}
+
+void setUnitUsbId(UsbId id) { currentUsbId = (uint32_t(id.vendor) << 16) | id.product; }
+
+std::string usbIdText(UsbId id) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04x:%04x", unsigned(id.vendor), unsigned(id.product));
+  return text;
+}
+
+bool parseUsbId(const std::string& text, UsbId& id) {
+  if (text.size() != 9 || text[4] != ':') return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (i != 4 && !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  id.vendor = uint16_t(std::stoul(text.substr(0, 4), nullptr, 16));
+  id.product = uint16_t(std::stoul(text.substr(5), nullptr, 16));
+  return true;
+}
+
+namespace {
+bool descriptorMatches(const std::array<uint8_t, 18>& d, uint32_t matchFlags, uint8_t deviceClass,
+                       uint8_t deviceSubClass, uint16_t vendorId, uint16_t productId, uint8_t deviceRelease) {
+  const uint16_t idVendor = uint16_t(d[8] | (d[9] << 8));
+  const uint16_t idProduct = uint16_t(d[10] | (d[11] << 8));
+  const uint16_t bcdDevice = uint16_t(d[12] | (d[13] << 8));
+  if ((matchFlags & kMatchClass) && d[4] != deviceClass) return false;
+  if ((matchFlags & kMatchSubClass) && d[5] != deviceSubClass) return false;
+  if ((matchFlags & kMatchVendor) && idVendor != vendorId) return false;
+  if ((matchFlags & kMatchProduct) && idProduct != productId) return false;
+  if ((matchFlags & kMatchRelease) && bcdDevice != deviceRelease) return false;
+  return true;
+}
+}  // namespace
+
 int findDevice(uint32_t matchFlags, uint8_t deviceClass, uint8_t deviceSubClass,
                uint16_t vendorId, uint16_t productId, uint8_t deviceRelease) {
   UsbDriver* driver = usbDriver();
@@ -117,20 +159,19 @@ int findDevice(uint32_t matchFlags, uint8_t deviceClass, uint8_t deviceSubClass,
   for (int index = 0;; ++index) {
     std::optional<std::string> path = driver->enumerateInterface(index);
     if (!path) return -1;
+    std::array<uint8_t, 18> d{};
+    // Where the transport knows a device's descriptor without opening it,
+    // only a device that matches is opened: opening wakes cameras and
+    // radios, and a device this user may not open would only log noise.
+    if (driver->peekDeviceDescriptor(*path, d) &&
+        !descriptorMatches(d, matchFlags, deviceClass, deviceSubClass, vendorId, productId, deviceRelease))
+      continue;
     UsbHandle h = driver->open(*path);
     if (h == kInvalidHandle) continue;
-    std::array<uint8_t, 18> d{};
-    bool match = driver->getDeviceDescriptor(h, d);
-    if (match) {
-      const uint16_t idVendor = uint16_t(d[8] | (d[9] << 8));
-      const uint16_t idProduct = uint16_t(d[10] | (d[11] << 8));
-      const uint16_t bcdDevice = uint16_t(d[12] | (d[13] << 8));
-      if ((matchFlags & kMatchClass) && d[4] != deviceClass) match = false;
-      if ((matchFlags & kMatchSubClass) && d[5] != deviceSubClass) match = false;
-      if ((matchFlags & kMatchVendor) && idVendor != vendorId) match = false;
-      if ((matchFlags & kMatchProduct) && idProduct != productId) match = false;
-      if ((matchFlags & kMatchRelease) && bcdDevice != deviceRelease) match = false;
-    }
+    // The descriptor read through the open handle decides, as always (the
+    // port may hold another device by now).
+    bool match = driver->getDeviceDescriptor(h, d) &&
+                 descriptorMatches(d, matchFlags, deviceClass, deviceSubClass, vendorId, productId, deviceRelease);
     if (!match) {
       driver->close(h);
       continue;
@@ -175,8 +216,9 @@ bool openLink() {
   s.linkSlot = -1;
   s.inPipe = kInvalidHandle;
   s.outPipe = kInvalidHandle;
+  const UsbId id = unitUsbId();
   for (int attempt = 0; attempt < kFindAttempts; ++attempt) {
-    s.linkSlot = findDevice(kMatchVendor | kMatchProduct, 0, 0, kUnitVendorId, kUnitProductId, 0);
+    s.linkSlot = findDevice(kMatchVendor | kMatchProduct, 0, 0, id.vendor, id.product, 0);
     if (s.linkSlot != -1) break;
     clock().sleepMs(kFindIntervalMs);
   }
@@ -185,7 +227,12 @@ bool openLink() {
   s.inPipe = openPipe(s.linkSlot, 0, 0, false);
   if (s.inPipe == kInvalidHandle) return false;
   s.outPipe = openPipe(s.linkSlot, 0, 1, false);
-  return s.outPipe != kInvalidHandle;
+  if (s.outPipe == kInvalidHandle) return false;
+  // A response left over from an earlier program (one that ended while the
+  // unit answered) would otherwise be taken as the answer to the first
+  // request.
+  if (UsbDriver* driver = usbDriver()) driver->drain(s.inPipe);
+  return true;
 }
 
 void closeLink() {

@@ -14,8 +14,24 @@ inline constexpr size_t kDevicePathSize = 260;  // bytes, terminator included
 inline constexpr int kFindAttempts = 10;
 inline constexpr uint32_t kFindIntervalMs = 100;
 
+// The build's USB IDs of the unit: what the link looks for unless the
+// front end gives others at run time.
 inline constexpr uint16_t kUnitVendorId = VRX4_UNIT_VENDOR_ID;
 inline constexpr uint16_t kUnitProductId = VRX4_UNIT_PRODUCT_ID;
+
+struct UsbId {
+  uint16_t vendor = kUnitVendorId;
+  uint16_t product = kUnitProductId;
+  bool operator==(const UsbId&) const = default;
+};
+// The IDs openLink looks for (process-wide; the build's IDs until set).
+UsbId unitUsbId();
+void setUnitUsbId(UsbId id);
+// "1209:5520": lower-case hexadecimal, 4 digits each, as lsusb shows them.
+std::string usbIdText(UsbId id);
+// Reads "VID:PID" (4 hexadecimal digits each, either case); false for
+// anything else.
+bool parseUsbId(const std::string& text, UsbId& id);
 
 // findDevice match flags.
 inline constexpr uint32_t kMatchClass = 0x01;

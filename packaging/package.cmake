@@ -34,8 +34,14 @@ set(CPACK_COMPONENT_CLI_DESCRIPTION "T552-VRX4 jobs from the command line, and a
 set(CPACK_COMPONENT_GUI_DESCRIPTION "control program of the T552-VRX4 CAN flash programmer\n"
   "The window: device table, program files, CAN settings, blocks, lock\n"
   "bits and ID code, operations, project files, hex editor, firmware update.")
-# Installing vrx4-cli makes udev read the new rule; a unit already plugged
-# in needs to be plugged in again.
-set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst)
+# Installing vrx4-cli (which holds the rule) makes udev read the new rule
+# and replay the "add" event of a unit already plugged in; the script names
+# the unit's IDs.
+string(REPLACE ":" ";" vrx4_rule_ids "${VRX4_USB_ID_TEXT}")
+list(GET vrx4_rule_ids 0 VRX4_RULE_VENDOR)
+list(GET vrx4_rule_ids 1 VRX4_RULE_PRODUCT)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/debian/postinst.in ${CMAKE_CURRENT_BINARY_DIR}/debian/postinst
+  @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -23,7 +23,7 @@ bool answeredWithoutDisplay(int argc, char** argv, int& status) {
   std::string program = argc > 0 ? argv[0] : "vrx4";
   const size_t slash = program.find_last_of('/');
   if (slash != std::string::npos) program.erase(0, slash + 1);
-  const std::string text = cl.showHelp ? vrx4::commandLineUsage(program) : vrx4::commandLineVersion(program);
+  const std::string text = cl.showHelp ? vrx4::commandLineUsage(program) : vrx4::commandLineVersion(program, cl.unit.usbId);
   std::fputs((text + "\n").c_str(), stdout);
   status = std::fflush(stdout) == 0 ? 0 : 1;
   return true;

@@ -167,6 +167,18 @@ class CannedReplyDriver final : public UsbDriver {
     return true;
   }
   void setDeviceChangeHandler(std::function<void()>) override {}
+  void setTransferTimeouts(uint32_t writeMs, uint32_t readMs) override {
+    writeTimeouts.push_back(writeMs);
+    readTimeouts.push_back(readMs);
+  }
+  size_t drain(UsbHandle) override {
+    ++drains;
+    return 0;
+  }
+  void setReply(std::vector<uint8_t> reply) { reply_ = std::move(reply); }
+
+  std::vector<uint32_t> writeTimeouts, readTimeouts;
+  int drains = 0;
 
  private:
   std::vector<uint8_t> reply_;
@@ -185,6 +197,56 @@ TEST_F(FrameExchangeTest, ErrorFrameWithoutAStatusByteShowsNoStatusMessage) {
   frameChecksum(f);
   EXPECT_FALSE(exchangeFrame(f, sizeof f, 4));
   EXPECT_TRUE(prompts.texts().empty());
+  closeLink();
+  setUsbDriver(previous);
+}
+
+// A good, empty response to the command, as the unit sends it.
+std::vector<uint8_t> emptyReply(uint8_t command) { return {0x02, 0x00, command, 0x00, command}; }
+
+TEST_F(FrameExchangeTest, EachCommandWaitsAsLongAsItsKindNeedsAndAFailureEmptiesThePipe) {
+  CannedReplyDriver canned({});
+  UsbDriver* previous = setUsbDriver(&canned);
+  ASSERT_TRUE(openLink());
+  EXPECT_EQ(canned.drains, 1) << "the pipe is emptied when the link opens";
+  auto exchange = [&](uint8_t command, uint8_t echo) {
+    canned.setReply(emptyReply(echo));
+    uint8_t f[256] = {};
+    CommandFrame::begin(f, command, 1);
+    frameChecksum(f);
+    return exchangeFrame(f, sizeof f, 4);
+  };
+  struct Case {
+    uint8_t command;
+    uint32_t timeoutMs;
+  } cases[] = {{0x20, 2000}, {0x1D, 2000}, {0x11, 10000}, {0x1C, 10000},
+               {0x19, 60000}, {0x04, 60000}, {0x1A, 60000}, {0x22, 60000}};
+  for (const Case& c : cases) {
+    EXPECT_TRUE(exchange(c.command, c.command));
+    EXPECT_EQ(canned.readTimeouts.back(), c.timeoutMs) << int(c.command);
+    EXPECT_EQ(canned.writeTimeouts.back(), c.timeoutMs) << int(c.command);
+  }
+  EXPECT_EQ(canned.drains, 1) << "a good exchange leaves the pipe alone";
+
+  // --usb-timeout 30: every kind scales with the ordinary time-out.
+  setUsbTimeoutSeconds(30);
+  EXPECT_EQ(exchangeTimeoutMs(0x20), 6000u);
+  EXPECT_EQ(exchangeTimeoutMs(0x11), 30000u);
+  EXPECT_EQ(exchangeTimeoutMs(0x19), 180000u);
+  setUsbTimeoutSeconds(kOrdinaryTimeoutMs / 1000.0);
+  EXPECT_EQ(exchangeTimeoutMs(0x11), kOrdinaryTimeoutMs);
+
+  // A response that answers another command may be a late one: its own
+  // may follow, so the pipe is emptied.
+  LogCapture log;
+  EXPECT_FALSE(exchange(0x20, 0x1D));
+  EXPECT_EQ(canned.drains, 2);
+  EXPECT_EQ(prompts.texts(), std::vector<std::string>{"Command error."});
+  const auto lines = log.lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.find("usb: command 0x20 failed at the echo check after ") != std::string::npos &&
+           l.find("(5 of 256 bytes back)") != std::string::npos;
+  }));
   closeLink();
   setUsbDriver(previous);
 }

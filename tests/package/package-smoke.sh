@@ -49,6 +49,16 @@ dpkg-deb -x "$cli" "$clionly"
 "$clionly/usr/bin/vrx4-cli" devices >"$work/devices" || { cat "$work/devices"; exit 1; }
 grep -q '^DEMO-B256K ' "$work/devices" || { cat "$work/devices"; exit 1; }
 
+# The install script replays udev "add" events for the unit's IDs only.
+dpkg-deb -e "$cli" "$work/control"
+rule=$(dpkg-deb --fsys-tarfile "$cli" | tar -xOf - ./usr/lib/udev/rules.d/60-vrx4.rules)
+vendor=$(printf '%s\n' "$rule" | sed -n 's/.*ATTR{idVendor}=="\([0-9a-f]*\)".*/\1/p')
+product=$(printf '%s\n' "$rule" | sed -n 's/.*ATTR{idProduct}=="\([0-9a-f]*\)".*/\1/p')
+grep -q -- "--attr-match=idVendor=$vendor" "$work/control/postinst" &&
+  grep -q -- "--attr-match=idProduct=$product" "$work/control/postinst" ||
+  { echo "postinst does not name the IDs $vendor:$product:"; cat "$work/control/postinst"; exit 1; }
+[ -x "$work/control/postinst" ] || { echo "postinst is not executable"; exit 1; }
+
 root="$work/root"
 dpkg-deb -x "$cli" "$root"
 dpkg-deb -x "$gui" "$root"

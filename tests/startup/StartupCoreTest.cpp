@@ -273,7 +273,7 @@ TEST(UnitTransport, ChosenTransportReachesItsUnit) {
   closeLink();
 
   // No simulator behind the socket: a driver that finds no unit.
-  std::unique_ptr<UsbDriver> socket = makeUsbDriver({UnitKind::Socket, "/nonexistent/vrx4.sock", {}}, error);
+  std::unique_ptr<UsbDriver> socket = makeUsbDriver({UnitKind::Socket, "/nonexistent/vrx4.sock", {}, {}, 0}, error);
   ASSERT_TRUE(socket) << error;
   setUsbDriver(socket.get());
   EXPECT_FALSE(openLink());

@@ -9,12 +9,14 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "ScriptedPrompter.h"
 #include "UmockdevUnit.h"
 #include "link/FrameExchange.h"
 #include "link/LibUsbDriver.h"
 #include "link/UsbLink.h"
+#include "base/StopRequest.h"
 
 namespace vrx4::test {
 namespace {
@@ -40,6 +42,22 @@ size_t buildRequest(uint8_t* f, size_t totalLength) {
   return n;
 }
 
+// One exchange of a request of `length` bytes whose response must be its
+// own: the payload reversed (last payload byte first), one byte longer.
+::testing::AssertionResult exchangeOwn(size_t length, size_t readLength = 512) {
+  uint8_t f[1024] = {};
+  const size_t n = buildRequest(f, length);
+  if (!exchangeFrame(f, readLength, n)) return ::testing::AssertionFailure() << "exchange of " << length << " failed";
+  if (CommandFrame::bodyLength(f) != n - 2 || f[4] != uint8_t(n - 5))
+    return ::testing::AssertionFailure() << "the response to " << length << " bytes is another's (bodyLength "
+                                         << CommandFrame::bodyLength(f) << ", first byte " << int(f[4]) << ")";
+  return ::testing::AssertionSuccess();
+}
+
+bool anyLine(const std::vector<std::string>& lines, const std::string& part) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
 std::vector<SeenUrb> bulkUrbs(const std::vector<SeenUrb>& all) {
   std::vector<SeenUrb> out;
   for (const SeenUrb& u : all)
@@ -50,6 +68,8 @@ std::vector<SeenUrb> bulkUrbs(const std::vector<SeenUrb>& all) {
 class LibUsbDriverTest : public ::testing::Test {
  protected:
   void TearDown() override {
+    setUsbTimeoutSeconds(kOrdinaryTimeoutMs / 1000.0);
+    clearStopRequest();
     closeLink();
     setUsbDriver(previous_);
     driver.reset();
@@ -139,7 +159,7 @@ TEST_F(LibUsbDriverTest, FramesTravelBothWaysOnTheBulkEndpoints) {
   EXPECT_EQ(urbs[0].endpoint, kUnitBulkOut);
   EXPECT_EQ(urbs[0].data, request);
   EXPECT_EQ(urbs[1].endpoint, kUnitBulkIn);
-  EXPECT_EQ(urbs[1].bufferLength, 256);
+  EXPECT_EQ(urbs[1].bufferLength, 64) << "one packet first: its length word says what follows";
   EXPECT_TRUE(prompts.texts().empty());
 }
 
@@ -155,22 +175,22 @@ TEST_F(LibUsbDriverTest, ZeroLengthPacketEndsRequestsThatFillTheirLastPacket) {
     uint8_t f[512] = {};
     const size_t n = buildRequest(f, c.length);
     ASSERT_TRUE(exchangeFrame(f, 512, n));
-    const auto urbs = bulkUrbs(bed.urbs(unitDevice));
-    ASSERT_EQ(urbs.size(), c.zlp ? 3u : 2u);
-    EXPECT_EQ(urbs[0].endpoint, kUnitBulkOut);
-    EXPECT_EQ(urbs[0].bufferLength, int(c.length));
+    std::vector<SeenUrb> out;
+    for (const SeenUrb& u : bulkUrbs(bed.urbs(unitDevice)))
+      if (u.endpoint == kUnitBulkOut) out.push_back(u);
+    ASSERT_EQ(out.size(), c.zlp ? 2u : 1u);
+    EXPECT_EQ(out[0].bufferLength, int(c.length));
     if (c.zlp) {
-      EXPECT_EQ(urbs[1].endpoint, kUnitBulkOut);
-      EXPECT_EQ(urbs[1].bufferLength, 0) << "a real zero-length packet, not a dropped write";
-      EXPECT_EQ(urbs[1].status, 0);
+      EXPECT_EQ(out[1].bufferLength, 0) << "a real zero-length packet, not a dropped write";
+      EXPECT_EQ(out[1].status, 0);
     }
-    EXPECT_EQ(urbs.back().endpoint, kUnitBulkIn);
+    EXPECT_EQ(bulkUrbs(bed.urbs(unitDevice)).back().endpoint, kUnitBulkIn);
   }
   EXPECT_EQ(unit->requests().size(), 4u) << "every request arrived whole";
   EXPECT_TRUE(prompts.texts().empty());
 }
 
-TEST_F(LibUsbDriverTest, StalledPipeBringsClearHaltOnBothEndpointsAndTheLinkGoesOn) {
+TEST_F(LibUsbDriverTest, StalledPipeBringsClearHaltOnTheStalledEndpointAndTheLinkGoesOn) {
   startLink();
   unit->injectFault(SimulatedUnit::Fault::Stall);
   uint8_t f[256] = {};
@@ -178,9 +198,11 @@ TEST_F(LibUsbDriverTest, StalledPipeBringsClearHaltOnBothEndpointsAndTheLinkGoes
   EXPECT_FALSE(exchangeFrame(f, 256, n));
   EXPECT_EQ(prompts.texts(), std::vector<std::string>{kMsgWriteFailed});
   const auto urbs = bulkUrbs(bed.urbs(unitDevice));
-  ASSERT_EQ(urbs.size(), 1u);
+  ASSERT_GE(urbs.size(), 1u);
+  EXPECT_EQ(urbs[0].endpoint, kUnitBulkOut);
   EXPECT_EQ(urbs[0].status, -EPIPE);
-  EXPECT_EQ(bed.clearedHalts(unitDevice), (std::vector<unsigned>{kUnitBulkIn, kUnitBulkOut}));
+  EXPECT_EQ(bed.clearedHalts(unitDevice), (std::vector<unsigned>{kUnitBulkOut}))
+      << "only the endpoint that stalled";
   EXPECT_FALSE(unit->halted());
 
   prompts.clear();
@@ -277,6 +299,191 @@ TEST_F(LibUsbDriverTest, InterfaceIsClaimedWithTheFirstPipeAndReleasedWithTheLas
   EXPECT_FALSE(bed.interfaceClaimed(other));
   driver->close(device);
   EXPECT_EQ(driver->openHandleCount(), 0);
+}
+
+TEST_F(LibUsbDriverTest, SearchOpensOnlyTheDeviceWhoseIdsMatch) {
+  LogCapture log;
+  start();
+  ASSERT_TRUE(openLink());
+  EXPECT_EQ(slotPath(linkSlot()), bed.devicePath(unitDevice));
+  EXPECT_EQ(bed.openCount(other), 0) << "the unrelated device is never opened";
+  EXPECT_EQ(bed.openCount(unitDevice), 1);
+  // The one line that tells a maintainer what the unit is and how it talks.
+  EXPECT_TRUE(anyLine(log.lines(), "usb: pipes open on /usb/1-2 (" + usbIdText(UsbId{}) +
+                                       ", serial \"VRX4-2\"): bulk IN 0x82 and OUT 0x01, 64-byte packets, "
+                                       "full speed (12 Mbit/s)"));
+  closeLink();
+
+  // No unit with the IDs looked for: ten tries, and still nothing opened.
+  const UsbId previous = unitUsbId();
+  setUnitUsbId(UsbId{0x1234, 0x5678});
+  EXPECT_FALSE(openLink());
+  setUnitUsbId(previous);
+  EXPECT_EQ(fakeClock->sleepCount(), unsigned(kFindAttempts));
+  EXPECT_EQ(bed.openCount(other), 0);
+  EXPECT_EQ(bed.openCount(unitDevice), 1);
+}
+
+TEST_F(LibUsbDriverTest, ResponsesSplitIntoPacketsAreReadToTheirOwnLength) {
+  // The unit waits (NAKs) when it has nothing more; a read that waited for
+  // the end of its transfer would only end with the time-out.
+  setUsbTimeoutSeconds(2);
+  bed.setNakIdleReads(true);
+  for (const bool zlp : {false, true}) {
+    SCOPED_TRACE(zlp ? "with zero-length packets" : "without zero-length packets");
+    bed.setBehaviour({.zeroLengthPacket = zlp});
+    if (!driver) startLink();
+    const auto before = std::chrono::steady_clock::now();
+    // Responses of 64, 128 and 256 bytes fill their last packet; 65 and 12 do not.
+    for (size_t length : {63u, 127u, 255u, 64u, 11u, 63u}) EXPECT_TRUE(exchangeOwn(length));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << "no read waited for a time-out";
+  }
+  EXPECT_TRUE(prompts.texts().empty());
+  EXPECT_EQ(bed.clearedHalts(unitDevice), std::vector<unsigned>{});
+}
+
+TEST_F(LibUsbDriverTest, HighSpeedUnitIsReadIn512BytePackets) {
+  LogCapture log;
+  setUsbTimeoutSeconds(2);
+  bed.setNakIdleReads(true);
+  bed.setBehaviour({.zeroLengthPacket = false});
+  unitDevice = bed.addUnit(unit, 2, true, /*highSpeed=*/true);
+  startLink();
+  EXPECT_TRUE(anyLine(log.lines(), "512-byte packets, high speed (480 Mbit/s)"));
+  EXPECT_TRUE(exchangeOwn(511));  // a 512-byte response, one whole packet
+  EXPECT_TRUE(exchangeOwn(262));  // a page request as the unit gets it
+  for (const SeenUrb& u : bulkUrbs(bed.urbs(unitDevice)))
+    if (u.endpoint == kUnitBulkIn) {
+      EXPECT_EQ(u.bufferLength % 512, 0) << "IN transfers are whole packets";
+    }
+  EXPECT_TRUE(prompts.texts().empty());
+}
+
+TEST_F(LibUsbDriverTest, ResponseLongerThanTheReadIsRefusedAndDoesNotAnswerTheNextRequest) {
+  startLink();
+  // A 301-byte response to a 256-byte read: the rest stays in the device.
+  uint8_t f[512] = {};
+  const size_t n = buildRequest(f, 300);
+  EXPECT_FALSE(exchangeFrame(f, 256, n));
+  EXPECT_EQ(prompts.texts(), std::vector<std::string>{"Checksum error."});
+  EXPECT_EQ(bed.bytesWaiting(unitDevice), 0u);
+  prompts.clear();
+  EXPECT_TRUE(exchangeOwn(12));
+  EXPECT_TRUE(prompts.texts().empty());
+}
+
+TEST_F(LibUsbDriverTest, LateResponseIsThrownAwayAndATimeOutClearsNoHalt) {
+  // A unit that answers just after the host gave up, and whose clear-halt
+  // keeps its data toggle (a clear-halt would cost the next packet).
+  LogCapture log;
+  setUsbTimeoutSeconds(0.1);
+  bed.setNakIdleReads(true);
+  startLink();
+  EXPECT_TRUE(exchangeOwn(10));  // the toggles are odd now
+  bed.setBehaviour({.clearHaltKeepsState = true, .lateReplies = true});
+  EXPECT_FALSE(exchangeOwn(10));
+  EXPECT_EQ(prompts.texts(), std::vector<std::string>{kMsgReadFailed});
+  EXPECT_TRUE(anyLine(log.lines(), "usb: command 0x21 failed at the read after "));
+  EXPECT_TRUE(anyLine(log.lines(), "(0 of 512 bytes back)"));
+  EXPECT_EQ(bed.clearedHalts(unitDevice), std::vector<unsigned>{}) << "nothing stalled";
+  EXPECT_EQ(bed.bytesWaiting(unitDevice), 0u) << "the late response was read and thrown away";
+
+  prompts.clear();
+  bed.setBehaviour({.clearHaltKeepsState = true});
+  // The same command again (as a status poll repeats): it gets its own answer.
+  EXPECT_TRUE(exchangeOwn(12));
+  EXPECT_TRUE(exchangeOwn(70));
+  EXPECT_TRUE(prompts.texts().empty());
+}
+
+TEST_F(LibUsbDriverTest, CancelledReadKeepsTheBytesItGotForTheLog) {
+  // A response that claims more than it sends and then stops: the read ends
+  // with its time-out, and the log says how far it got.
+  LogCapture log;
+  setUsbTimeoutSeconds(0.1);
+  bed.setNakIdleReads(true);
+  bed.setBehaviour({.zeroLengthPacket = false});
+  startLink();
+  unit->injectFault(SimulatedUnit::Fault::BodyLengthPastEnd);
+  uint8_t f[256] = {};
+  const size_t n = buildRequest(f, 127);  // a 128-byte response, two full packets
+  EXPECT_FALSE(exchangeFrame(f, 256, n));
+  EXPECT_EQ(prompts.texts(), std::vector<std::string>{kMsgReadFailed});
+  EXPECT_TRUE(anyLine(log.lines(), "(128 of 256 bytes back)"));
+  EXPECT_GE(bed.discardCount(unitDevice), 1);
+  prompts.clear();
+  EXPECT_TRUE(exchangeOwn(20));
+}
+
+TEST_F(LibUsbDriverTest, ReplugOnTheSamePortLeavesTheOldLinkDead) {
+  startLink();
+  ASSERT_TRUE(driver->usesHotplug());
+  std::mutex m;
+  std::condition_variable cv;
+  int changes = 0;
+  driver->setDeviceChangeHandler([&] {
+    std::lock_guard lock(m);
+    ++changes;
+    cv.notify_all();
+  });
+  const int again = bed.replug(unitDevice);
+  EXPECT_EQ(bed.devicePath(again), bed.devicePath(unitDevice));
+  {
+    std::unique_lock lock(m);
+    EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return changes > 0; }));
+  }
+  EXPECT_FALSE(isLinkAlive()) << "the port holds a new device; the link's is gone";
+  EXPECT_FALSE(exchangeOwn(10));
+  driver->setDeviceChangeHandler({});
+}
+
+TEST_F(LibUsbDriverTest, ReplugIsSeenByThePeriodicCheckAndByTheNextTransfer) {
+  start({.useHotplug = false});
+  ASSERT_TRUE(openLink());
+  bed.replug(unitDevice);
+  EXPECT_TRUE(isLinkAlive()) << "nobody has looked yet";
+  EXPECT_TRUE(driver->checkForDeviceChange());
+  EXPECT_FALSE(isLinkAlive());
+  closeLink();
+
+  // Without a look at the device list, the first transfer on the old
+  // handle tells (LIBUSB_ERROR_NO_DEVICE), and the change handler runs.
+  ASSERT_TRUE(openLink());
+  int changes = 0;
+  driver->setDeviceChangeHandler([&] { ++changes; });
+  bed.replug(2);
+  EXPECT_TRUE(isLinkAlive());
+  EXPECT_FALSE(exchangeOwn(10));
+  EXPECT_FALSE(isLinkAlive());
+  EXPECT_GE(changes, 1);
+  driver->setDeviceChangeHandler({});
+}
+
+TEST_F(LibUsbDriverTest, StopRequestEndsAWaitForASlowUnit) {
+  LogCapture log;
+  setUsbTimeoutSeconds(60);
+  bed.setNakIdleReads(true);
+  startLink();  // with the shipped grace for a last quick answer
+  unit->injectFault(SimulatedUnit::Fault::NoReply);
+  // Raised from another thread once the read is waiting in the device.
+  std::thread stopper([&] {
+    for (int i = 0; i < 200000; ++i) {
+      const auto urbs = bed.urbs(unitDevice);
+      if (std::any_of(urbs.begin(), urbs.end(), [](const SeenUrb& u) { return u.pending; })) break;
+      std::this_thread::yield();
+    }
+    raiseStopRequest();
+  });
+  const auto before = std::chrono::steady_clock::now();
+  uint8_t f[256] = {};
+  const size_t n = buildRequest(f, 10);
+  EXPECT_FALSE(exchangeFrame(f, 256, n));
+  stopper.join();
+  const auto took = std::chrono::steady_clock::now() - before;
+  RecordProperty("stop_ms", int(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_TRUE(prompts.texts().empty()) << "a stop is no communication error";
+  EXPECT_TRUE(anyLine(log.lines(), "stopped at the read"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 
@@ -72,20 +73,21 @@ UmockdevUnit::~UmockdevUnit() {
 }
 
 void UmockdevUnit::dropUrbs(Device& d) {
-  for (auto& w : d.waiting) umockdev_ioctl_data_unref(w.first);
+  for (auto& w : d.waiting) umockdev_ioctl_data_unref(w.urb);
   for (UMockdevIoctlData* u : d.reapable) umockdev_ioctl_data_unref(u);
   d.waiting.clear();
   d.reapable.clear();
 }
 
-int UmockdevUnit::addUnit(std::shared_ptr<SimulatedUnit> unit, int port, bool withNode) {
+int UmockdevUnit::addUnit(std::shared_ptr<SimulatedUnit> unit, int port, bool withNode, bool highSpeed) {
   const auto dev = unit->deviceDescriptor();
   std::vector<uint8_t> d(dev.begin(), dev.end());
+  const uint16_t packet = highSpeed ? 512 : 64;
   const auto c = configuration(0xFF, {endpoint(kUnitInterruptIn, LIBUSB_TRANSFER_TYPE_INTERRUPT, 8, 10),
-                                      endpoint(kUnitBulkIn, LIBUSB_TRANSFER_TYPE_BULK, 64, 0),
-                                      endpoint(kUnitBulkOut, LIBUSB_TRANSFER_TYPE_BULK, 64, 0)});
+                                      endpoint(kUnitBulkIn, LIBUSB_TRANSFER_TYPE_BULK, packet, 0),
+                                      endpoint(kUnitBulkOut, LIBUSB_TRANSFER_TYPE_BULK, packet, 0)});
   d.insert(d.end(), c.begin(), c.end());
-  return addDevice(d, std::move(unit), port, withNode);
+  return addDevice(d, std::move(unit), port, withNode, highSpeed);
 }
 
 int UmockdevUnit::addOtherDevice(uint16_t vendorId, uint16_t productId, int port) {
@@ -98,16 +100,21 @@ int UmockdevUnit::addOtherDevice(uint16_t vendorId, uint16_t productId, int port
 }
 
 int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit,
-                            int port, bool withNode) {
+                            int port, bool withNode, bool highSpeed, int devnum) {
   auto d = std::make_unique<Device>();
   d->port = port;
-  d->devnum = port + 1;
+  d->devnum = devnum ? devnum : port + 1;
+  d->descriptors = descriptors;
+  d->highSpeed = highSpeed;
+  d->packetSize = highSpeed ? 512 : 64;
+  const bool isUnit = unit != nullptr;
   d->unit = std::move(unit);
-  char devnum[8];
-  std::snprintf(devnum, sizeof devnum, "%03d", d->devnum);
+  char number[8];
+  std::snprintf(number, sizeof number, "%03d", d->devnum);
+  const std::string devnumText = number;
   const std::string sysfs = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
   d->sysfsPath = "/sys" + sysfs;
-  d->devnode = std::string("/dev/bus/usb/001/") + devnum;
+  d->devnode = "/dev/bus/usb/001/" + devnumText;
 
   // The handler first: libusb may open the node as soon as the device is there.
   GError* error = nullptr;
@@ -115,18 +122,22 @@ int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared
     std::fprintf(stderr, "umockdev: attaching the ioctl handler failed: %s\n", error ? error->message : "?");
     g_clear_error(&error);
   }
-  const std::string node = withNode ? std::string("N: bus/usb/001/") + devnum + "\n" : std::string();
+  const std::string node = withNode ? "N: bus/usb/001/" + devnumText + "\n" : std::string();
+  // The strings the system keeps for the device, readable without opening it.
+  const std::string strings = isUnit ? "A: serial=VRX4-" + std::to_string(port) + "\\n\n"
+                                       "A: product=T552-VRX4\\n\n"
+                                     : "A: product=USB Receiver\\n\n";
   const std::string text = "P: " + sysfs + "\n" + node +
                            "E: SUBSYSTEM=usb\n"
                            "E: DEVTYPE=usb_device\n"
                            "E: DRIVER=usb\n"
                            "E: BUSNUM=001\n"
-                           "E: DEVNUM=" + devnum + "\n"
+                           "E: DEVNUM=" + devnumText + "\n"
                            "E: DEVNAME=" + d->devnode + "\n"
                            "A: busnum=1\\n\n"
                            "A: devnum=" + std::to_string(d->devnum) + "\\n\n"
-                           "A: speed=12\\n\n"
-                           "A: bConfigurationValue=1\\n\n"
+                           "A: speed=" + (highSpeed ? "480" : "12") + "\\n\n"
+                           "A: bConfigurationValue=1\\n\n" + strings +
                            "H: descriptors=" + hex(descriptors) + "\n";
   if (!umockdev_testbed_add_from_string(testbed_, text.c_str(), &error)) {
     std::fprintf(stderr, "umockdev: adding the device failed: %s\n", error ? error->message : "?");
@@ -149,6 +160,79 @@ void UmockdevUnit::unplug(int device) {
   }
   umockdev_testbed_uevent(testbed_, sysfs.c_str(), "remove");
   umockdev_testbed_remove_device(testbed_, sysfs.c_str());
+}
+
+bool UmockdevUnit::addRecording(const std::string& description, const std::string& ioctls, UsbIdPair& ids,
+                                std::string& why) {
+  // The first block of the description is the device itself (its parents
+  // follow): its node and IDs.
+  std::ifstream in(description);
+  if (!in) {
+    why = "cannot read " + description;
+    return false;
+  }
+  std::string line, node;
+  bool haveVendor = false, haveProduct = false;
+  while (std::getline(in, line) && !line.empty()) {
+    if (line.rfind("N: ", 0) == 0) node = "/dev/" + line.substr(3);
+    if (line.rfind("A: idVendor=", 0) == 0) {
+      ids.vendor = uint16_t(std::stoul(line.substr(12, 4), nullptr, 16));
+      haveVendor = true;
+    }
+    if (line.rfind("A: idProduct=", 0) == 0) {
+      ids.product = uint16_t(std::stoul(line.substr(13, 4), nullptr, 16));
+      haveProduct = true;
+    }
+  }
+  if (node.empty() || !haveVendor || !haveProduct) {
+    why = description + ": its first device has no node or no IDs";
+    return false;
+  }
+  GError* error = nullptr;
+  if (!umockdev_testbed_add_from_file(testbed_, description.c_str(), &error) ||
+      !umockdev_testbed_load_ioctl(testbed_, node.c_str(), ioctls.c_str(), &error)) {
+    why = error ? error->message : "umockdev refused the recording";
+    g_clear_error(&error);
+    return false;
+  }
+  return true;
+}
+
+int UmockdevUnit::replug(int device) {
+  std::vector<uint8_t> descriptors;
+  std::shared_ptr<SimulatedUnit> unit;
+  int port = 0, devnum = 0;
+  bool highSpeed = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (device < 0 || device >= int(devices_.size())) return -1;
+    const Device& d = *devices_[device];
+    descriptors = d.descriptors;
+    unit = d.unit;
+    port = d.port;
+    highSpeed = d.highSpeed;
+    devnum = d.devnum + 16;  // the bus gives the new device the next free number
+  }
+  unplug(device);
+  return addDevice(descriptors, std::move(unit), port, true, highSpeed, devnum);
+}
+
+void UmockdevUnit::setBehaviour(const UnitBehaviour& behaviour) {
+  std::lock_guard lock(mutex_);
+  behaviour_ = behaviour;
+}
+
+int UmockdevUnit::openCount(int device) const {
+  std::lock_guard lock(mutex_);
+  return device >= 0 && device < int(devices_.size()) ? devices_[device]->opens : 0;
+}
+
+size_t UmockdevUnit::bytesWaiting(int device) const {
+  std::lock_guard lock(mutex_);
+  if (device < 0 || device >= int(devices_.size())) return 0;
+  size_t n = 0;
+  for (const auto& p : devices_[device]->packets) n += p.size();
+  return n;
 }
 
 void UmockdevUnit::setNakIdleReads(bool on) {
@@ -220,7 +304,7 @@ void UmockdevUnit::clearHistory() {
     d->urbs.clear();
     d->clearedHalts.clear();
     d->discards = 0;
-    for (auto& w : d->waiting) w.second = SIZE_MAX;
+    for (auto& w : d->waiting) w.seen = SIZE_MAX;
   }
 }
 
@@ -249,6 +333,7 @@ bool UmockdevUnit::handleIoctl(UMockdevIoctlClient* client) {
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   switch (umockdev_ioctl_client_get_request(client)) {
     case USBDEVFS_GET_CAPABILITIES: {
+      ++d.opens;
       UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
       *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
                                                  USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
@@ -308,7 +393,19 @@ bool UmockdevUnit::handleIoctl(UMockdevIoctlClient* client) {
       const unsigned ep = *reinterpret_cast<unsigned*>(n->data);
       umockdev_ioctl_data_unref(n);
       d.clearedHalts.push_back(ep);
-      if (d.unit) d.unit->recoveryRequest();
+      const bool in = (ep & 0x80) != 0;
+      if (behaviour_.clearHaltKeepsState) {
+        // Only the halt goes. The host starts the endpoint again at DATA0;
+        // the device keeps its toggle (and whatever it still had to send).
+        if (d.unit && d.unit->halted()) d.unit->recoveryRequest();
+        (in ? d.inToggleOff : d.outToggleOff) = (in ? d.inToggle : d.outToggle) != 0;
+      } else {
+        if (d.unit) d.unit->recoveryRequest();
+        d.packets.clear();
+        d.late.clear();
+        (in ? d.inToggle : d.outToggle) = 0;
+        (in ? d.inToggleOff : d.outToggleOff) = false;
+      }
       umockdev_ioctl_client_complete(client, 0, 0);
       return true;
     }
@@ -338,15 +435,21 @@ bool UmockdevUnit::handleIoctl(UMockdevIoctlClient* client) {
     case USBDEVFS_DISCARDURB: {
       const gulong address = gulong(*reinterpret_cast<void**>(arg->data));
       for (auto it = d.waiting.begin(); it != d.waiting.end(); ++it) {
-        if (it->first->client_addr != address) continue;
+        if (it->urb->client_addr != address) continue;
         ++d.discards;
-        finish(it->first, -ENOENT, 0);
-        if (it->second < d.urbs.size()) {
-          d.urbs[it->second].pending = false;
-          d.urbs[it->second].status = -ENOENT;
+        // A cancelled URB keeps the packets it already got.
+        finish(it->urb, -ENOENT, int(it->filled));
+        if (it->seen < d.urbs.size()) {
+          d.urbs[it->seen].pending = false;
+          d.urbs[it->seen].status = -ENOENT;
         }
-        d.reapable.push_back(it->first);
+        d.reapable.push_back(it->urb);
         d.waiting.erase(it);
+        // A held-back response arrives now, just after the host gave up.
+        while (!d.late.empty()) {
+          queueResponse(d, d.late.front());
+          d.late.pop_front();
+        }
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
       }
@@ -384,17 +487,34 @@ void UmockdevUnit::submitUrb(Device& d, UMockdevIoctlClient* client) {
     d.urbs[index].status = -EPIPE;
     d.reapable.push_back(urb);
   } else if (!in) {
-    const bool ok = d.unit->hostWrite(seen.data.data(), seen.data.size());
+    // The data go out as packets; one the device takes for a repeat (its
+    // toggle disagrees after a clear-halt that did not reset it) is dropped.
+    std::vector<uint8_t> data = seen.data;
+    const size_t packet = d.packetSize;
+    size_t packets = data.empty() ? 1 : (data.size() + packet - 1) / packet;
+    bool deliver = true;
+    if (d.outToggleOff) {
+      d.outToggleOff = false;
+      --packets;
+      if (data.empty() || data.size() <= packet)
+        deliver = false;
+      else
+        data.erase(data.begin(), data.begin() + std::ptrdiff_t(packet));
+    }
+    d.outToggle ^= unsigned(packets & 1);
+    const bool ok = !deliver || d.unit->hostWrite(data.data(), data.size());
     const int status = ok ? 0 : d.unit->halted() ? -EPIPE : -EPROTO;
     finish(urb, status, ok ? u->buffer_length : 0);
     d.urbs[index].status = status;
     d.reapable.push_back(urb);
     // A response may now be there for an IN URB that was waiting.
-    std::deque<std::pair<UMockdevIoctlData*, size_t>> waiting;
+    std::deque<Waiting> waiting;
     waiting.swap(d.waiting);
-    for (auto& w : waiting) completeBulkIn(d, w.first, w.second, true);
+    for (Waiting& w : waiting)
+      if (!fillBulkIn(d, w, true)) d.waiting.push_back(w);
   } else {
-    completeBulkIn(d, urb, index, true);
+    Waiting w{urb, index, 0};
+    if (!fillBulkIn(d, w, true)) d.waiting.push_back(w);
   }
   if (buffer) umockdev_ioctl_data_unref(buffer);
   // Accepted; the result comes back with the reap. Completing last hands
@@ -402,27 +522,74 @@ void UmockdevUnit::submitUrb(Device& d, UMockdevIoctlClient* client) {
   umockdev_ioctl_client_complete(client, 0, 0);
 }
 
-void UmockdevUnit::completeBulkIn(Device& d, UMockdevIoctlData* urb, size_t seen, bool mayWait) {
-  auto* u = reinterpret_cast<usbdevfs_urb*>(urb->data);
-  UMockdevIoctlData* buffer =
-      u->buffer_length > 0 ? umockdev_ioctl_data_resolve(urb, offsetof(usbdevfs_urb, buffer), size_t(u->buffer_length), nullptr)
-                           : nullptr;
+void UmockdevUnit::takeResponses(Device& d) {
+  if (!d.unit) return;
+  std::vector<uint8_t> frame(65536);
   size_t got = 0;
-  const bool ok = d.unit->hostRead(buffer ? buffer->data : nullptr, size_t(u->buffer_length), got);
-  if (buffer) umockdev_ioctl_data_unref(buffer);
-  const bool halted = d.unit->halted();
-  if (!ok && !halted && mayWait && nakIdleReads_) {
-    if (seen < d.urbs.size()) d.urbs[seen].pending = true;
-    d.waiting.emplace_back(urb, seen);
-    return;
+  while (d.unit->hostRead(frame.data(), frame.size(), got)) {
+    std::vector<uint8_t> f(frame.begin(), frame.begin() + std::ptrdiff_t(got));
+    if (behaviour_.lateReplies)
+      d.late.push_back(std::move(f));
+    else
+      queueResponse(d, f);
   }
-  const int status = ok ? 0 : halted ? -EPIPE : -ETIME;
-  finish(urb, status, ok ? int(got) : 0);
-  if (seen < d.urbs.size()) {
-    d.urbs[seen].status = status;
-    d.urbs[seen].pending = false;
+}
+
+void UmockdevUnit::queueResponse(Device& d, const std::vector<uint8_t>& frame) {
+  const size_t packet = d.packetSize;
+  for (size_t at = 0; at < frame.size(); at += packet)
+    d.packets.emplace_back(frame.begin() + std::ptrdiff_t(at),
+                           frame.begin() + std::ptrdiff_t(std::min(frame.size(), at + packet)));
+  if (frame.empty() || (frame.size() % packet == 0 && behaviour_.zeroLengthPacket)) d.packets.emplace_back();
+}
+
+bool UmockdevUnit::fillBulkIn(Device& d, Waiting& w, bool mayWait) {
+  auto* u = reinterpret_cast<usbdevfs_urb*>(w.urb->data);
+  const size_t length = size_t(std::max(u->buffer_length, 0));
+  int status = 0;
+  bool done = length == 0;
+  if (d.unit->halted()) {
+    status = -EPIPE;
+    done = true;
+  } else {
+    takeResponses(d);
+    UMockdevIoctlData* buffer =
+        length > 0 ? umockdev_ioctl_data_resolve(w.urb, offsetof(usbdevfs_urb, buffer), length, nullptr) : nullptr;
+    while (!done && !d.packets.empty()) {
+      std::vector<uint8_t> p = std::move(d.packets.front());
+      d.packets.pop_front();
+      d.inToggle ^= 1;
+      if (d.inToggleOff) {
+        // The host takes the packet for a repeat of the last one and drops it.
+        d.inToggleOff = false;
+        continue;
+      }
+      if (p.size() > length - w.filled) {
+        // More than the URB has room for: babble, the packet is lost.
+        status = -EOVERFLOW;
+        done = true;
+        break;
+      }
+      if (!p.empty()) std::memcpy(buffer->data + w.filled, p.data(), p.size());
+      w.filled += p.size();
+      done = p.size() < d.packetSize || w.filled == length;
+    }
+    if (buffer) umockdev_ioctl_data_unref(buffer);
   }
-  d.reapable.push_back(urb);
+  if (!done) {
+    if (mayWait && nakIdleReads_) {
+      if (w.seen < d.urbs.size()) d.urbs[w.seen].pending = true;
+      return false;
+    }
+    status = -ETIME;  // where reads do not wait, the stand-in for a time-out
+  }
+  finish(w.urb, status, int(w.filled));
+  if (w.seen < d.urbs.size()) {
+    d.urbs[w.seen].status = status;
+    d.urbs[w.seen].pending = false;
+  }
+  d.reapable.push_back(w.urb);
+  return true;
 }
 
 }  // namespace vrx4::test
