@@ -24,6 +24,7 @@
 #include "cli/Sha256.h"
 #include "cli/UsbUnits.h"
 #include "image/BootFileReader.h"
+#include "link/Commands.h"
 #include "image/ProgramLoader.h"
 #include "image/ProgramSaver.h"
 #include "settings/BlockSettingRules.h"
@@ -457,6 +458,14 @@ struct ViewJob {
     events.phaseStart("load");
     view.OnLoadUserFile();
     const bool loaded = state.settings.userFileNameLength > 0;
+    if (!loaded && stopRequestRaised()) {
+      // A stopped Load ends as a failed one: the unit may hold part of the
+      // file, so it is told that it holds none. These two requests end the
+      // work and still go out after the stop.
+      const StopCleanupScope ending;
+      const bool told = vrx4::setUserDataPresent(false) && vrx4::setUserFileName({});
+      if (!told) events.error("the unit could not be told that it holds no program file; load a file before the next Start");
+    }
     events.phaseEnd("load", loaded);
     if (loaded) return kExitPass;
     if (windows.transferRan()) return kExitLink;
