@@ -19,6 +19,8 @@
 #include "cli/FileFormats.h"
 #include "cli/Gang.h"
 #include "cli/JobOptions.h"
+#include "cli/Preflight.h"
+#include "cli/SerialNumbers.h"
 #include "cli/UdevRule.h"
 #include "cli/UnitCommands.h"
 #include "cli/UsbUnits.h"
@@ -139,6 +141,29 @@ Exit status:
 
 namespace {
 
+// --serial and its source: one of counter and list, nothing without --serial.
+bool checkSerialOptions(const JobOptions& j, std::string& why) {
+  const bool counter = !j.serialCounter.empty(), list = !j.serialList.empty();
+  if (j.serialField.empty()) {
+    if (counter || list || j.haveSerialStart || j.serialReuseFailed) {
+      why = "--serial-counter, --serial-list, --serial-start and --serial-reuse-failed need --serial ADDR:WIDTH";
+      return false;
+    }
+    return true;
+  }
+  SerialField f;
+  if (!parseSerialField(j.serialField, f, why)) return false;
+  if (counter == list) {
+    why = "--serial needs one of --serial-counter FILE and --serial-list FILE";
+    return false;
+  }
+  if (j.haveSerialStart && !counter) {
+    why = "--serial-start is for --serial-counter";
+    return false;
+  }
+  return true;
+}
+
 struct Global {
   bool json = false;
   bool quiet = false;
@@ -207,6 +232,25 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   program->add_option("--baud", g.job.baudKbps)->check(CLI::PositiveNumber);
   program->add_option("--sample-point", g.job.samplePointPct)->check(CLI::Range(1, 99));
   program->add_option("--boot", g.job.bootFile);
+  bool dryRun = false, strict = false;
+  program->add_flag("--dry-run", dryRun);
+  program->add_flag("--strict", strict);
+  program->add_option("--serial", g.job.serialField);
+  program->add_option("--serial-counter", g.job.serialCounter);
+  program->add_option("--serial-list", g.job.serialList);
+  program->add_option("--serial-start", g.job.serialStart);
+  program->add_flag("--serial-reuse-failed", g.job.serialReuseFailed);
+
+  CLI::App* check = app.add_subcommand("check");
+  check->add_option("file", g.job.file);
+  check->add_option("--project", g.job.project);
+  check->add_option("--op", g.job.operation)->check(CLI::IsMember({"epv", "blank", "erase", "ep", "verify"}));
+  check->add_option("--blocks", g.job.blocks);
+  check->add_option("--lock-after", g.job.lockAfter);
+  check->add_option("--lock-state", g.job.lockState)->check(CLI::IsMember({"effective", "ignore"}));
+  check->add_option("--id", g.job.id);
+  check->add_option("--boot", g.job.bootFile);
+  check->add_flag("--strict", strict);
 
   CLI::App* read = app.add_subcommand("read");
   read->add_option("-o,--output", g.job.output);
@@ -281,7 +325,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
       return fileNameRefused(g.job.output, std::string("accepted are ") + kAcceptedNames);
     g.job.operation = "read";
   }
-  if (program->parsed()) {
+  if (program->parsed() || check->parsed()) {
     // Blank and Erase need no program file, as on the form.
     const bool fileOptional = g.job.operation == "blank" || g.job.operation == "erase";
     if (!g.job.project.empty() && !g.job.file.empty())
@@ -296,6 +340,18 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     if (!g.job.file.empty() && !windowReads(g.job.file))
       return fileNameRefused(g.job.file, "program reads *.hex (Intel HEX) and *.mot (S-records); "
                                          "vrx4-cli convert makes one of the others");
+    if (strict && !dryRun && !check->parsed()) return usageError("--strict is for check and program --dry-run");
+    g.job.haveSerialStart = program->count("--serial-start") > 0;
+    if (std::string why; !checkSerialOptions(g.job, why)) return usageError(why);
+    // The pre-flight check: the report, and nothing sent to any unit.
+    if (check->parsed() || dryRun) {
+      PreflightOptions p;
+      p.table = g.files.table;
+      p.folder = folder;
+      p.strict = strict;
+      p.json = g.json;
+      return preflightCheck(g.job, p);
+    }
   }
   if (g.units.empty()) g.units.push_back("usb");
   std::vector<UnitSpec> choices;

@@ -28,6 +28,7 @@ struct Child {
   int out = -1, err = -1;
   std::string outBuffer, errBuffer;
   json result;  // the child's result event
+  std::string serial;  // the board's serial number, when the child took one
   int status = kExitLink;
 };
 
@@ -80,6 +81,7 @@ class GangOutput {
       return;
     }
     const std::string kind = e.value("event", "");
+    if (kind == "serial") c.serial = e.value("serial", "");
     if (kind == "result") {
       c.result = e;
       c.status = e.value("status", int(kExitLink));
@@ -211,10 +213,13 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
                        {"code", c.result.is_object() ? c.result.value("code", 0) : 0},
                        {"word", c.result.is_object() ? c.result.value("word", "") : ""},
                        {"status", exitStatus}});
+    if (!c.serial.empty()) summary.back()["serial"] = c.serial;
   }
   if (events.mode() == OutputMode::Json) {
     events.rawJson({{"event", "result"}, {"gang", summary}, {"status", worst}});
   } else if (events.mode() == OutputMode::Human) {
+    for (const Child& c : children)
+      if (!c.serial.empty()) std::fprintf(stdout, "%s: Serial : %s\n", c.unit.c_str(), displayText(c.serial).c_str());
     std::fprintf(stdout, "Gang : %zu units, exit status %d\n", children.size(), worst);
     std::fflush(stdout);
   }

@@ -14,6 +14,7 @@
 #include "cli/FileFormats.h"
 #include "cli/CliDialogs.h"
 #include "cli/JobRecord.h"
+#include "cli/SerialNumbers.h"
 #include "base/DisplayText.h"
 #include "cli/Sha256.h"
 #include "cli/UsbUnits.h"
@@ -87,9 +88,12 @@ struct JobEnd {
   std::string targetVersion;
   std::string fileSha;
   std::string blocks;
+  // The board's serial number at the job's end: burned or handed back.
+  std::function<json(int status)> serialAtEnd;
 
   int finish(int status, uint8_t code, const std::string& failedPhase) {
     const std::string word = operationResult(code).text;
+    const json serial = serialAtEnd ? serialAtEnd(status) : json(nullptr);
     events.result(code, word, status, failedPhase);
     if (job.recordPath.empty()) return status;
     const double seconds =
@@ -111,6 +115,7 @@ struct JobEnd {
         {"duration_s", std::round(seconds * 1000) / 1000},
     };
     if (!job.project.empty()) r["project"] = job.project;
+    if (!serial.is_null()) r["serial"] = serial;
     std::string why;
     if (!appendRecordLine(job.recordPath, r, why)) {
       events.error("record not written: " + why);
@@ -291,6 +296,32 @@ struct ViewJob {
       : events(events), session(session), job(std::move(job)), prompter(this->job.consent, &events),
         windows(events), view(state, windows), end(events, this->job, session, state) {
     state.executablePath = this->job.self;
+    if (!this->job.serialField.empty()) {
+      SerialField field;
+      std::string why;
+      parseSerialField(this->job.serialField, field, why);  // checked with the command line
+      SerialSource source;
+      source.counter = this->job.serialCounter;
+      source.list = this->job.serialList;
+      source.haveStart = this->job.haveSerialStart;
+      source.start = this->job.serialStart;
+      serial.configure(field, source, this->job.serialReuseFailed);
+      // The image the unit receives carries the number, and so do the
+      // sums computed from it after the send.
+      windows.beforeUserSend([this] { serial.patch(*state.image); });
+      end.serialAtEnd = [this](int status) { return serial.finish(status, windows.userImageSent(), this->events); };
+    }
+  }
+
+  // The board's number, taken before the unit hears anything: 0 or the
+  // exit status.
+  int takeSerial(const DeviceTable* table, const DeviceDef* device) {
+    if (!serial.requested()) return kExitPass;
+    if (!table || !device) {
+      events.error("--serial: the device table cannot be read, so no number is taken");
+      return kExitFile;
+    }
+    return serial.take(*device, job.operation, events);
   }
 
   // The unit and the form's start-up; the exit status.
@@ -371,6 +402,7 @@ struct ViewJob {
   CliDialogs windows;
   MainViewModel view;
   JobEnd end;
+  JobSerial serial;
   uint8_t code = 0;
 };
 
@@ -433,7 +465,8 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
   // The files are checked against the device of the table beside the
   // program before the unit hears anything.
   DeviceTable table;
-  if (tableBesideProgram(job.self, table)) {
+  const bool tableRead = tableBesideProgram(job.self, table);
+  if (tableRead) {
     const int row = table.findByName(job.device);
     if (row < 0) {
       events.error("no device named '" + job.device + "' in the device table");
@@ -449,6 +482,9 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
       setPrompter(previous);
       if (!bootOk) return j.finish(kExitFile, "load-boot");
     }
+    if (int s = j.takeSerial(&table, &table.row(row)); s != kExitPass) return j.finish(s, "serial");
+  } else if (int s = j.takeSerial(nullptr, nullptr); s != kExitPass) {
+    return j.finish(s, "serial");
   }
 
   if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
@@ -548,6 +584,9 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
     const int row = project->deviceIndex;
     const DeviceDef& device = row >= 0 ? table.row(row) : project->device;
     if (!fileAcceptable(device, job.file, job, j.prompter)) return j.finish(kExitFile, "load");
+    if (int s = j.takeSerial(&table, &device); s != kExitPass) return j.finish(s, "serial");
+  } else if (int s = j.takeSerial(nullptr, nullptr); s != kExitPass) {
+    return j.finish(s, "serial");
   }
 
   if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
