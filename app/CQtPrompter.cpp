@@ -8,6 +8,7 @@
 
 #include "base/DisplayText.h"
 #include "base/Log.h"
+#include "base/StopRequest.h"
 
 namespace vrx4 {
 
@@ -62,12 +63,13 @@ bool CQtPrompter::operatorCanAnswer() {
 }
 
 Answer CQtPrompter::ask(const Prompt& prompt) {
-  if (!operatorPresent_) {
+  if (!operatorPresent_ || stopRequestRaised()) {
     // The text itself has been logged already; a question also says what it
     // was taken to answer, so that a script's log shows why nothing happened.
     const Answer answer = safeAnswer(prompt.buttons);
     if (prompt.buttons != Buttons::Ok)
-      logProgramLine(std::string("no operator to answer; taken as ") + answerName(answer));
+      logProgramLine(std::string(operatorPresent_ ? "the program is stopping" : "no operator to answer") +
+                     "; taken as " + answerName(answer));
     return answer;
   }
   QCoreApplication* app = QCoreApplication::instance();

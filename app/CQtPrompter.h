@@ -2,7 +2,8 @@
 // The GUI prompter: a QMessageBox on the GUI thread. Called from a worker
 // thread it hands the box to the GUI thread and waits for the answer.
 // Where no operator can see a box (the offscreen and minimal platforms) it
-// shows none and every question takes its safe answer.
+// shows none and every question takes its safe answer; so it does once the
+// program's stop flag is raised (the program is ending, nobody answers).
 #include "base/Prompter.h"
 
 namespace vrx4 {

@@ -10,6 +10,7 @@
 
 #include "base/CWorkerDialog.h"
 #include "base/Log.h"
+#include "base/StopRequest.h"
 
 namespace vrx4 {
 namespace {
@@ -17,6 +18,10 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
+  // The flag at once: a wait on the unit on any thread, the GUI thread's
+  // own exchanges at start-up included, ends without the event loop. The
+  // byte brings the rest of the stop to the GUI thread.
+  raiseStopRequest();
   const char b = 1;
   [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &b, 1);
 }

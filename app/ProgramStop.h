@@ -18,7 +18,8 @@ bool programStopRequested();
 void clearProgramStopRequest();
 
 // SIGINT and SIGTERM become stop requests on the GUI thread: the handler
-// only writes a byte, a notifier owned by `parent` does the rest.
+// raises the stop flag (which the waits on the unit watch) and writes a
+// byte; a notifier owned by `parent` does the rest.
 void installStopSignals(QObject* parent);
 
 }  // namespace vrx4

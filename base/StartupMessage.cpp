@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/Clock.h"
+#include "base/StopRequest.h"
 
 namespace vrx4 {
 namespace {
@@ -24,7 +25,8 @@ void setSplashHider(std::function<void()> hider) {
 void setStartupPauseEnabled(bool enabled) { pauseEnabled = enabled; }
 
 void pauseAndHideSplash() {
-  if (pauseEnabled) clock().sleepMs(1000);
+  // A program that is stopping has nobody to show the picture to.
+  if (pauseEnabled && !stopRequestRaised()) clock().sleepMs(1000);
   std::function<void()> hide;
   {
     std::lock_guard lock(hiderMutex);

@@ -18,6 +18,7 @@
 #include "cli/FileCommands.h"
 #include "cli/FileFormats.h"
 #include "cli/Gang.h"
+#include "cli/Interrupt.h"
 #include "cli/JobOptions.h"
 #include "cli/Preflight.h"
 #include "cli/SerialNumbers.h"
@@ -28,26 +29,30 @@
 namespace vrx4::cli {
 
 std::string usage() {
-  return R"(Usage: vrx4-cli COMMAND [OPTIONS]
+  return R"help(Usage: vrx4-cli COMMAND [OPTIONS]
 
 Commands with a unit:
   vrx4-cli program FILE --device NAME [--op epv|blank|erase|ep|verify]
            [--blocks LIST] [--lock-after LIST] [--lock-state effective|ignore]
            [--id XX,XX,...] [--baud KBPS] [--sample-point PCT] [--boot FILE.btp]
-           [--unit U]... [--yes]
-      Selects the device, loads FILE (Intel HEX *.hex or S-record *.mot, the
-      names the program's window reads) and sends it to the unit, applies the settings, selects the operation
-      (default epv: Erase/Program/Verify) and starts it; prints the result
-      word. The unit receives the same commands in the same order as from
-      the program's window. --blocks (default all) and --lock-after
-      (default none) take block numbers such as 0-2,5; --id replaces the ID
-      code found in the image.
+           [--format hex|srec] [--unit U]... [--yes]
+      Selects the device, loads FILE (Intel HEX *.hex, *.ihx, *.ihex or
+      S-records *.s19, *.s28, *.s37, *.srec, *.mot, read by its name as the
+      program's window reads it; --format must agree with the name, which
+      the unit keeps) and sends it to the unit, applies the settings,
+      selects the operation (default epv: Erase/Program/Verify) and starts
+      it; prints the result word. The unit receives the same commands in
+      the same order as from the program's window. --blocks (default all)
+      and --lock-after (default none) take block numbers such as 0-2,5;
+      --id replaces the ID code found in the image.
       FILE may be left out for --op blank and --op erase.
   vrx4-cli program --project FILE.vxp [--unit U]... [--yes]
       Takes every setting, the program file and the boot file from a
-      project file.
+      project file; the program file it names follows the rule of FILE, and
+      a project that selects no device is refused.
   vrx4-cli read --device NAME -o OUT [--ranges TEXT] [--unit U]
-      Reads the target's user ROM into the unit, fetches it and saves it:
+      Checks that OUT can be written, reads the target's user ROM into the
+      unit, fetches it and saves it:
       Intel HEX for *.hex, *.ihx, *.ihex, S-records for *.s19, *.s28, *.s37,
       *.srec, *.mot (other names are refused).
       --ranges takes up to five addresses or ranges ("1000-10FF, 2000").
@@ -90,19 +95,31 @@ Units (--unit):
                refused without --unit sim)
   socket:PATH  a vrx4-unitsim process serving PATH
   Given several times, each unit runs the job in a process of its own at
-  the same time (gang programming); every output line starts with the
-  unit, and the exit status is the highest of the units' statuses.
+  the same time (gang programming); the files are checked once before any
+  starts, every output line starts with the unit, and the exit status is
+  the highest of the units' statuses. The same unit twice is refused.
 
 Options:
   --json             one JSON object per line on standard output for every
-                     event: phase start and end, progress (done/total), each
-                     message with its icon, last the result (code, word,
-                     exit status)
+                     event (nothing else goes there): phase start and end,
+                     progress (done/total), each message with its icon,
+                     last the result (code, word, status; for a failure the
+                     phase and reason, after a signal the signal); also for
+                     convert and checksum
   --quiet            print only errors
-  --record FILE      append one JSON line per job and unit: time (UTC), unit
-                     path and serial, firmware and target versions, device,
-                     program file and its SHA-256, "Check Sum :", operation,
-                     blocks, result and duration
+  --record FILE      append one JSON line per job and unit. FILE is opened
+                     before the unit hears anything (a job whose record
+                     cannot be kept does not start). Fields: time, started,
+                     ended (UTC), job_id (a random UUID), gang_id (the same
+                     for every unit of a gang), tool_version, host, unit
+                     path (the --unit text until the unit is found) and
+                     serial, firmware and target versions (empty until
+                     known), device, file and its SHA-256 and "Check Sum :"
+                     (for read: the file written, its SHA-256 and the
+                     checksum of what was read), operation, blocks, result
+                     (code, word), status, duration_s; for every result but
+                     Pass: phase and reason (the message and its detail);
+                     after a signal: signal
   --yes              accept the loader's questions (data outside the area,
                      protect level); without it they are refused
   --update-firmware  update the unit's firmware when its version differs
@@ -110,7 +127,8 @@ Options:
   --device NAME      a device of the device table
   --table PATH       the device table for convert, checksum and devices
                      (default: vrx4type.tbl beside the program); its messages
-                     name PATH
+                     name PATH. Refused for program, read and info: they use
+                     the table beside the program, as the unit's check does
   --usb-id VID:PID   the unit's USB vendor and product ID (4 hexadecimal
                      digits each); else VRX4_USB_ID, else "usb-id = VID:PID"
                      in ~/.config/vrx4/unit.conf or /etc/vrx4/unit.conf, else
@@ -128,15 +146,43 @@ reason where there is one, e.g.
   vrx4-cli: stop: File format error. (app.hex, line 3: checksum mismatch ...)
 
 Exit status:
-  0  pass (program: the unit's result was "Pass")
-  2  the command line is wrong
-  3  file: cannot be opened, format error, refused question, cannot be saved
-  4  no unit, or the unit cannot be used (model, firmware version)
-  5  communication or command error
-  6  the operation's result was not "Pass" (the result word is printed)
-  convert and checksum end with 1 when the file is refused.
-  No failure ever ends with 0.
-)";
+  The same for the same fault in every command.
+  0    pass: the whole job passed ("Result : Pass" is printed only then)
+  2    the command line is wrong: an unknown command, option or device, a
+       bad value (--format, --ranges, --baud, ...), the same unit twice
+  3    file: cannot be opened, refused (name, format error, question), a
+       project that names no usable file or no device, a missing device
+       table, an output or record that cannot be written
+  4    no unit, or the unit cannot be used (model, firmware version, still
+       running an earlier job's operation)
+  5    communication or command error (also a fetch that failed after a
+       passed Read: "Result : fetch failed (the operation's result was Pass)")
+  6    the operation's result was not "Pass" (the result word is printed)
+  129  SIGHUP, 130 SIGINT (Ctrl-C), 143 SIGTERM: the job was interrupted
+  No failure ever ends with 0; every other status comes with a message.
+
+Signals: SIGINT, SIGTERM and SIGHUP stop the job on its way. During the
+send the send ends and the unit is told that it holds no user data (as
+after a failed Load); during the operation the unit is asked to stop
+(abortOperation) and awaited for a few seconds. Then the record line
+(result "interrupted", the signal and the phase), the result event and one
+message are written, and vrx4-cli ends with 128 + the signal. A second
+signal ends it at once, still writing the record line. A gang passes the
+signal to each unit's process, waits for them (20 s at most) and prints
+the summary.
+
+Files:
+  vrx4type.tbl   the device table, beside the program or in ../share/vrx4/
+  vrx4.fwp       the unit firmware the program carries (--update-firmware)
+  60-vrx4.rules  the udev rule that gives the operator access to the unit
+
+Examples:
+  vrx4-cli program app.hex --device DEMO-B256K --record jobs.jsonl
+  vrx4-cli program app.s19 --device DEMO-B256K --unit usb:SN1 --unit usb:SN2
+  vrx4-cli read --device DEMO-B256K -o back.mot --ranges "0-FFFF"
+  vrx4-cli program --project line3.vxp --json --record jobs.jsonl
+  vrx4-cli checksum app.hex --device DEMO-B256K --json
+)help";
 }
 
 namespace {
@@ -173,6 +219,9 @@ struct Global {
   FileOptions files;
 };
 
+constexpr const char* kCommandList =
+    "the commands are program, read, info, devices, units, udev-rule, convert and checksum";
+
 // A command-line error: the reason and where the usage is.
 int usageError(const std::string& why) {
   std::fprintf(stderr, "vrx4-cli: %s\n(vrx4-cli --help shows the usage)\n", why.c_str());
@@ -208,6 +257,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   app.add_flag("--quiet", g.quiet);
   app.add_option("--unit", g.units);
   app.add_option("--record", g.job.recordPath);
+  app.add_option("--gang-id", g.job.gangId);  // given by a gang to each unit's process
   app.add_flag("--yes", g.job.consent.yes);
   app.add_flag("--update-firmware", g.job.consent.updateFirmware);
   app.add_option("--device", g.job.device);
@@ -232,6 +282,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   program->add_option("--baud", g.job.baudKbps)->check(CLI::PositiveNumber);
   program->add_option("--sample-point", g.job.samplePointPct)->check(CLI::Range(1, 99));
   program->add_option("--boot", g.job.bootFile);
+  program->add_option("--format", g.files.format);
   bool dryRun = false, strict = false;
   program->add_flag("--dry-run", dryRun);
   program->add_flag("--strict", strict);
@@ -276,7 +327,11 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);
   } catch (const CLI::ParseError& e) {
-    if (app.get_subcommands().empty() && args.empty()) return usageError("no command given");
+    if (app.get_subcommands().empty() && args.empty()) return usageError("no command given; " + std::string(kCommandList));
+    if (app.get_subcommands().empty()) {
+      for (const std::string& a : args)
+        if (!a.empty() && a[0] != '-') return usageError("unknown command '" + a + "'; " + kCommandList);
+    }
     return usageError(e.what());
   }
 
@@ -290,13 +345,23 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   g.files.haveRanges = convert->count("--ranges") > 0;
   g.files.yes = g.job.consent.yes;
 
+  g.files.json = g.json;
+  // With --json standard output carries JSON lines only, the last the result.
+  auto fileResult = [&](int status) {
+    if (g.json) {
+      Events json(OutputMode::Json, stdout, stderr, false);
+      json.result(0, "", status, status == kExitPass ? "" : "file");
+    }
+    return status;
+  };
   if (convert->parsed()) {
     if (g.files.files.size() != 2) return usageError("convert needs INPUT and OUTPUT");
-    return convertFile(g.files, folder);
+    if (g.json && g.files.files[1] == "-") return usageError("--json and OUTPUT - would both write standard output");
+    return fileResult(convertFile(g.files, folder));
   }
   if (checksum->parsed()) {
     if (g.files.files.size() != 1 || !g.files.haveDevice) return usageError("checksum needs INPUT and --device NAME");
-    return checksumFile(g.files, folder);
+    return fileResult(checksumFile(g.files, folder));
   }
 
   const OutputMode mode = g.json ? OutputMode::Json : g.quiet ? OutputMode::Quiet : OutputMode::Human;
@@ -325,6 +390,9 @@ int run(const std::vector<std::string>& args, const std::string& self) {
       return fileNameRefused(g.job.output, std::string("accepted are ") + kAcceptedNames);
     g.job.operation = "read";
   }
+  if ((program->parsed() || read->parsed() || info->parsed()) && app.count("--table") > 0)
+    return usageError("--table is for convert, checksum and devices; a job with a unit uses the table beside "
+                      "the program, the one the unit is checked against");
   if (program->parsed() || check->parsed()) {
     // Blank and Erase need no program file, as on the form.
     const bool fileOptional = g.job.operation == "blank" || g.job.operation == "erase";
@@ -338,11 +406,20 @@ int run(const std::vector<std::string>& args, const std::string& self) {
     // The unit is sent the file as the window's "Load..." sends it, and that
     // loader goes by the extension's first letter.
     if (!g.job.file.empty() && !windowReads(g.job.file))
-      return fileNameRefused(g.job.file, "program reads *.hex (Intel HEX) and *.mot (S-records); "
-                                         "vrx4-cli convert makes one of the others");
+      return fileNameRefused(g.job.file, kProgramNames);
+    if (program->count("--format") > 0) {
+      FileFormat given;
+      if (!parseFormatName(g.files.format, given)) return usageError("--format takes hex or srec, not '" + g.files.format + "'");
+      // The unit keeps the file's name, and the program reads the file again
+      // by that name at its start-up: the name has to say the format.
+      if (!g.job.file.empty() && windowFormatOf(g.job.file) != given)
+        return fileNameRefused(g.job.file, std::string("its name does not say --format ") + g.files.format +
+                                               "; the unit keeps the name and the file is read again by it (" +
+                                               kProgramNames + ")");
+    }
     if (strict && !dryRun && !check->parsed()) return usageError("--strict is for check and program --dry-run");
     g.job.haveSerialStart = program->count("--serial-start") > 0;
-    if (std::string why; !checkSerialOptions(g.job, why)) return usageError(why);
+    if (std::string problem; !checkSerialOptions(g.job, problem)) return usageError(problem);
     // The pre-flight check: the report, and nothing sent to any unit.
     if (check->parsed() || dryRun) {
       PreflightOptions p;
@@ -367,9 +444,24 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   for (const UnitSpec& c : choices) anySim = anySim || c.kind == UnitKind::Sim;
   for (const char* option : {"--sim-instant", "--sim-state", "--sim-no-state", "--sim-fresh", "--sim-no-target"})
     if (app.count(option) > 0 && !anySim) return usageError(std::string(option) + " needs --unit sim");
+  for (size_t i = 0; i < choices.size(); ++i)
+    for (size_t k = 0; k < i; ++k)
+      if (sameUnit(choices[i], choices[k]))
+        return usageError("--unit " + choices[i].text + " is given twice (as " + choices[k].text +
+                          "); each unit takes one job at a time");
+  // From here on a signal stops the job on its way and leaves its record.
+  installInterruptHandlers();
   if (choices.size() > 1) {
     if (!program->parsed()) return usageError("several --unit are for program only");
-    return runGang(events, self, args, g.units);
+    // The files are checked once, before any unit's process starts.
+    if (g.job.project.empty()) {
+      CliPrompter prompter(g.job.consent, &events);
+      if (int status = checkProgramFiles(events, prompter, g.job); status != kExitPass) {
+        events.result(0, "", status, status == kExitUsage ? "device" : "load", {{"reason", events.lastProblem()}});
+        return status;
+      }
+    }
+    return runGang(events, self, args, g.units, g.job.recordPath);
   }
   applyUsbOptions(usb, choices[0].kind == UnitKind::Usb);
   UnitSession session(choices[0], g.sim);

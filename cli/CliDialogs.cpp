@@ -54,8 +54,10 @@ bool CliDialogs::sendImage(ImageArea area, const MemoryImage& image, const Proje
   const SendPlan plan = prepareSend(progress, area, image, settings);
   const char* phase = area == ImageArea::User ? "send" : "send-boot";
   events_.phaseStart(phase);
+  // A stop ends the send as the dialog's Esc does; the form then tells the
+  // unit that it holds no user data.
   runWorker(events_, phase, [&] { sendImageWorker(progress, plan, image, settings); },
-            [&] { return barOf(progress); });
+            [&] { return barOf(progress); }, [&] { progress.abandon(); });
   const bool ok = !progress.abandoned();
   if (ok) events_.progress(phase, progress.maximum, progress.maximum);  // the dialog's OK: a full bar
   events_.phaseEnd(phase, ok);
@@ -69,7 +71,7 @@ bool CliDialogs::fetchImage(ImageArea area, MemoryImage& image, const ProjectSet
   prepareFetch(progress, area, settings);
   events_.phaseStart("fetch");
   runWorker(events_, "fetch", [&] { fetchImageWorker(progress, area, image, settings); },
-            [&] { return barOf(progress); });
+            [&] { return barOf(progress); }, [&] { progress.abandon(); });
   const bool ok = !progress.abandoned();
   if (ok) events_.progress("fetch", progress.maximum, progress.maximum);
   events_.phaseEnd("fetch", ok);
@@ -78,9 +80,10 @@ bool CliDialogs::fetchImage(ImageArea area, MemoryImage& image, const ProjectSet
   return ok;
 }
 
-OperationOutcome CliDialogs::programming(int, uint32_t total) {
+OperationOutcome CliDialogs::programming(int operationIndex, uint32_t total) {
   OperationProgress progress;
   progress.total = total;
+  progress.operation = operationIndex;  // the poll's deadline
   events_.phaseStart("operation");
   runWorker(events_, "operation", [&] { programmingThreadProc(progress, {}); },
             [&] { return std::pair<uint64_t, uint64_t>(progress.position.load(), total); });

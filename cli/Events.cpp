@@ -46,6 +46,7 @@ void Events::clearBar() {
 }
 
 void Events::phaseStart(const std::string& phase) {
+  if (phaseListener_) phaseListener_(phase);
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::Json) emit({{"event", "phase"}, {"phase", phase}, {"state", "start"}});
 }
@@ -82,6 +83,7 @@ void Events::progress(const std::string& phase, uint64_t done, uint64_t total) {
 void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer answer,
                      const std::string& detail) {
   std::lock_guard lock(mutex_);
+  if (icon == Icon::Stop) lastProblem_ = detail.empty() ? text : text + " (" + detail + ")";
   if (mode_ == OutputMode::Json) {
     json e = {{"event", "message"}, {"text", text}, {"icon", iconName(icon)}, {"buttons", buttonsName(buttons)}};
     if (buttons != Buttons::Ok) e["answer"] = answerName(answer);
@@ -96,15 +98,22 @@ void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer
   }
 }
 
-void Events::result(int code, const std::string& word, int status, const std::string& failedPhase) {
+void Events::result(int code, const std::string& word, int status, const std::string& failedPhase,
+                    const json& extra, const std::string& shown) {
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::Json) {
     json e = {{"event", "result"}, {"code", code}, {"word", word}, {"status", status}};
     if (!failedPhase.empty()) e["phase"] = failedPhase;
+    if (extra.is_object()) e.update(extra);
     emit(e);
     return;
   }
   clearBar();
+  if (!shown.empty()) {
+    std::fprintf(out_, "Result : %s\n", shown.c_str());
+    std::fflush(out_);
+    return;
+  }
   // Quiet runs show the word only when it is not "Pass".
   if (code != 0 && (mode_ == OutputMode::Human || status != 0)) {
     std::fprintf(out_, "Result : %s\n", word.empty() ? "(none)" : word.c_str());
@@ -127,6 +136,7 @@ void Events::fact(const std::string& kind, json fields, const std::string& human
 
 void Events::error(const std::string& text) {
   std::lock_guard lock(mutex_);
+  lastProblem_ = text;
   if (mode_ == OutputMode::Json) {
     emit({{"event", "error"}, {"text", text}});
     return;
@@ -139,6 +149,11 @@ void Events::error(const std::string& text) {
 void Events::rawJson(const json& event) {
   std::lock_guard lock(mutex_);
   emit(event);
+}
+
+std::string Events::lastProblem() const {
+  std::lock_guard lock(mutex_);
+  return lastProblem_;
 }
 
 void Events::line(const std::string& text) {

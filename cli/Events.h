@@ -8,6 +8,7 @@
 // follows the send, the operation and the fetch.
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -25,6 +26,8 @@ class Events {
   Events(OutputMode mode, std::FILE* out, std::FILE* err, bool progressBar);
 
   OutputMode mode() const { return mode_; }
+  // Whether the human output draws progress bars (a terminal).
+  bool drawsProgressBar() const { return bar_; }
 
   void phaseStart(const std::string& phase);
   void phaseEnd(const std::string& phase, bool ok);
@@ -33,8 +36,11 @@ class Events {
   void message(const std::string& text, Icon icon, Buttons buttons, Answer answer,
                const std::string& detail = {});
   // The job's last event: the unit's result code and word (0 and "" when the
-  // job stopped before the operation), and the exit status.
-  void result(int code, const std::string& word, int status, const std::string& failedPhase);
+  // job stopped before the operation), and the exit status. `extra` adds
+  // fields to the JSON event; `shown` replaces the word on the human
+  // "Result :" line (which is then printed whatever the code).
+  void result(int code, const std::string& word, int status, const std::string& failedPhase,
+              const nlohmann::ordered_json& extra = nullptr, const std::string& shown = {});
   // A fact the command was asked for (devices, units, info): a JSON object
   // with "event": kind, or the human line.
   void fact(const std::string& kind, nlohmann::ordered_json fields, const std::string& humanLine);
@@ -45,6 +51,12 @@ class Events {
   void rawJson(const nlohmann::ordered_json& event);
   // A plain line for the human output (standard output).
   void line(const std::string& text);
+
+  // The last error the job met: a stop message with its detail, or
+  // vrx4-cli's own reason; empty when there was none.
+  std::string lastProblem() const;
+  // Called (on the caller's thread) at every phase start.
+  void onPhaseStart(std::function<void(const std::string&)> listener) { phaseListener_ = std::move(listener); }
 
  private:
   void emit(const nlohmann::ordered_json& event);
@@ -57,7 +69,9 @@ class Events {
   bool barShown_ = false;
   int lastPercent_ = -1;
   std::string barPhase_;
-  std::mutex mutex_;
+  std::string lastProblem_;
+  std::function<void(const std::string&)> phaseListener_;
+  mutable std::mutex mutex_;
 };
 
 // Progress bar text for a phase: "send [######----------]  37%".

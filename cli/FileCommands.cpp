@@ -20,6 +20,8 @@
 #include <memory>
 #include <new>
 
+#include <nlohmann/json.hpp>
+
 #include "app/DeviceTable.h"
 #include "base/InputFile.h"
 #include "base/Log.h"
@@ -60,26 +62,27 @@ struct ImageHolder {
 
 void fail(const std::string& why) { logProgramLine(why); }
 
-// The device of --device, or the whole 4 MiB area when none is given.
-bool findDevice(const FileOptions& o, const std::string& folder, DeviceDef& device) {
+// The device of --device, or the whole 4 MiB area when none is given: 0,
+// kExitFile (the table cannot be read) or kExitUsage (no such device).
+int findDevice(const FileOptions& o, const std::string& folder, DeviceDef& device) {
   if (!o.haveDevice) {
     device = DeviceDef();
     device.userRomStart = 0;
     device.userRomSize = uint32_t(kUserImageSize);
     device.userRomEnd = uint32_t(kUserImageSize - 1);
     device.protectAddress = 0xFFFFFFFF;  // no protect byte to check
-    return true;
+    return kExitPass;
   }
   DeviceTable table;
   std::string path;
-  if (!readDeviceTable(o.table, folder, table, &path)) return false;
+  if (!readDeviceTable(o.table, folder, table, &path)) return kExitFile;
   int index = table.findByName(o.device);
   if (index < 0) {
-    fail("no device named '" + o.device + "' in " + path);
-    return false;
+    fail("no device named '" + o.device + "' in " + path + " (vrx4-cli devices lists them)");
+    return kExitUsage;
   }
   device = table.row(index);
-  return true;
+  return kExitPass;
 }
 
 bool load(const std::string& path, const DeviceDef& device, MemoryImage& image, FileFormat format) {
@@ -90,22 +93,23 @@ bool load(const std::string& path, const DeviceDef& device, MemoryImage& image, 
 }
 
 // The format of a file: the one given with `option`, else the one its name
-// tells. False (and the reason logged) when neither says.
-bool chooseFormat(const std::string& path, const std::string& given, const char* option, FileFormat& format) {
+// tells. 0, kExitUsage (a value --format does not take) or kExitFile (the
+// name says no format), the reason logged.
+int chooseFormat(const std::string& path, const std::string& given, const char* option, FileFormat& format) {
   if (!given.empty()) {
-    if (parseFormatName(given, format)) return true;
+    if (parseFormatName(given, format)) return kExitPass;
     fail(std::string(option) + " takes hex or srec, not '" + given + "'");
-    return false;
+    return kExitUsage;
   }
   if (path == "-") {
     fail(std::string("standard input has no name to tell its format: give ") + option + " hex|srec");
-    return false;
+    return kExitUsage;
   }
   format = formatOfName(path);
-  if (format != FileFormat::Unknown) return true;
+  if (format != FileFormat::Unknown) return kExitPass;
   fail(path + ": not a program file name; accepted are " + kAcceptedNames + " (or give " + option +
        " hex|srec)");
-  return false;
+  return kExitFile;
 }
 
 // The pipe folder of the running command, for the signal handler, which
@@ -280,39 +284,39 @@ int convertFile(const FileOptions& o, const std::string& folder) {
   const std::string& input = o.files[0];
   const std::string& output = o.files[1];
   FileFormat inFormat, outFormat;
-  if (!chooseFormat(input, o.format, "--format", inFormat)) return kExitRefused;
+  if (int s = chooseFormat(input, o.format, "--format", inFormat); s != kExitPass) return s;
   if (output == "-" && o.outFormat.empty()) {
     outFormat = inFormat;  // standard output: the input's format unless told
-  } else if (!chooseFormat(output, o.outFormat, "--out-format", outFormat)) {
-    return kExitRefused;
+  } else if (int s = chooseFormat(output, o.outFormat, "--out-format", outFormat); s != kExitPass) {
+    return s;
   }
   DeviceDef device;
-  if (!findDevice(o, folder, device)) return kExitRefused;
+  if (int s = findDevice(o, folder, device); s != kExitPass) return s;
   SaveRequest q;
   q.areaStart = int32_t(uint32_t(device.userRomStart));
   q.areaEnd = int32_t(uint32_t(device.userRomEnd));
   if (o.haveRanges && !parseSaveAddress(o.ranges, q.areaStart, q.areaEnd, q.ranges)) {
     showMessage(kInvalidAddress, Icon::Warning);
-    return kExitRefused;
+    return kExitUsage;
   }
   PipeFolder pipes;
   std::string inPath = input;
-  if (input == "-" && (inPath = stdinToFile(pipes)).empty()) return kExitRefused;
+  if (input == "-" && (inPath = stdinToFile(pipes)).empty()) return kExitFile;
   CliPrompter prompter(Consent{o.yes, false}, nullptr);
   ImageHolder holder;
   MemoryImage* image = holder.image;
-  if (!load(inPath, device, *image, inFormat)) return kExitRefused;
+  if (!load(inPath, device, *image, inFormat)) return kExitFile;
   q.image = image->userImage.data();
   q.path = output == "-" ? pipes.file("standard-output") : output;
   if (output == "-" && pipes.dir.empty()) {
     fail(std::string("standard output: no temporary folder: ") + std::strerror(errno));
-    return kExitRefused;
+    return kExitFile;
   }
   std::string why;
   SaveResult r = save(q, outFormat, why);
   if (r != SaveResult::Ok) {
     showMessageWithDetail(saveResultMessage(r), q.path + ": " + why);
-    return kExitRefused;
+    return kExitFile;
   }
   if (output == "-") {
     std::FILE* f = std::fopen(q.path.c_str(), "rb");
@@ -320,7 +324,7 @@ int convertFile(const FileOptions& o, const std::string& folder) {
     if (f) std::fclose(f);
     if (!copied) {
       fail(std::string("standard output: ") + std::strerror(errno));
-      return kExitRefused;
+      return kExitFile;
     }
   }
   return kExitPass;
@@ -332,26 +336,35 @@ int checksumFile(const FileOptions& o, const std::string& folder) {
     return kExitUsage;
   }
   FileFormat format;
-  if (!chooseFormat(o.files[0], o.format, "--format", format)) return kExitRefused;
+  if (int s = chooseFormat(o.files[0], o.format, "--format", format); s != kExitPass) return s;
   DeviceDef device;
-  if (!findDevice(o, folder, device)) return kExitRefused;
+  if (int s = findDevice(o, folder, device); s != kExitPass) return s;
   PipeFolder pipes;
   std::string inPath = o.files[0];
-  if (inPath == "-" && (inPath = stdinToFile(pipes)).empty()) return kExitRefused;
+  if (inPath == "-" && (inPath = stdinToFile(pipes)).empty()) return kExitFile;
   CliPrompter prompter(Consent{o.yes, false}, nullptr);
   auto image = std::make_unique<MemoryImage>();
-  if (!load(inPath, device, *image, format)) return kExitRefused;
+  if (!load(inPath, device, *image, format)) return kExitFile;
   auto settings = std::make_unique<ProjectSettings>();
   settings->device = device;
-  std::printf("Check Sum : %04X\n", unsigned(image->imageChecksum(ImageArea::User, *settings)));
+  const unsigned sum = image->imageChecksum(ImageArea::User, *settings);
   uint16_t sums[kMaxBlocks] = {};
   image->blockChecksums(device, sums);
   int blocks = std::clamp<int32_t>(device.blockCount, 0, kMaxBlocks);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04X", sum);
+  nlohmann::ordered_json fact = {{"event", "checksum"}, {"file", o.files[0]}, {"checksum", text},
+                                 {"blocks", nlohmann::ordered_json::array()}};
+  if (!o.json) std::printf("Check Sum : %s\n", text);
   for (int i = 0; i < blocks; ++i) {
     uint32_t start = device.blockStart[i];
     uint32_t size = device.blockSize[i];
-    std::printf("Block %d : %06X-%06X %04X\n", i, unsigned(start), unsigned(start + size - 1), unsigned(sums[i]));
+    std::snprintf(text, sizeof text, "%04X", unsigned(sums[i]));
+    fact["blocks"].push_back({{"block", i}, {"start", start}, {"end", start + size - 1}, {"checksum", text}});
+    if (!o.json)
+      std::printf("Block %d : %06X-%06X %s\n", i, unsigned(start), unsigned(start + size - 1), text);
   }
+  if (o.json) std::printf("%s\n", fact.dump().c_str());
   return kExitPass;
 }
 

@@ -20,6 +20,7 @@ struct FileOptions {
   bool yes = false;
   std::string format;     // --format hex|srec: INPUT's format whatever its name
   std::string outFormat;  // --out-format hex|srec: OUTPUT's format whatever its name
+  bool json = false;      // --json: standard output carries only JSON lines
 };
 
 // The device table of --table (or the one beside the program): the messages
@@ -27,10 +28,11 @@ struct FileOptions {
 bool readDeviceTable(const std::string& givenTable, const std::string& programFolder, DeviceTable& table,
                      std::string* usedPath = nullptr);
 
-// convert INPUT OUTPUT, checksum INPUT: exit status 0, 1 when the input or
-// the output was refused (the reason is on standard error), 2 when the
-// arguments do not fit the command. "-" is standard input (with --format)
-// or standard output.
+// convert INPUT OUTPUT, checksum INPUT: exit status 0; 3 when a file
+// cannot be read, is refused or cannot be written, or the table is missing;
+// 2 when the arguments do not fit the command (an unknown device, a bad
+// --format or --ranges). The reason is on standard error. "-" is standard
+// input (with --format) or standard output.
 int convertFile(const FileOptions& o, const std::string& programFolder);
 int checksumFile(const FileOptions& o, const std::string& programFolder);
 

@@ -32,9 +32,18 @@ ProgramFormat loaderFormat(FileFormat format) {
   return ProgramFormat::ByName;
 }
 
-bool windowReads(std::string_view path) {
+FileFormat windowFormatOf(std::string_view path) {
   const char letter = fileTypeLetter(path);
-  return letter == 'H' || letter == 'M';
+  if (letter == 'H') return FileFormat::IntelHex;
+  if (letter == 'M') return FileFormat::SRecord;
+  switch (commonNameFormat(path)) {
+    case ProgramFormat::IntelHex: return FileFormat::IntelHex;
+    case ProgramFormat::SRecord: return FileFormat::SRecord;
+    case ProgramFormat::ByName: break;
+  }
+  return FileFormat::Unknown;
 }
+
+bool windowReads(std::string_view path) { return windowFormatOf(path) != FileFormat::Unknown; }
 
 }  // namespace vrx4::cli

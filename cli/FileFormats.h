@@ -21,11 +21,19 @@ bool parseFormatName(std::string_view text, FileFormat& format);
 inline constexpr const char* kAcceptedNames =
     "*.hex, *.ihx, *.ihex (Intel HEX) or *.s19, *.s28, *.s37, *.srec, *.mot (S-records)";
 
+// The names `program` reads, for messages.
+inline constexpr const char* kProgramNames =
+    "program reads *.hex, *.ihx, *.ihex (Intel HEX) and *.s19, *.s28, *.s37, *.srec, *.mot (S-records); "
+    "vrx4-cli convert makes one of them";
+
 // The loader's parser for a format.
 ProgramFormat loaderFormat(FileFormat format);
 
-// True when the window's loader, which goes by the first letter of the
-// extension (H: Intel HEX, M: S-records), has a parser for the file.
+// True when the window's loader has a parser for the file by its name: the
+// first letter of the extension (H: Intel HEX, M: S-records) or one of the
+// common names (*.ihx, *.ihex, *.s19, *.s28, *.s37, *.srec).
 bool windowReads(std::string_view path);
+// The format the window's loader reads the file in by its name.
+FileFormat windowFormatOf(std::string_view path);
 
 }  // namespace vrx4::cli

@@ -9,10 +9,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <optional>
 
+#include "base/Prompter.h"
+#include "base/StopRequest.h"
+#include "base/Version.h"
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
+#include "cli/Interrupt.h"
+#include "cli/JobRecord.h"
 
 extern char** environ;
 
@@ -30,6 +37,7 @@ struct Child {
   json result;  // the child's result event
   std::string serial;  // the board's serial number, when the child took one
   int status = kExitLink;
+  std::string barText;  // the last progress, for the terminal's line of this unit
 };
 
 void closeFd(int& fd) {
@@ -49,14 +57,21 @@ bool spawnChild(Child& c, const std::string& self, const std::vector<std::string
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, outPipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&fa, errPipe[1], STDERR_FILENO);
+  // A process group of its own: a terminal's Ctrl-C reaches the parent
+  // only, which passes it on once.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attr, 0);
   std::vector<std::string> all;
   all.push_back(self);
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  const int rc = ::posix_spawn(&c.pid, self.c_str(), &fa, nullptr, argv.data(), environ);
+  const int rc = ::posix_spawn(&c.pid, self.c_str(), &fa, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
   ::close(outPipe[1]);
   ::close(errPipe[1]);
   if (rc != 0) {
@@ -72,7 +87,9 @@ bool spawnChild(Child& c, const std::string& self, const std::vector<std::string
 
 class GangOutput {
  public:
-  explicit GangOutput(Events& events) : events_(events) {}
+  // bars: on a terminal, one progress line per unit below the other lines.
+  GangOutput(Events& events, std::vector<Child>& children, bool bars)
+      : events_(events), children_(children), bars_(bars && events.mode() == OutputMode::Human) {}
 
   void stdoutLine(Child& c, const std::string& text) {
     json e = json::parse(text, nullptr, false);
@@ -92,29 +109,69 @@ class GangOutput {
       return;
     }
     const bool quiet = events_.mode() == OutputMode::Quiet;
+    if (kind == "progress") {
+      if (!bars_) return;
+      const std::string bar = progressBarText(e.value("phase", ""), e.value("done", uint64_t(0)),
+                                              e.value("total", uint64_t(0)), 30);
+      if (bar == c.barText) return;
+      c.barText = bar;
+      eraseBars();
+      drawBars();
+      return;
+    }
     if (kind == "result") {
       const std::string word = e.value("word", "");
       const int status = e.value("status", int(kExitLink));
-      if (!quiet || status != kExitPass)
+      if (!quiet || status != kExitPass) {
+        eraseBars();
         std::fprintf(stdout, "%s: Result : %s (exit status %d)\n", c.unit.c_str(),
                      word.empty() ? "(none)" : word.c_str(), status);
-      std::fflush(stdout);
+        std::fflush(stdout);
+        drawBars();
+      }
     } else if (kind == "error") {
+      eraseBars();
       std::fprintf(stderr, "%s: vrx4-cli: %s\n", c.unit.c_str(), displayText(e.value("text", "")).c_str());
+      drawBars();
     } else if (kind == "message" && quiet && e.value("icon", "") == "stop") {
-      std::fprintf(stderr, "%s: vrx4: stop: %s\n", c.unit.c_str(), displayText(e.value("text", "")).c_str());
+      // The child's own log line, which a quiet run does not pass on.
+      std::fprintf(stderr, "%s: %s\n", c.unit.c_str(),
+                   displayText(messageLogLine(e.value("text", ""), Icon::Stop, e.value("detail", ""))).c_str());
     }
   }
 
   void stderrLine(Child& c, const std::string& text) {
     if (events_.mode() == OutputMode::Quiet) return;
+    eraseBars();
     std::string line = c.unit + ": " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    drawBars();
+  }
+
+  // The progress lines go before the summary.
+  void eraseBars() {
+    if (!barsShown_) return;
+    for (size_t i = 0; i < children_.size(); ++i) std::fputs("\033[1A\r\033[K", stderr);
+    barsShown_ = false;
   }
 
  private:
+  void drawBars() {
+    if (!bars_) return;
+    bool any = false;
+    for (const Child& c : children_) any = any || !c.barText.empty();
+    if (!any) return;
+    for (const Child& c : children_)
+      std::fprintf(stderr, "%s: %s\n", c.unit.c_str(), c.barText.empty() ? "..." : c.barText.c_str());
+    std::fflush(stderr);
+    barsShown_ = true;
+  }
+
   Events& events_;
+  std::vector<Child>& children_;
+  bool bars_;
+  bool barsShown_ = false;
 };
 
 // Reads what is there; passes on whole lines. False at end of file.
@@ -139,7 +196,8 @@ bool drain(int& fd, std::string& buffer, const std::function<void(const std::str
 
 }  // namespace
 
-std::vector<std::string> childArgs(const std::vector<std::string>& args, const std::string& unit) {
+std::vector<std::string> childArgs(const std::vector<std::string>& args, const std::string& unit,
+                                   const std::string& gangId) {
   std::vector<std::string> out;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -153,20 +211,54 @@ std::vector<std::string> childArgs(const std::vector<std::string>& args, const s
   out.push_back("--unit");
   out.push_back(unit);
   out.push_back("--json");
+  if (!gangId.empty()) {
+    out.push_back("--gang-id");
+    out.push_back(gangId);
+  }
   return out;
 }
 
 int runGang(Events& events, const std::string& self, const std::vector<std::string>& args,
-            const std::vector<std::string>& units) {
+            const std::vector<std::string>& units, const std::string& recordPath) {
+  using Steady = std::chrono::steady_clock;
+  const std::string gangId = randomUuid();
+  const std::string started = utcTimestamp();
+  // Open before any child starts: a gang whose record cannot be kept does
+  // not start.
+  RecordFile record;
+  if (!recordPath.empty()) {
+    std::string why;
+    if (!record.open(recordPath, why)) {
+      events.error("the record file cannot be written, so the job does not start: " + why);
+      events.result(0, "", kExitFile, "record", {{"reason", "record file: " + why}});
+      return kExitFile;
+    }
+  }
   std::vector<Child> children(units.size());
-  GangOutput output(events);
+  GangOutput output(events, children, events.drawsProgressBar());
+  std::vector<pid_t> pids;
   for (size_t i = 0; i < units.size(); ++i) {
     children[i].unit = units[i];
-    if (!spawnChild(children[i], self, childArgs(args, units[i])))
+    if (!spawnChild(children[i], self, childArgs(args, units[i], gangId)))
       events.error(units[i] + ": cannot start a process for the unit: " + std::strerror(errno));
+    pids.push_back(children[i].pid);
   }
-  // Every child ends by itself: its waits on the unit are bounded.
+  // From here a signal is passed on to every child.
+  setSignalChildren(pids.data(), pids.size());
+  std::string lastResult = "{\"event\":\"result\",\"word\":\"interrupted\",\"signal\":\"@SIGNAL@\",\"status\":@STATUS@}\n";
+  if (events.mode() != OutputMode::Json) lastResult = "Gang : interrupted (@SIGNAL@)\n";
+  setInterruptLines(-1, {}, lastResult, "vrx4-cli: interrupted by @SIGNAL@, ended at once by a second signal\n");
+  // Every child ends by itself: its waits on the unit are bounded. After a
+  // stop they are given kGangStopWaitMs, then ended.
+  std::optional<Steady::time_point> stopDeadline;
+  bool killed = false;
   for (;;) {
+    if (!stopDeadline && stopRequestRaised()) stopDeadline = Steady::now() + std::chrono::milliseconds(kGangStopWaitMs);
+    if (stopDeadline && !killed && Steady::now() >= *stopDeadline) {
+      for (const Child& c : children)
+        if (c.pid > 0 && c.result.is_null()) ::kill(c.pid, SIGKILL);
+      killed = true;
+    }
     std::vector<pollfd> fds;
     std::vector<std::pair<Child*, bool>> owners;  // bool: standard output
     for (Child& c : children) {
@@ -180,7 +272,7 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
       }
     }
     if (fds.empty()) break;
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    if (::poll(fds.data(), fds.size(), 100) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -193,36 +285,65 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
         drain(c.err, c.errBuffer, [&](const std::string& l) { output.stderrLine(c, l); });
     }
   }
+  setSignalChildren(nullptr, 0);
+  output.eraseBars();
+  const int sig = interruptSignal();
   int worst = kExitPass;
   json summary = json::array();
   for (Child& c : children) {
     closeFd(c.out);
     closeFd(c.err);
     int exitStatus = kExitLink;
+    int raw = 0;
     if (c.pid > 0) {
-      int raw = 0;
       while (::waitpid(c.pid, &raw, 0) < 0 && errno == EINTR) {
       }
-      // A child that died without its own status counts as a failed link.
-      exitStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : kExitLink;
+      // A child that died without its own status counts as a failed link
+      // (or as interrupted when the gang was stopped).
+      exitStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : sig ? interruptExitStatus(sig) : kExitLink;
     }
     if (exitStatus == kExitPass && c.result.is_null()) exitStatus = kExitLink;  // never 0 without a result
     c.status = exitStatus;
     worst = worstStatus(worst, exitStatus);
+    const std::string word = c.result.is_object() ? c.result.value("word", "") : sig ? "interrupted" : "";
     summary.push_back({{"unit", c.unit},
                        {"code", c.result.is_object() ? c.result.value("code", 0) : 0},
-                       {"word", c.result.is_object() ? c.result.value("word", "") : ""},
+                       {"word", word},
                        {"status", exitStatus}});
     if (!c.serial.empty()) summary.back()["serial"] = c.serial;
+    if (c.result.is_null() && record.isOpen()) {
+      // The child wrote its record line before its result event; this one
+      // has neither: its line comes from here.
+      std::string reason = c.pid <= 0                ? "no process could be started for the unit"
+                           : WIFSIGNALED(raw)        ? "the unit's process was ended by " + signalName(WTERMSIG(raw))
+                                                     : "the unit's process ended without a result";
+      if (killed) reason += " (it did not end within " + std::to_string(kGangStopWaitMs / 1000) + " s of the stop)";
+      const std::string now = utcTimestamp();
+      json r = {{"time", now},         {"job_id", randomUuid()}, {"gang_id", gangId},
+                {"started", started},  {"ended", now},           {"tool_version", kProgramVersion},
+                {"host", hostName()},  {"unit", {{"path", c.unit}, {"serial", ""}}},
+                {"result", {{"code", 0}, {"word", word}}}, {"status", exitStatus}, {"reason", reason}};
+      if (sig) r["signal"] = signalName(sig);
+      std::string why;
+      if (!record.append(r, why)) events.error("record not written: " + why);
+    }
   }
+  if (sig) worst = worstStatus(worst, interruptExitStatus(sig));
   if (events.mode() == OutputMode::Json) {
-    events.rawJson({{"event", "result"}, {"gang", summary}, {"status", worst}});
-  } else if (events.mode() == OutputMode::Human) {
+    json e = {{"event", "result"}, {"gang", summary}, {"status", worst}, {"gang_id", gangId}};
+    if (sig) {
+      e["word"] = "interrupted";
+      e["signal"] = signalName(sig);
+    }
+    events.rawJson(e);
+  } else if (events.mode() == OutputMode::Human || sig) {
     for (const Child& c : children)
       if (!c.serial.empty()) std::fprintf(stdout, "%s: Serial : %s\n", c.unit.c_str(), displayText(c.serial).c_str());
-    std::fprintf(stdout, "Gang : %zu units, exit status %d\n", children.size(), worst);
+    std::fprintf(stdout, "Gang : %zu units, exit status %d%s\n", children.size(), worst,
+                 sig ? (", interrupted by " + signalName(sig)).c_str() : "");
     std::fflush(stdout);
   }
+  clearInterruptLines();
   return worst;
 }
 

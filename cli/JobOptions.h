@@ -35,6 +35,7 @@ struct JobOptions {
   // every unit command
   Consent consent;
   std::string recordPath;     // --record FILE
+  std::string gangId;         // the gang's UUID, given to each unit's process
   std::string self;           // the program's own file
 };
 

@@ -1,5 +1,8 @@
 #include "cli/UnitCommands.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -8,10 +11,13 @@
 #include "app/DeviceTable.h"
 #include "app/UnitCheck.h"
 #include "base/Log.h"
+#include "base/StopRequest.h"
+#include "base/Version.h"
 #include "cli/Events.h"
 #include "cli/ExitStatus.h"
 #include "cli/FileCommands.h"
 #include "cli/FileFormats.h"
+#include "cli/Interrupt.h"
 #include "cli/CliDialogs.h"
 #include "cli/JobRecord.h"
 #include "cli/SerialNumbers.h"
@@ -19,6 +25,7 @@
 #include "cli/Sha256.h"
 #include "cli/UsbUnits.h"
 #include "image/BootFileReader.h"
+#include "link/Commands.h"
 #include "image/ProgramLoader.h"
 #include "image/ProgramSaver.h"
 #include "settings/BlockSettingRules.h"
@@ -66,7 +73,14 @@ bool canFor(double baud, int samplePoint, const CanSetting& current, CanSetting&
     out = buildCanSetting(v);
     return true;
   }
-  why = "--baud: no CAN bit rate of that value in the timing table";
+  std::string rates;
+  for (int row = 0; row < kCanTimingRows; ++row) {
+    if (canTimingEntryCount(row) == 0) continue;
+    char t[32];
+    std::snprintf(t, sizeof t, "%g", double(float(CanBitTimingTable[row][0].baudKbps)));
+    rates += (rates.empty() ? "" : ", ") + std::string(t);
+  }
+  why = "--baud: no CAN bit rate of that value in the timing table; the rates (kbit/s) are " + rates;
   return false;
 }
 
@@ -77,56 +91,185 @@ std::string absolutePath(const std::string& path) {
   return ec ? path : p.lexically_normal().string();
 }
 
-// The job's common end: the result event, the record line, the status.
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(std::string(" \t\0", 3));
+  if (first == std::string::npos) return {};
+  const size_t last = text.find_last_not_of(std::string(" \t\0", 3));
+  return text.substr(first, last - first + 1);
+}
+
+std::string hex4(uint16_t v) {
+  char t[8];
+  std::snprintf(t, sizeof t, "%04X", unsigned(v));
+  return t;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// The job's record and its common end: the record file is opened before the
+// unit hears anything; the end gives the result event, the record line and
+// the status, and a signal on the way turns them into "interrupted".
 struct JobEnd {
   JobEnd(Events& e, const JobOptions& j, UnitSession& u, AppState& s) : events(e), job(j), session(u), state(s) {}
+  ~JobEnd() {
+    events.onPhaseStart({});
+    clearInterruptLines();
+  }
   Events& events;
   const JobOptions& job;
   UnitSession& session;
   AppState& state;
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  std::string startedUtc = utcTimestamp();
+  std::string jobId = randomUuid();
+  std::string host = hostName();
+  RecordFile record;
+  std::string phase;  // the phase running now
+  bool ended = false;
+  // The board's serial number at the job's end (burned or handed back) and
+  // the record's field of it.
+  std::function<json(int status)> serialAtEnd;
+  json serial;
   std::string targetVersion;
   std::string fileSha;
   std::string blocks;
-  // The board's serial number at the job's end: burned or handed back.
-  std::function<json(int status)> serialAtEnd;
+  // A read: the checksum of the area saved and the SHA-256 of the file.
+  std::string savedChecksum;
+  std::string savedSha;
 
-  int finish(int status, uint8_t code, const std::string& failedPhase) {
-    const std::string word = operationResult(code).text;
-    const json serial = serialAtEnd ? serialAtEnd(status) : json(nullptr);
-    events.result(code, word, status, failedPhase);
-    if (job.recordPath.empty()) return status;
+  // Opens the record file; false (with the message) when it cannot be: the
+  // job then ends before anything is sent.
+  bool begin() {
+    events.onPhaseStart([this](const std::string& p) {
+      phase = p;
+      prepareInterruptLines();
+    });
+    if (!job.recordPath.empty()) {
+      std::string why;
+      if (!record.open(job.recordPath, why)) {
+        events.error("the record file cannot be written, so the job does not start: " + why);
+        return false;
+      }
+    }
+    prepareInterruptLines();
+    return true;
+  }
+
+  json recordOf(int status, uint8_t code, const std::string& word, const std::string& reason,
+                const std::string& signal, const std::string& failedPhase) const {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const ProjectSettings& s = state.settings;
+    const bool read = job.operation == "read";
+    const std::string now = utcTimestamp();
     json r = {
-        {"time", utcTimestamp()},
+        {"time", now},
+        {"job_id", jobId},
+        {"started", startedUtc},
+        {"ended", now},
+        {"tool_version", kProgramVersion},
+        {"host", host},
         {"unit", {{"path", session.unitPath()}, {"serial", session.serial()}}},
-        {"firmware", state.unitInfo.firmwareVersionCollapsed},
-        {"target_version", targetVersion},
+        {"firmware", trimmed(state.unitInfo.firmwareVersionCollapsed)},
+        {"target_version", trimmed(targetVersion)},
         {"device", s.device.name().empty() ? job.device : s.device.name()},
-        {"file", absolutePath(job.file)},
-        {"sha256", fileSha},
-        {"checksum", s.userFileNameLength > 0 ? hex4(s.userChecksum) : std::string()},
+        {"file", absolutePath(read ? job.output : job.file)},
+        {"sha256", read ? savedSha : fileSha},
+        {"checksum", read ? savedChecksum : s.userFileNameLength > 0 ? hex4(s.userChecksum) : std::string()},
         {"operation", job.operation},
         {"blocks", blocks},
         {"result", {{"code", code}, {"word", word}}},
         {"status", status},
         {"duration_s", std::round(seconds * 1000) / 1000},
     };
+    if (!job.gangId.empty()) r["gang_id"] = job.gangId;
+    if (!failedPhase.empty()) r["phase"] = failedPhase;
+    if (!signal.empty()) r["signal"] = signal;
+    if (!reason.empty()) r["reason"] = reason;
     if (!job.project.empty()) r["project"] = job.project;
     if (!serial.is_null()) r["serial"] = serial;
-    std::string why;
-    if (!appendRecordLine(job.recordPath, r, why)) {
-      events.error("record not written: " + why);
-      if (status == kExitPass) status = kExitFile;
-    }
-    return status;
+    return r;
   }
-  static std::string hex4(uint16_t v) {
-    char t[8];
-    std::snprintf(t, sizeof t, "%04X", unsigned(v));
-    return t;
+
+  // What a second signal writes before the process ends (see Interrupt.h).
+  void prepareInterruptLines() {
+    if (ended) return;
+    const std::string during = phase.empty() ? std::string() : " during " + phase;
+    std::string line;
+    if (record.isOpen()) {
+      json r = recordOf(0, 0, "interrupted", "interrupted by @SIGNAL@" + during + ", ended at once by a second signal",
+                        "@SIGNAL@", phase);
+      r["status"] = "@STATUS@";
+      line = recordLineText(r);
+      replaceAll(line, "\"@STATUS@\"", "@STATUS@");
+    }
+    std::string result = "Result : interrupted (@SIGNAL@)\n";
+    if (events.mode() == OutputMode::Json) {
+      json e = {{"event", "result"}, {"code", 0}, {"word", "interrupted"}, {"status", "@STATUS@"},
+                {"phase", phase}, {"signal", "@SIGNAL@"}};
+      result = e.dump() + "\n";
+      replaceAll(result, "\"@STATUS@\"", "@STATUS@");
+    }
+    setInterruptLines(record.isOpen() ? record.fd() : -1, line, result,
+                      "vrx4-cli: interrupted by @SIGNAL@" + during + ", ended at once by a second signal\n");
+  }
+
+  int finish(int status, uint8_t code, const std::string& failedPhase) {
+    ended = true;
+    clearInterruptLines();
+    std::string word = operationResult(code).text;
+    std::string phaseShown = failedPhase;
+    std::string reason, signal, shown;
+    json extra = json::object();
+    if (const int sig = interruptSignal(); sig != 0) {
+      // Stopped on the way: the phase is the one the stop ended.
+      status = interruptExitStatus(sig);
+      signal = signalName(sig);
+      if (!phase.empty()) phaseShown = phase;
+      reason = "interrupted by " + signal + (phaseShown.empty() ? "" : " during " + phaseShown);
+      if (code != 0) extra["operation_word"] = word;
+      word = "interrupted";
+      shown = "interrupted (" + signal + ")";
+      extra["signal"] = signal;
+      events.error(reason);
+      // The one line for the operator also where the JSON goes elsewhere.
+      if (events.mode() == OutputMode::Json) logProgramLine(reason);
+    } else if (status != kExitPass) {
+      reason = events.lastProblem();
+      if (code == kResultPass) {
+        // The operation passed but a later step did not: never a bare Pass.
+        extra["operation_word"] = word;
+        word.clear();
+        shown = phaseShown + " failed (the operation's result was Pass)";
+      } else if (reason.empty() && code != 0) {
+        reason = "the operation's result was " + word;
+      }
+      if (reason.empty()) {
+        reason = (phaseShown.empty() ? std::string("the job") : phaseShown) + " failed";
+        events.error(reason);
+      }
+    }
+    if (!reason.empty()) extra["reason"] = reason;
+    if (serialAtEnd) serial = serialAtEnd(status);
+    if (record.isOpen()) {
+      std::string why;
+      if (!record.append(recordOf(status, code, word, reason, signal, phaseShown), why)) {
+        events.error("record not written: " + why);
+        if (status == kExitPass) {
+          status = kExitFile;
+          phaseShown = "record";
+          word.clear();
+          extra["operation_word"] = operationResult(code).text;
+          extra["reason"] = "record not written: " + why;
+          shown = "record not written (the operation's result was Pass)";
+        }
+      }
+    }
+    events.result(code, word, status, phaseShown, extra, shown);
+    return status;
   }
 };
 
@@ -288,6 +431,8 @@ namespace {
 
 std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
+bool tableBesideProgram(const std::string& self, DeviceTable& table);
+
 // One job on one unit through the main form's own handlers: the start-up
 // check, the form's start-up (the settings the unit keeps), then the
 // handlers in the order an operator at the form would use them.
@@ -313,12 +458,17 @@ struct ViewJob {
     }
   }
 
-  // The board's number, taken before the unit hears anything: 0 or the
-  // exit status.
-  int takeSerial(const DeviceTable* table, const DeviceDef* device) {
+  // The board's number, taken before the unit hears anything (the device
+  // from the table beside the program): 0 or the exit status.
+  int takeSerial(const DeviceDef* device) {
     if (!serial.requested()) return kExitPass;
-    if (!table || !device) {
-      events.error("--serial: the device table cannot be read, so no number is taken");
+    DeviceTable table;
+    if (!device && tableBesideProgram(job.self, table)) {
+      const int row = table.findByName(job.device);
+      if (row >= 0) device = &table.row(row);
+    }
+    if (!device) {
+      events.error("--serial: the device is not in a readable device table, so no number is taken");
       return kExitFile;
     }
     return serial.take(*device, job.operation, events);
@@ -336,7 +486,7 @@ struct ViewJob {
 
   int deviceRow() {
     const int row = state.deviceTable.findByName(job.device);
-    if (row < 0) events.error("no device named '" + job.device + "' in the device table");
+    if (row < 0) events.error("no device named '" + job.device + "' in the device table (vrx4-cli devices lists them)");
     return row;
   }
 
@@ -348,6 +498,14 @@ struct ViewJob {
     events.phaseStart("load");
     view.OnLoadUserFile();
     const bool loaded = state.settings.userFileNameLength > 0;
+    if (!loaded && stopRequestRaised()) {
+      // A stopped Load ends as a failed one: the unit may hold part of the
+      // file, so it is told that it holds none. These two requests end the
+      // work and still go out after the stop.
+      const StopCleanupScope ending;
+      const bool told = vrx4::setUserDataPresent(false) && vrx4::setUserFileName({});
+      if (!told) events.error("the unit could not be told that it holds no program file; load a file before the next Start");
+    }
     events.phaseEnd("load", loaded);
     if (loaded) return kExitPass;
     if (windows.transferRan()) return kExitLink;
@@ -369,11 +527,12 @@ struct ViewJob {
   }
 
   // A handler that sends a setting: kExitLink when a command failed (the
-  // exchange has shown its message).
-  int sent(size_t before) const { return prompter.stopSince(before) ? kExitLink : kExitPass; }
+  // exchange has shown its message) or a stop was asked for.
+  int sent(size_t before) const { return prompter.stopSince(before) || stopRequestRaised() ? kExitLink : kExitPass; }
 
   // Start; the exit status of the result.
   int run(const char* phase) {
+    if (stopRequestRaised()) return finish(kExitLink, phase);
     view.OnStart();
     code = view.lastResult;
     const int status = statusOfResult(code);
@@ -389,7 +548,7 @@ struct ViewJob {
   int finish(int status, const std::string& phase) { return end.finish(status, code, phase); }
 
   void showFile() {
-    const std::string sum = JobEnd::hex4(state.settings.userChecksum);
+    const std::string sum = hex4(state.settings.userChecksum);
     events.fact("file", {{"path", absolutePath(job.file)}, {"checksum", sum}, {"sha256", end.fileSha}},
                 "Check Sum : " + sum);
   }
@@ -406,6 +565,27 @@ struct ViewJob {
   uint8_t code = 0;
 };
 
+// Whether a file can be made beside `path` (the saver writes a temporary
+// there and renames it): a file made and removed again.
+bool outputWritable(const std::string& path, std::string& why) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    why = path + ": " + std::strerror(EISDIR);
+    return false;
+  }
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  if (folder.empty()) folder = ".";
+  std::string probe = folder + "/.vrx4-cli-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    why = folder + ": " + std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
 // The device table beside the program, for the checks made before the unit
 // hears anything (the start-up check reads the same file).
 bool tableBesideProgram(const std::string& self, DeviceTable& table) {
@@ -420,13 +600,28 @@ bool tableBesideProgram(const std::string& self, DeviceTable& table) {
 
 }  // namespace
 
+namespace {
+
+// The end of info: interrupted when a signal came on the way.
+int infoEnd(Events& events, int status, const std::string& phase) {
+  if (const int sig = interruptSignal(); sig != 0) {
+    const std::string reason = "interrupted by " + signalName(sig);
+    events.error(reason);
+    status = interruptExitStatus(sig);
+    events.result(0, "interrupted", status, phase, {{"signal", signalName(sig)}, {"reason", reason}},
+                  "interrupted (" + signalName(sig) + ")");
+    return status;
+  }
+  events.result(0, "", status, phase, status ? json{{"reason", events.lastProblem()}} : json(nullptr));
+  return status;
+}
+
+}  // namespace
+
 int showInfo(Events& events, UnitSession& session, const JobOptions& options) {
   ViewJob j(events, session, options);
   int status = j.start();
-  if (status != kExitPass) {
-    events.result(0, "", status, "connect");
-    return status;
-  }
+  if (status != kExitPass || stopRequestRaised()) return infoEnd(events, status ? status : kExitLink, "connect");
   // "Read Version" is there only while a device is selected.
   const bool deviceHeld = j.state.settings.deviceIndex >= 0;
   if (deviceHeld) j.view.OnReadVersion();
@@ -451,43 +646,47 @@ int showInfo(Events& events, UnitSession& session, const JobOptions& options) {
                   "\nTarget Version : " + shown(target) + "\nDevice : " + shown(f["device"].get<std::string>()) +
                   "\nUser Rom File : " + shown(d.userFileName) + "\nOperation : " + f["operation"].get<std::string>());
   status = target == kReadErrorText ? kExitLink : kExitPass;
-  events.result(0, "", status, status ? "info" : "");
-  return status;
+  return infoEnd(events, status, status ? "info" : "");
+}
+
+int checkProgramFiles(Events& events, CliPrompter& prompter, const JobOptions& job) {
+  DeviceTable table;
+  if (!tableBesideProgram(job.self, table)) return kExitPass;  // the start-up check says why
+  const int row = table.findByName(job.device);
+  if (row < 0) {
+    events.error("no device named '" + job.device + "' in the device table (vrx4-cli devices lists them)");
+    return kExitUsage;
+  }
+  if (!job.file.empty() && !fileAcceptable(table.row(row), job.file, job, prompter)) return kExitFile;
+  if (!job.bootFile.empty()) {
+    auto image = std::make_unique<MemoryImage>();
+    auto settings = std::make_unique<ProjectSettings>();
+    Prompter* previous = setPrompter(&prompter);
+    const bool bootOk = loadBootFile(job.bootFile, *image, *settings);
+    setPrompter(previous);
+    if (!bootOk) return kExitFile;
+  }
+  return kExitPass;
 }
 
 int programTarget(Events& events, UnitSession& session, const JobOptions& options) {
   ViewJob j(events, session, options);
   const JobOptions& job = j.job;
+  if (!j.end.begin()) return j.finish(kExitFile, "record");
   // The digest is of the bytes the loader reads, the last load's (the one
   // that goes to the unit).
   ProgramFileDigest digest(j.end.fileSha);
 
   // The files are checked against the device of the table beside the
   // program before the unit hears anything.
-  DeviceTable table;
-  const bool tableRead = tableBesideProgram(job.self, table);
-  if (tableRead) {
-    const int row = table.findByName(job.device);
-    if (row < 0) {
-      events.error("no device named '" + job.device + "' in the device table");
-      return j.finish(kExitUsage, "device");
-    }
-    if (!job.file.empty() && !fileAcceptable(table.row(row), job.file, job, j.prompter))
-      return j.finish(kExitFile, "load");
-    if (!job.bootFile.empty()) {
-      auto image = std::make_unique<MemoryImage>();
-      auto settings = std::make_unique<ProjectSettings>();
-      Prompter* previous = setPrompter(&j.prompter);
-      const bool bootOk = loadBootFile(job.bootFile, *image, *settings);
-      setPrompter(previous);
-      if (!bootOk) return j.finish(kExitFile, "load-boot");
-    }
-    if (int s = j.takeSerial(&table, &table.row(row)); s != kExitPass) return j.finish(s, "serial");
-  } else if (int s = j.takeSerial(nullptr, nullptr); s != kExitPass) {
-    return j.finish(s, "serial");
+  if (!job.gangId.empty()) {
+    // The gang's parent checked them once for every unit.
+  } else if (int status = checkProgramFiles(events, j.prompter, job); status != kExitPass) {
+    return j.finish(status, status == kExitUsage ? "device" : job.file.empty() ? "load-boot" : "load");
   }
+  if (int s = j.takeSerial(nullptr); s != kExitPass) return j.finish(s, "serial");
 
-  if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
+  if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");
   const int row = j.deviceRow();
   if (row < 0) return j.finish(kExitUsage, "device");
   const DeviceDef& device = j.state.deviceTable.row(row);
@@ -514,11 +713,11 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
   j.view.OnDeviceChanged(row);
   if (int s = j.sent(before); s != kExitPass) return j.finish(s, "device");
   if (!job.file.empty()) {
-    if (int s = j.loadUserFile(job.file); s != kExitPass) return j.finish(s, "load");
+    if (int s = j.loadUserFile(job.file); s != kExitPass || stopRequestRaised()) return j.finish(s ? s : kExitLink, "load");
     j.showFile();
   }
   if (!job.bootFile.empty()) {
-    if (int s = j.loadBootFile(job.bootFile); s != kExitPass) return j.finish(s, "load-boot");
+    if (int s = j.loadBootFile(job.bootFile); s != kExitPass || stopRequestRaised()) return j.finish(s ? s : kExitLink, "load-boot");
   }
   if (job.baudKbps != 0) {
     CanSetting can;
@@ -559,6 +758,7 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
 int programProject(Events& events, UnitSession& session, const JobOptions& options) {
   ViewJob j(events, session, options);
   JobOptions& job = j.job;
+  if (!j.end.begin()) return j.finish(kExitFile, "record");
   ProgramFileDigest digest(j.end.fileSha);
   // The project and the program file it names are read before the unit
   // hears anything; a refused one stops the job with the unit untouched.
@@ -582,14 +782,23 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
     job.file = fieldText(project->userFileName, sizeof project->userFileName);
     job.operation = kOperationNames[std::clamp<int32_t>(project->operationIndex, 0, 5)];
     const int row = project->deviceIndex;
-    const DeviceDef& device = row >= 0 ? table.row(row) : project->device;
+    if (row < 0) {
+      events.error(job.project + ": the project selects no device; open it in vrx4, choose the device and save it again");
+      return j.finish(kExitFile, "project");
+    }
+    // The program file it names follows the rule of `program FILE`.
+    if (!windowReads(job.file)) {
+      events.error(job.file + " (named by " + job.project + "): not a program file name; " + kProgramNames);
+      return j.finish(kExitFile, "project");
+    }
+    const DeviceDef& device = table.row(row);
     if (!fileAcceptable(device, job.file, job, j.prompter)) return j.finish(kExitFile, "load");
-    if (int s = j.takeSerial(&table, &device); s != kExitPass) return j.finish(s, "serial");
-  } else if (int s = j.takeSerial(nullptr, nullptr); s != kExitPass) {
+    if (int s = j.takeSerial(&device); s != kExitPass) return j.finish(s, "serial");
+  } else if (int s = j.takeSerial(nullptr); s != kExitPass) {
     return j.finish(s, "serial");
   }
 
-  if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
+  if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");
   MainViewModel& view = j.view;
   CommandDialogs dialogs;
   bool projectChosen = false;
@@ -647,7 +856,8 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
     return j.finish(fileFault ? kExitFile : kExitLink, "project");
   }
   if (j.prompter.shownSince(mark, kReadBootFileError)) return j.finish(kExitFile, "load-boot");
-  if (j.prompter.stopSince(mark)) return j.finish(kExitLink, "project");  // a setting did not reach the unit
+  // A setting did not reach the unit, or a stop came.
+  if (j.prompter.stopSince(mark) || stopRequestRaised()) return j.finish(kExitLink, "project");
   job.operation = kOperationNames[std::clamp(view.operationIndex, 0, 5)];
   j.end.blocks = FormatBlockList(j.state.settings.lockBits.operationBlockMask, 0, 63);
   j.showFile();
@@ -656,7 +866,13 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
 
 int readTarget(Events& events, UnitSession& session, const JobOptions& options) {
   ViewJob j(events, session, options);
-  if (int status = j.start(); status != kExitPass) return j.finish(status, "connect");
+  if (!j.end.begin()) return j.finish(kExitFile, "record");
+  std::string why;
+  if (!outputWritable(j.job.output, why)) {
+    events.error("the output cannot be written, so the read does not start: " + why);
+    return j.finish(kExitFile, "save");
+  }
+  if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");
   const int row = j.deviceRow();
   if (row < 0) return j.finish(kExitUsage, "device");
   const DeviceDef& device = j.state.deviceTable.row(row);
@@ -686,18 +902,21 @@ int readTarget(Events& events, UnitSession& session, const JobOptions& options) 
     j.view.OnOperationChanged(kOperationRead, j.view.preSending, j.view.postSending);
     if (int s = j.sent(before); s != kExitPass) return j.finish(s, "operation");
   }
+  if (stopRequestRaised()) return j.finish(kExitLink, "operation");
   j.view.OnStart();
   j.code = j.view.lastResult;
   if (int status = statusOfResult(j.code); status != kExitPass) return j.finish(status, "operation");
   // What the memory editor does first after a passed Read: the image back
   // from the unit.
-  if (!j.windows.fetchImage(ImageArea::User, *j.state.image, j.state.settings)) return j.finish(kExitLink, "fetch");
+  if (!j.windows.fetchImage(ImageArea::User, *j.state.image, j.state.settings) || stopRequestRaised()) {
+    if (!stopRequestRaised()) events.error("the image read from the target could not be fetched from the unit");
+    return j.finish(kExitLink, "fetch");
+  }
   j.view.userReadBackPending = false;
   events.phaseStart("save");
   q.image = j.state.image->userImage.data();
   q.path = j.job.output;
   std::atomic<uint32_t> position{0};
-  std::string why;
   const SaveResult saved = formatOfName(q.path) == FileFormat::IntelHex ? writeIntelHex(q, position, &why)
                                                                         : writeSRecords(q, position, &why);
   events.phaseEnd("save", saved == SaveResult::Ok);
@@ -705,6 +924,8 @@ int readTarget(Events& events, UnitSession& session, const JobOptions& options) 
     showMessageWithDetail(saveResultMessage(saved), q.path + ": " + why);
     return j.finish(kExitFile, "save");
   }
+  j.end.savedChecksum = hex4(j.state.image->imageChecksum(ImageArea::User, j.state.settings));
+  if (!sha256File(q.path, j.end.savedSha)) j.end.savedSha.clear();
   return j.finish(kExitPass, "");
 }
 

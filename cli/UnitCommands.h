@@ -19,6 +19,11 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& job);
 int programProject(Events& events, UnitSession& session, const JobOptions& job);
 int readTarget(Events& events, UnitSession& session, const JobOptions& job);
 
+// The device and the files of `program FILE` checked against the table
+// beside the program before any unit hears anything: 0, or the status of
+// the fault (the message shown). A gang checks them once for all units.
+int checkProgramFiles(Events& events, CliPrompter& prompter, const JobOptions& job);
+
 // Checks the option values that need no device (operation, lock state,
 // block lists, ID code text, CAN rate and sample point).
 bool checkJobOptions(const JobOptions& job, std::string& why);

@@ -1,6 +1,7 @@
 #include "cli/UnitSession.h"
 
 #include <atomic>
+#include <filesystem>
 
 #include "app/UnitCheck.h"
 #include "app/UsbAccess.h"
@@ -10,6 +11,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/UsbUnits.h"
 #include "cli/Worker.h"
+#include "link/Commands.h"
 #include "link/LibUsbDriver.h"
 #include "link/SocketUsbDriver.h"
 #include "link/UsbLink.h"
@@ -39,6 +41,21 @@ bool parseUnitSpec(const std::string& text, UnitSpec& choice, std::string& why) 
   return false;
 }
 
+bool sameUnit(const UnitSpec& a, const UnitSpec& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case UnitKind::Sim: return true;
+    case UnitKind::Usb: return a.serial == b.serial;
+    case UnitKind::Socket: {
+      std::error_code ec;
+      const auto pa = std::filesystem::weakly_canonical(a.socketPath, ec);
+      const auto pb = std::filesystem::weakly_canonical(b.socketPath, ec);
+      return a.socketPath == b.socketPath || (!pa.empty() && pa == pb);
+    }
+  }
+  return false;
+}
+
 UnitSession::UnitSession(UnitSpec choice, SimSettings sim) : spec_(std::move(choice)), sim_(std::move(sim)) {}
 
 UnitSession::~UnitSession() {
@@ -49,6 +66,8 @@ UnitSession::~UnitSession() {
 }
 
 namespace {
+
+constexpr const char* kUnitStillBusyText = "T552-VRX4 is still running an operation.";
 
 // Messages after which the unit is there but cannot be used as it is.
 bool unitRefused(const CliPrompter& p) {
@@ -125,6 +144,14 @@ int UnitSession::connect(AppState& state, Events& events, CliPrompter& prompter)
     events.phaseEnd("firmware", progress.load() == kUpdateTotal);
   };
   if (!checkUnit(state, runUpdate)) return fail(unitRefused(prompter) ? kExitNoUnit : kExitLink);
+  // A unit still at an earlier job's operation refuses every setting:
+  // said once, with what to do, instead of each refused command.
+  OperationStatus operation;
+  if (getOperationStatus(operation) && operation.running()) {
+    events.error(std::string(kUnitStillBusyText) +
+                 " Wait for it to end (\"vrx4-cli info\" answers once it has), then start the job again.");
+    return fail(kExitNoUnit);
+  }
   if (!loadDeviceTable(state)) return fail(kExitFile);
   if (!readStoredSettings(state)) return fail(kExitLink);
   events.phaseEnd("connect", true);

@@ -26,6 +26,10 @@ struct UnitSpec {
 // "usb", "usb:SERIAL", "sim", "socket:PATH"; false with why for anything else.
 bool parseUnitSpec(const std::string& text, UnitSpec& choice, std::string& why);
 
+// Whether two choices name the same unit (the same text, the same socket
+// by another path; "sim" twice would share one state file).
+bool sameUnit(const UnitSpec& a, const UnitSpec& b);
+
 // How the built-in simulated unit (--unit sim) starts.
 struct SimSettings {
   bool instant = false;    // busy phases and operations take no time; nothing waits
@@ -48,7 +52,8 @@ class UnitSession {
   int connect(AppState& state, Events& events, CliPrompter& prompter);
 
   // The unit's device path and USB serial number (empty when it has none).
-  const std::string& unitPath() const { return path_; }
+  // Before the unit is found, the path is the --unit text.
+  const std::string& unitPath() const { return path_.empty() ? spec_.text : path_; }
   const std::string& serial() const { return serial_; }
 
  private:

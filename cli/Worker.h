@@ -13,8 +13,11 @@ class Events;
 
 // work runs on the worker thread and returns when the worker is over;
 // progress reads the shared values (done, total) and is called on this
-// thread. The caller sends the phase start and end events.
+// thread. The caller sends the phase start and end events. Once the stop
+// flag is raised, onStop (when given) is called once on this thread, as a
+// dialog's Cancel would be: it asks the worker to end early.
 void runWorker(Events& events, const std::string& phase, const std::function<void()>& work,
-               const std::function<std::pair<uint64_t, uint64_t>()>& progress);
+               const std::function<std::pair<uint64_t, uint64_t>()>& progress,
+               const std::function<void()>& onStop = {});
 
 }  // namespace vrx4::cli

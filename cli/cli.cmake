@@ -11,6 +11,7 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FileCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileFormats.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Gang.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Interrupt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JobRecord.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Preflight.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialNumbers.cpp

@@ -22,6 +22,6 @@ set(VRX4_USB_ID_TEXT "${VRX4_RULE_VENDOR}:${VRX4_RULE_PRODUCT}" CACHE INTERNAL "
 # (/usr/lib/udev/rules.d/ in the package).
 include(GNUInstallDirs)
 foreach(name IN LISTS VRX4_DATA_FILES)
-  install(FILES ${VRX4_OUT_DIR}/${name} DESTINATION ${CMAKE_INSTALL_DATADIR}/vrx4)
+  install(FILES ${VRX4_OUT_DIR}/${name} DESTINATION ${CMAKE_INSTALL_DATADIR}/vrx4 COMPONENT cli)
 endforeach()
-install(FILES ${VRX4_OUT_DIR}/60-vrx4.rules DESTINATION lib/udev/rules.d)
+install(FILES ${VRX4_OUT_DIR}/60-vrx4.rules DESTINATION lib/udev/rules.d COMPONENT cli)

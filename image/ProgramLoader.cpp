@@ -241,6 +241,18 @@ bool parseHexField(const char* text, int digits, uint32_t& value) {
   return parseHexField(std::string_view(text, strnlen(text, size_t(digits))), digits, value);
 }
 
+ProgramFormat commonNameFormat(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return ProgramFormat::ByName;
+  std::string ext;
+  for (char c : name.substr(dot + 1)) ext.push_back(c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c);
+  if (ext == "ihx" || ext == "ihex") return ProgramFormat::IntelHex;
+  if (ext == "s19" || ext == "s28" || ext == "s37" || ext == "srec") return ProgramFormat::SRecord;
+  return ProgramFormat::ByName;
+}
+
 char fileTypeLetter(std::string_view path) {
   size_t dot = path.rfind('.');
   char c;
@@ -572,7 +584,13 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
     switch (fileTypeLetter(path)) {
       case 'H': parser = parseHexLine; break;
       case 'M': parser = parseSRecordLine; break;
-      default: break;  // lines are read and ignored
+      default:
+        // The other common names of the two formats; any other name has no
+        // parser: its lines are read and ignored.
+        parser = commonNameFormat(path) == ProgramFormat::IntelHex  ? parseHexLine
+                 : commonNameFormat(path) == ProgramFormat::SRecord ? parseSRecordLine
+                                                                    : nullptr;
+        break;
     }
   }
 

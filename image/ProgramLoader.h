@@ -91,8 +91,14 @@ bool parseHexField(const char* text, int digits, uint32_t& value);
 char fileTypeLetter(std::string_view path);
 
 // Which record parser reads a file: by its name (fileTypeLetter 'H' Intel
-// HEX, 'M' S-records, anything else no parser), or the one given.
+// HEX, 'M' S-records; then the common names *.ihx, *.ihex Intel HEX and
+// *.s19, *.s28, *.s37, *.srec S-records; anything else no parser), or the
+// one given.
 enum class ProgramFormat { ByName, IntelHex, SRecord };
+
+// IntelHex for *.ihx and *.ihex, SRecord for *.s19, *.s28, *.s37 and *.srec
+// (any letter case), ByName for every other name.
+ProgramFormat commonNameFormat(std::string_view path);
 
 // Loads the program file at `path` for `device` into image.userImage (only on
 // success; bankHasData is rewritten in any case). In Interactive mode

@@ -96,10 +96,13 @@ bool exchangeFrame(uint8_t* buffer, size_t readLength, size_t writeLength) {
   const uint8_t command = buffer[2];
   const auto started = std::chrono::steady_clock::now();
   // A transfer cut short by a stop request is no communication error: it
-  // is logged, not shown, and the program ends without a recovery.
+  // is logged, not shown. The recovery request still goes out, so that the
+  // rest of a cut reply is not taken as the answer to the abort that may
+  // follow the stop.
   auto stopped = [&](const char* where) {
     if (!stopRequestRaised()) return false;
     logProgramLine(std::string("usb: command exchange stopped at the ") + where + " (stop request)");
+    recoverDevice(linkSlot());
     return true;
   };
   // After every failed exchange the inbound pipe is emptied: a late response

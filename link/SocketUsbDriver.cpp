@@ -35,17 +35,25 @@ int msLeft(SteadyClock::time_point deadline) {
 }
 
 // The deadline of one request. The waits inside it go in short slices so
-// that a stop request is seen within one of them; from then on the request
-// has kStopGraceMs more at most.
+// that a stop request is seen within one of them; from then on the reply
+// under way has kStopGraceMs more at most, counted from the first time the
+// driver saw the stop (the write and the read of one request share it),
+// or from now for a request that ends the work (StopCleanupScope).
 struct RequestDeadline {
   SteadyClock::time_point at;
+  std::atomic<int64_t>& stopSeenAt;  // steady ticks, 0 until seen
   bool stopSeen = false;
 
   // How long the next wait may take; 0 once the request is out of time.
   int nextWaitMs() {
     if (!stopSeen && stopRequestRaised()) {
       stopSeen = true;
-      at = std::min(at, SteadyClock::now() + std::chrono::milliseconds(kStopGraceMs));
+      const auto now = SteadyClock::now();
+      int64_t first = 0;
+      if (!inStopCleanup() && !stopSeenAt.compare_exchange_strong(first, now.time_since_epoch().count()))
+        at = std::min(at, SteadyClock::time_point(SteadyClock::duration(first)) + std::chrono::milliseconds(kStopGraceMs));
+      else
+        at = std::min(at, now + std::chrono::milliseconds(kStopGraceMs));
     }
     const int left = msLeft(at);
     return std::min(left, kSliceMs);
@@ -166,14 +174,14 @@ void SocketUsbDriver::watch() {
   }
 }
 
-void SocketUsbDriver::connectionLost() {
+void SocketUsbDriver::connectionLost(bool notify) {
   std::function<void()> handler;
   {
     std::lock_guard lock(mutex_);
     if (lost_) return;
     lost_ = true;
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
-    handler = changeHandler_;
+    if (notify) handler = changeHandler_;
   }
   logProgramLine("socket unit: connection to " + socketPath_ + " lost");
   if (handler) handler();
@@ -182,8 +190,16 @@ void SocketUsbDriver::connectionLost() {
 bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
                                std::vector<uint8_t>& reply, size_t maxReply) {
   reply.clear();
+  // The read of a reply belongs to the request already sent: it gets its
+  // grace. Anything else starts a new request.
+  if (type != 'I' && newRequestsRefused()) {
+    // Nothing is sent, so the stream stays in step.
+    if (!refusalLogged_.exchange(true)) logLine("socket unit: no new request after the stop request");
+    return false;
+  }
   if (!ensureConnected()) return false;
   bool ok = false;
+  bool givenUp = false;
   {
     std::lock_guard io(ioMutex_);
     int fd;
@@ -198,7 +214,7 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
     request_.assign(head, head + 5);
     if (length) request_.insert(request_.end(), payload, payload + length);
     // The time-out bounds the whole request, not each wait inside it.
-    RequestDeadline deadline{SteadyClock::now() + std::chrono::milliseconds(timeoutMs_)};
+    RequestDeadline deadline{SteadyClock::now() + std::chrono::milliseconds(timeoutMs_), stopSeenAt_};
     if (sendAll(fd, request_.data(), request_.size(), deadline) && recvAll(fd, head, 5, deadline) &&
         head[0] == uint8_t(type)) {
       // A reply longer than the request can have is refused before a byte
@@ -213,16 +229,19 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
       }
     }
     if (!ok && msLeft(deadline.at) == 0) {
-      if (deadline.stopSeen)
-        logLine("socket unit: request given up on a stop request");
+      givenUp = deadline.stopSeen;
+      if (givenUp)
+        logLine("socket unit: request given up on a stop request; the connection is closed");
       else
         logLine("socket unit: no complete reply within " + std::to_string(timeoutMs_) + " ms");
     }
   }
-  // A request without its reply leaves the stream out of step: the unit is gone.
+  // A request without its reply leaves the stream out of step: the unit is
+  // gone. Given up on a stop it is the program that leaves, not the unit: no
+  // unplug is reported.
   if (!ok) {
     reply.clear();
-    connectionLost();
+    connectionLost(!givenUp);
   }
   return ok;
 }

@@ -8,9 +8,9 @@
 // or declared more bytes than the request can have, the unit counts as
 // unplugged for the rest of the run: the device-change handler runs, enumeration finds nothing and
 // every request, the configuration request included, fails. The waits watch
-// the program's stop flag: once it is raised a request has kStopGraceMs more
-// at most (StopRequest.h), so a stalled or dripping unit cannot hold a
-// program that is asked to end.
+// the program's stop flag: once it is raised a request under way has
+// kStopGraceMs more at most and a new one is refused (StopRequest.h), so a
+// stalled or dripping unit cannot hold a program that is asked to end.
 //
 // Messages: type byte, 32-bit little-endian payload length, payload; one
 // reply of the same type per request ('D' descriptor, 'C' configuration, 'R'
@@ -61,7 +61,8 @@ class SocketUsbDriver final : public UsbDriver {
   bool transact(char type, const uint8_t* payload, size_t length, std::vector<uint8_t>& reply,
                 size_t maxReply);
   bool isHandle(UsbHandle h, Kind kind) const;
-  void connectionLost();
+  // notify false: the program gave up (a stop), no device change is reported.
+  void connectionLost(bool notify = true);
   void watch();
 
   const std::string socketPath_;
@@ -71,7 +72,9 @@ class SocketUsbDriver final : public UsbDriver {
   std::vector<uint8_t> request_; // the message being sent (under ioMutex_)
   int fd_ = -1;
   bool lost_ = false;
-  int lastConnectError_ = 0;  // errno of the last failed connect, logged once
+  int lastConnectError_ = 0;
+  std::atomic<bool> refusalLogged_{false};
+  std::atomic<int64_t> stopSeenAt_{0};  // steady-clock ticks when a wait first saw the stop  // errno of the last failed connect, logged once
   std::map<UsbHandle, Kind> handles_;
   UsbHandle nextHandle_ = 1;
   std::function<void()> changeHandler_;

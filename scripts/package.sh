@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Debian package vrx4_<version>_amd64.deb into build/package/
-# (or the build folder given): the programs, the device table, the firmware
-# file, the manuals, the USB access rule, the desktop entry, icon, metainfo
-# and man pages, with the library dependencies dpkg-shlibdeps finds.
-# Install it with: sudo apt install ./build/package/vrx4_*_amd64.deb
+# Builds the Debian packages into build/package/ (or the build folder
+# given): vrx4-cli_<version>_amd64.deb (vrx4-cli, vrx4-unitsim, the device
+# table, the firmware file, the USB access rule and their man pages; no Qt)
+# and vrx4_<version>_amd64.deb (the window, its desktop entry, icon,
+# metainfo, manuals and man page; depends on vrx4-cli), with the library
+# dependencies dpkg-shlibdeps finds.
+# Install both with: sudo apt install ./build/package/vrx4*_amd64.deb
+# (a headless bench: ./build/package/vrx4-cli_*_amd64.deb alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}

@@ -10,6 +10,7 @@
 
 #include "settings/CHighlightListCtrl.h"
 #include "settings/DeviceDetailTexts.h"
+#include "base/DisplayText.h"
 
 namespace vrx4 {
 
@@ -25,7 +26,7 @@ CDeviceDetailDlg::CDeviceDetailDlg(const DeviceDef& device, QWidget* parent) : Q
       {"Block :", &t.block}, {"Vcc :", &t.vcc}, {"Vpp :", &t.vpp}};
   const char* names[] = {"type", "topAddress", "size", "block", "vcc", "vpp"};
   for (int i = 0; i < 6; ++i) {
-    auto* edit = new QLineEdit(QString::fromStdString(*fields[i].second), box);
+    auto* edit = new QLineEdit(QString::fromStdString(displayText(*fields[i].second)), box);
     edit->setObjectName(names[i]);
     edit->setReadOnly(true);
     edit->setCursorPosition(0);
@@ -48,7 +49,7 @@ CDeviceDetailDlg::CDeviceDetailDlg(const DeviceDef& device, QWidget* parent) : Q
     auto* item = new QTreeWidgetItem(list_);
     const std::string* cells[] = {&r.block, &r.start, &r.end, &r.size};
     for (int c = 0; c < 4; ++c) {
-      item->setText(c + 1, QString::fromStdString(*cells[c]));
+      item->setText(c + 1, QString::fromStdString(displayText(*cells[c])));
       item->setTextAlignment(c + 1, Qt::AlignCenter);
     }
   }

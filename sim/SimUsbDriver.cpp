@@ -129,6 +129,9 @@ void SimUsbDriver::recover(UsbHandle device) {
 }
 
 bool SimUsbDriver::write(UsbHandle pipe, const uint8_t* data, size_t length) {
+  // A new request after a stop is refused (the read of one already sent is
+  // not).
+  if (newRequestsRefused()) return false;
   std::shared_ptr<SimulatedUnit> unit;
   {
     std::lock_guard lock(mutex_);

@@ -7,7 +7,8 @@
 // A read from a unit that withholds its response (a real stall) waits until
 // the read time-out; one from a dripping unit takes the unit's drip time per
 // byte. Both waits go by the program's Clock and watch its stop flag: once
-// it is raised a read has kStopGraceMs more at most (StopRequest.h).
+// it is raised a read has kStopGraceMs more at most, and a write (a new
+// request) is refused (StopRequest.h).
 #include <array>
 #include <atomic>
 #include <functional>

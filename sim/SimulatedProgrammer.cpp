@@ -113,10 +113,9 @@ void SimulatedProgrammer::loadState() {
       case StateLoad::Damaged:
       {
         // Kept aside for a look, never used again.
-        std::error_code ec;
-        std::filesystem::rename(options_.statePath, options_.statePath + ".damaged", ec);
+        const std::string kept = keepDamagedCopy(options_.statePath);
         logLine("unit: state file damaged (" + why + "); starting as a fresh unit" +
-                (ec ? std::string() : ", the old file kept as " + options_.statePath + ".damaged"));
+                (kept.empty() ? std::string() : ", the old file kept as " + kept));
         state_ = UnitState{};
       }
         break;

@@ -6,12 +6,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "sim/TargetModel.h"
 
@@ -239,6 +243,66 @@ std::vector<uint8_t> sealed(const char (&magic)[8], Writer& body) {
 
 std::string unitMemoryPath(const std::string& statePath) { return statePath + ".memory"; }
 
+std::string keepDamagedCopy(const std::string& path) {
+  namespace fs = std::filesystem;
+  // The copy's name says when it was put aside (UTC), so that later ones
+  // never overwrite it: PATH.damaged-YYYYMMDD-HHMMSS, with -2, -3 ... for
+  // more than one in a second.
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  const fs::path p(path);
+  const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
+  const std::string stem = p.filename().string() + ".damaged";
+  std::error_code ec;
+  std::vector<std::string> copies;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name == stem || name.rfind(stem + "-", 0) == 0) copies.push_back(name);
+  }
+  // Time stamps of fixed width sort by time; the number -N after its second.
+  auto parts = [&](const std::string& name, std::string& when, int& n) {
+    when.clear();
+    n = 0;
+    if (name == stem) return;
+    const std::string rest = name.substr(stem.size() + 1);
+    const size_t dash = rest.find('-', 9);
+    when = rest.substr(0, std::min(dash, rest.size()));
+    n = dash == std::string::npos ? 1 : std::atoi(rest.c_str() + dash + 1);
+  };
+  auto key = [&](const std::string& name) {
+    std::string when;
+    int n;
+    parts(name, when, n);
+    char order[16];
+    std::snprintf(order, sizeof order, "%06d", n);
+    return when + order;
+  };
+  // A number past every copy of the same second: a name is never reused,
+  // even one whose copy has been removed.
+  int last = 0;
+  for (const std::string& name : copies) {
+    std::string when;
+    int n;
+    parts(name, when, n);
+    if (when == stamp) last = std::max(last, n);
+  }
+  const std::string name = stem + "-" + stamp + (last ? "-" + std::to_string(last + 1) : std::string());
+  const std::string target = (folder / name).string();
+  if (fs::exists(fs::symlink_status(target, ec))) return {};
+  fs::rename(path, target, ec);
+  if (ec) return {};
+  copies.push_back(name);
+
+  // At most kDamagedCopiesKept: the oldest go (a plain PATH.damaged of an
+  // earlier version counts as the oldest of all).
+  std::sort(copies.begin(), copies.end(), [&](const std::string& a, const std::string& b) { return key(a) < key(b); });
+  for (size_t i = 0; i + kDamagedCopiesKept < copies.size(); ++i) fs::remove(folder / copies[i], ec);
+  return target;
+}
+
 StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why) {
   std::vector<uint8_t> body;
   const StateLoad main = readChecked(path, kMagic, body, why);
@@ -319,9 +383,8 @@ StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& 
   if (mem == StateLoad::Damaged) {
     // Kept aside for a look, as a damaged state file is: the blank memory
     // saved next must not destroy what is left of it.
-    std::error_code ec;
-    std::filesystem::rename(memPath, memPath + ".damaged", ec);
-    if (!ec) memWhy += ", the old file kept as " + memPath + ".damaged";
+    const std::string kept = keepDamagedCopy(memPath);
+    if (!kept.empty()) memWhy += ", the old file kept as " + kept;
   }
   why = memWhy;
   state = std::move(s);

@@ -75,6 +75,12 @@ StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& 
 bool saveUnitState(const std::string& path, const UnitState& state, std::string& why,
                    unsigned parts = kStateAll);
 std::string unitMemoryPath(const std::string& statePath);
+// Puts a damaged file aside for a look, under a name with the time
+// (PATH.damaged-YYYYMMDD-HHMMSS, UTC), and keeps the newest
+// kDamagedCopiesKept of them. Returns the copy's path; empty when the file
+// could not be moved.
+inline constexpr size_t kDamagedCopiesKept = 3;
+std::string keepDamagedCopy(const std::string& path);
 // $XDG_STATE_HOME/vrx4/unit-state, else ~/.local/state/vrx4/unit-state; empty
 // when neither is known.
 std::string defaultUnitStatePath();

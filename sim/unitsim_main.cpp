@@ -50,10 +50,23 @@ const char* const kUsage =
     "  --memory-error           operations end with \"Memory Err\"\n"
     "  --result CODE            operations end with result CODE\n"
     "  --help                   show this text\n"
-    "  --version                show the version and the firmware it reports\n"
+    "  --version                show the version and the firmware the unit reports\n"
     "CMD is a command code (decimal or 0x hex) or name, e.g. getOperationStatus.\n"
     "A program can send the same faults at run time as control messages\n"
-    "(type 'X', text \"NAME VALUE\", e.g. \"unplug\" or \"bad-checksum 1\").\n";
+    "(type 'X', text \"NAME VALUE\", e.g. \"unplug\" or \"bad-checksum 1\").\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stopped by SIGINT or SIGTERM, the state file saved\n"
+    "  1  the socket could not be served\n"
+    "  2  the command line is wrong\n"
+    "\n"
+    "Files:\n"
+    "  $XDG_STATE_HOME/vrx4/unit-state  what the unit keeps across runs (--state)\n"
+    "\n"
+    "Examples:\n"
+    "  vrx4-unitsim --socket u1.sock --instant &\n"
+    "  vrx4-cli program app.hex --device DEMO-B256K --unit socket:u1.sock\n"
+    "  vrx4-unitsim --socket u2.sock --no-target --stall 40\n";
 
 vrx4::UnitSocketServer* activeServer = nullptr;
 
@@ -85,7 +98,9 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (arg == "--version") {
-      std::fputs(vrx4::versionText("vrx4-unitsim").c_str(), stdout);
+      // The firmware this simulated unit reports (getUnitInfo), as info shows it.
+      std::printf("vrx4-unitsim %s\nsimulated unit firmware %s %s\n", vrx4::kProgramVersion,
+                  vrx4::kSimFirmwareVersion, vrx4::kSimFirmwareDate);
       return 0;
     } else if (arg == "--socket") {
       if (!value(socketPath)) return 2;

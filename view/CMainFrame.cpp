@@ -12,6 +12,7 @@
 #include "app/AppInfo.h"
 #include "app/CSplashWindow.h"
 #include "app/CommandLine.h"
+#include "app/ProgramStop.h"
 #include "base/Prompter.h"
 #include "link/UsbLink.h"
 #include "view/CMainView.h"
@@ -112,6 +113,10 @@ void CMainFrame::applyMenuState(const MainFormState& s) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
   CSplashWindow::hideSplash();
+  // Closed while a dialog runs (the session ending, the window manager):
+  // a stop request, so that a running operation is aborted on the unit
+  // and the exit steps follow.
+  if (QApplication::activeModalWidget()) requestProgramStop("vrx4: the window was closed");
   QMainWindow::closeEvent(event);
 }
 

@@ -126,8 +126,16 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
   view_ = new CMainView(state_, frame_);
   frame_->setView(view_);
   view_->onInitialUpdate();
-  // A stop request or a lost unit during the check ends the start too.
-  if (!state_.startupOk || programStopRequested() || frame_->exitRequested()) return false;
+  // A stop request during the check ends the start as Exit ends a run: the
+  // folders are remembered (a question left unanswered is no failure).
+  if (programStopRequested() && !frame_->exitRequested()) {
+    logProgramLine("stopped during the start-up");
+    if (state_.dialogPathStore.empty()) state_.loadDialogFolders();
+    exitStatus_ = 0;
+    return false;
+  }
+  // A lost unit during the check ends the start too.
+  if (!state_.startupOk || frame_->exitRequested()) return false;
 
   frame_->showAsCreated();
   frame_->setDocumentName(document_->title());

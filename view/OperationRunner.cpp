@@ -75,6 +75,7 @@ namespace {
 // abortOperation, then the status until the busy bit clears, within
 // kAbortWaitMs. A stop request does not cut this short: it is the stop.
 void abortAndWait(OperationProgress& progress) {
+  const StopCleanupScope ending;
   if (!abortOperation()) return;
   const uint64_t until = clock().nowMs() + kAbortWaitMs;
   OperationStatus st;
@@ -100,7 +101,7 @@ void programmingThreadProc(OperationProgress& progress, const std::function<void
     if (stopRequestRaised()) {
       end = OperationEnd::Stopped;
     } else if (!getOperationStatus(st)) {
-      end = OperationEnd::Failed;
+      end = stopRequestRaised() ? OperationEnd::Stopped : OperationEnd::Failed;
     } else {
       clock().sleepMs(100);
     }
@@ -111,7 +112,8 @@ void programmingThreadProc(OperationProgress& progress, const std::function<void
       break;
     }
     if (!getOperationStatus(st)) {
-      end = OperationEnd::Failed;
+      // A request cut short by a stop is the stop's.
+      end = stopRequestRaised() ? OperationEnd::Stopped : OperationEnd::Failed;
       break;
     }
     progress.status = st.status;

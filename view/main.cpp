@@ -19,10 +19,18 @@ namespace {
 bool answeredWithoutDisplay(int argc, char** argv, int& status) {
   std::vector<std::string> args(argv + 1, argv + argc);
   const vrx4::CommandLine cl = vrx4::parseCommandLine(args);
-  if (!cl.ok() || (!cl.showHelp && !cl.showVersion)) return false;
   std::string program = argc > 0 ? argv[0] : "vrx4";
   const size_t slash = program.find_last_of('/');
   if (slash != std::string::npos) program.erase(0, slash + 1);
+  if (!cl.ok()) {
+    // A usage error ends before Qt starts: without a display Qt would
+    // abort instead of giving the usage status.
+    vrx4::logLine(program + ": " + cl.error);
+    vrx4::logLine(vrx4::commandLineUsage(program));
+    status = vrx4::kCommandLineErrorStatus;
+    return true;
+  }
+  if (!cl.showHelp && !cl.showVersion) return false;
   const std::string text = cl.showHelp ? vrx4::commandLineUsage(program) : vrx4::commandLineVersion(program, cl.unit.usbId);
   std::fputs((text + "\n").c_str(), stdout);
   status = std::fflush(stdout) == 0 ? 0 : 1;

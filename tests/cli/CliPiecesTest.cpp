@@ -2,13 +2,21 @@
 // the progress bar and the gang's child command lines.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "FileTestSupport.h"
 #include "cli/Events.h"
 #include "cli/Gang.h"
+#include "cli/Interrupt.h"
 #include "cli/JobRecord.h"
+#include "base/StopRequest.h"
 #include "cli/Sha256.h"
 #include "cli/UnitCommands.h"
 #include "cli/UsbUnits.h"
@@ -91,6 +99,43 @@ TEST(CliPieces, RecordLinesOfParallelWritersStayWhole) {
   EXPECT_NE(why.find("no/dir"), std::string::npos);
 }
 
+TEST(CliPieces, JobIdsAreRandomVersion4Uuids) {
+  std::set<std::string> ids;
+  const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+  for (int i = 0; i < 100; ++i) {
+    const std::string id = randomUuid();
+    EXPECT_TRUE(std::regex_match(id, uuid)) << id;
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 100u);
+}
+
+TEST(CliPieces, TheFirstSignalStopsTheSecondEndsWithTheLinesLeftReady) {
+  resetInterruptForTests();
+  installInterruptHandlers();
+  ::raise(SIGTERM);
+  EXPECT_EQ(interruptSignal(), SIGTERM);
+  EXPECT_TRUE(stopRequestRaised());
+  resetInterruptForTests();
+
+  test::TempDir dir;
+  const std::string record = dir.file("jobs.jsonl");
+  EXPECT_EXIT(
+      {
+        installInterruptHandlers();
+        const int fd = ::open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        setInterruptLines(fd, "{\"signal\":\"@SIGNAL@\",\"status\":@STATUS@}\n", "Result : interrupted (@SIGNAL@)\n",
+                          "vrx4-cli: interrupted by @SIGNAL@\n");
+        ::raise(SIGHUP);
+        ::raise(SIGINT);  // the second: ends at once
+        std::abort();
+      },
+      ::testing::ExitedWithCode(129), "vrx4-cli: interrupted by SIGHUP");
+  EXPECT_EQ(test::readFile(record), "{\"signal\":\"SIGHUP\",\"status\":129}\n");
+  EXPECT_EQ(interruptExitStatus(SIGINT), 130);
+  EXPECT_EQ(signalName(SIGTERM), "SIGTERM");
+}
+
 TEST(CliPieces, ProgressBarAndGangChildren) {
   EXPECT_EQ(progressBarText("send", 0, 100, 10), "send [----------]   0%");
   EXPECT_EQ(progressBarText("send", 55, 100, 10), "send [#####-----]  55%");
@@ -98,6 +143,8 @@ TEST(CliPieces, ProgressBarAndGangChildren) {
   EXPECT_EQ(progressBarText("fetch", 0, 0, 4), "fetch [####] 100%");
   EXPECT_EQ(childArgs({"program", "f.hex", "--unit", "a", "--json", "--unit=b", "--yes"}, "c"),
             (std::vector<std::string>{"program", "f.hex", "--yes", "--unit", "c", "--json"}));
+  EXPECT_EQ(childArgs({"program", "f.hex"}, "c", "g-1"),
+            (std::vector<std::string>{"program", "f.hex", "--unit", "c", "--json", "--gang-id", "g-1"}));
   EXPECT_EQ(operationIndexOf("verify"), 4);
   EXPECT_EQ(operationIndexOf("read"), 5);
   EXPECT_EQ(operationIndexOf("Erase"), -1);

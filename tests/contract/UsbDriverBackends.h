@@ -97,7 +97,7 @@ class LibUsbBackend {
       why = "not running under umockdev-wrapper";
       return false;
     }
-    bed_.addOtherDevice(0x046D, 0xC077, 1);
+    bed_.addOtherDevice(0x1209, 0x0001, 1);
     path_ = bed_.devicePath(bed_.addUnit(std::move(unit), 2));
     driver_ = std::make_unique<LibUsbDriver>();
     if (!driver_->ready()) {

@@ -83,7 +83,7 @@ TEST_F(Cli, QuestionsAreRefusedUnlessYesIsGiven) {
   std::string in = file("in.hex", hexRecord(0, 0x0000, "11") + hexRecord(0, 0x8000, "22"));
   std::string out = dir.file("out.hex");
   CliRun r = cli({"convert", in, out, "--device", "DEMO-A32K"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("This file includes data addressing non-ROM area"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(out));
   r = cli({"convert", in, out, "--device", "DEMO-A32K", "--yes"});
@@ -96,22 +96,23 @@ TEST_F(Cli, QuestionsAreRefusedUnlessYesIsGiven) {
 TEST_F(Cli, RefusalsCarryTheProgramsOwnMessage) {
   std::string out = dir.file("out.mot");
   CliRun r = cli({"convert", dir.file("missing.hex"), out});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find(kFileOpenError), std::string::npos);
   r = cli({"convert", file("bad.hex", hexRecord(3, 0, "00001000")), out});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find(kFileFormatError), std::string::npos);
   r = cli({"convert", file("ok.hex", hexRecord(0, 0, "01")), out, "--ranges", "1000-0FFF"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("Invalid address."), std::string::npos);
   r = cli({"convert", dir.file("ok.hex"), dir.file("no/folder/out.mot")});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("File create error."), std::string::npos);
   r = cli({"convert", dir.file("ok.hex"), out, "--device", "NO-SUCH-DEVICE"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("NO-SUCH-DEVICE"), std::string::npos);
+  EXPECT_NE(r.err.find("vrx4-cli devices lists them"), std::string::npos) << r.err;
   r = cli({"convert", dir.file("ok.hex"), out, "--device", "X", "--table", dir.file("none.tbl")});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   // The message names the table that was given.
   EXPECT_NE(r.err.find("No device definition file '" + dir.file("none.tbl") + "' found."), std::string::npos)
       << r.err;
@@ -121,15 +122,15 @@ TEST_F(Cli, RefusalsCarryTheProgramsOwnMessage) {
 TEST_F(Cli, LogLinesNameTheFileAndTheReason) {
   const std::string out = dir.file("out.mot");
   CliRun r = cli({"convert", dir.file("missing.hex"), out});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, "vrx4-cli: stop: File open error. (" + dir.file("missing.hex") + ": No such file or directory)\n");
   std::filesystem::create_directory(dir.file("folder.hex"));
   r = cli({"convert", dir.file("folder.hex"), out});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, "vrx4-cli: stop: File open error. (" + dir.file("folder.hex") + ": Is a directory)\n");
   const std::string bad = file("bad.hex", hexRecord(0, 0, "11") + hexRecord(0, 1, "22") + ":0100020033C8\r\n");
   r = cli({"convert", bad, out});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, "vrx4-cli: stop: File format error. (" + bad +
                        ", line 3: checksum mismatch (the record says C8, its bytes give CA))\n");
   EXPECT_FALSE(std::filesystem::exists(out));
@@ -144,17 +145,17 @@ TEST_F(Cli, LogLinesNameTheFileAndTheReason) {
     locked = dir.file("ro/out.mot");
   }
   r = cli({"convert", ok, locked});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, "vrx4-cli: stop: File create error. (" + locked + ": Permission denied)\n");
   r = cli({"convert", ok, dir.file("folder.hex")});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, "vrx4-cli: stop: File create error. (" + dir.file("folder.hex") + ": Is a directory)\n");
   if (::geteuid() != 0) std::filesystem::permissions(dir.file("ro"), std::filesystem::perms::owner_all);
 
   // A table given with --table is the one the messages name.
   const std::string table = file("mine.tbl", "# T552-VRX4\nBROKEN,1,2\n");
   r = cli({"checksum", ok, "--device", "X", "--table", table});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err.rfind("vrx4-cli: stop: Device definition file '" + table + "' format error. (" + table + ", line 2: ",
                         0), 0u)
       << r.err;
@@ -179,31 +180,31 @@ TEST_F(Cli, CommonProgramFileNamesAndRefusedOnes) {
 
   // Any other name is refused, saying what is accepted; nothing is written.
   r = cli({"convert", file("in.bin", body), dir.file("out.hex")});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("in.bin: not a program file name; accepted are *.hex, *.ihx, *.ihex (Intel HEX) or *.s19"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("--format hex|srec"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.hex")));
   r = cli({"convert", dir.file("in.mot"), dir.file("out.bin")});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.bin")));
   r = cli({"checksum", dir.file("in.bin"), "--device", "X"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 3);
   // Unless the format is given.
   r = cli({"convert", dir.file("in.bin"), dir.file("out.bin"), "--format", "srec", "--out-format", "hex", "--ranges", kRange});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::readFile(dir.file("out.bin")), expected);
-  EXPECT_EQ(cli({"convert", dir.file("in.bin"), dir.file("out.hex"), "--format", "elf"}).status, 1);
+  EXPECT_EQ(cli({"convert", dir.file("in.bin"), dir.file("out.hex"), "--format", "elf"}).status, 2);
 
   // program sends the file as the window's "Load..." does, and read saves by
   // the name: names they cannot use end the job before any unit is used.
   const std::vector<std::string> sim = {"--unit", "sim", "--sim-no-state", "--sim-instant"};
-  std::vector<std::string> args = {"program", dir.file("in.s19"), "--device", "DEMO-A32K"};
+  std::vector<std::string> args = {"program", file("in.txt", body), "--device", "DEMO-A32K"};
   args.insert(args.end(), sim.begin(), sim.end());
   r = cli(args);
   EXPECT_EQ(r.status, 3);
-  EXPECT_NE(r.err.find("program reads *.hex (Intel HEX) and *.mot (S-records)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("program reads *.hex, *.ihx, *.ihex (Intel HEX) and *.s19"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Result"), std::string::npos) << r.err;
   args = {"read", "--device", "DEMO-A32K", "-o", dir.file("back.bin")};
   args.insert(args.end(), sim.begin(), sim.end());
@@ -230,7 +231,7 @@ TEST_F(Cli, DashIsStandardInputAndOutput) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::readFile(dir.file("piped.mot")), mot);
   r = cli({"convert", "-", dir.file("unknown.mot")}, in);
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("standard input"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("--format hex|srec"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("unknown.mot")));
@@ -286,7 +287,7 @@ TEST_F(Cli, NamesThatAreNoFileEndPromptlyWithTheirMessage) {
   }
   // A project naming such a file.
   ProjectSettings project;
-  project.deviceIndex = -1;
+  project.deviceIndex = 0;  // the first device of the table
   const std::string zero = dir.file("zero.hex");
   std::memcpy(project.userFileName, zero.c_str(), zero.size() + 1);
   project.userFileNameLength = int32_t(zero.size());
@@ -303,7 +304,7 @@ TEST_F(Cli, NamesThatAreNoFileEndPromptlyWithTheirMessage) {
     EXPECT_EQ(r.status, 3) << table << ": " << r.err;
     EXPECT_NE(r.err.find("format error. (" + dir.file(table) + ": "), std::string::npos) << r.err;
     r = cli({"convert", "in.hex", "out.mot", "--device", "X", "--table", dir.file(table)}, {}, 20);
-    EXPECT_EQ(r.status, 1) << table << ": " << r.err;
+    EXPECT_EQ(r.status, 3) << table << ": " << r.err;
   }
 }
 
@@ -315,7 +316,7 @@ TEST_F(Cli, StandardInputIsSpooledWithinTheLimitAndTheSpoolNeverStays) {
   // An endless input stops at the largest program file the loader takes.
   const int raw = std::system(("cat /dev/zero | " + env + "timeout 60 " + cli + " convert - '" + dir.file("o.hex") +
                                "' --format hex 2>'" + dir.file("err") + "'").c_str());
-  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 3) << raw;
   EXPECT_NE(test::readFile(dir.file("err")).find("standard input: larger than 134217728 bytes"), std::string::npos)
       << test::readFile(dir.file("err"));
   EXPECT_TRUE(std::filesystem::is_empty(tmp));

@@ -42,6 +42,15 @@ TEST(FileType, LetterAfterTheLastDot) {
   EXPECT_EQ(fileTypeLetter("x"), '\0');
 }
 
+TEST(FileType, CommonNamesOfTheTwoFormats) {
+  EXPECT_EQ(commonNameFormat("a.ihx"), ProgramFormat::IntelHex);
+  EXPECT_EQ(commonNameFormat("dir.s19/A.IHEX"), ProgramFormat::IntelHex);
+  for (const char* name : {"a.s19", "a.S28", "a.s37", "a.srec"}) EXPECT_EQ(commonNameFormat(name), ProgramFormat::SRecord) << name;
+  // Names of the same letter stay without a parser.
+  for (const char* name : {"a.src", "a.s", "a.ini", "s19", "a.bin", "a.hex"})
+    EXPECT_EQ(commonNameFormat(name), ProgramFormat::ByName) << name;
+}
+
 class LineParse : public ::testing::Test {
  protected:
   LineParse() : buffer(0x20000, 0xFF) {

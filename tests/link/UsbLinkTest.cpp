@@ -7,7 +7,7 @@ namespace {
 
 class UsbLinkTest : public LinkFixture {};
 
-std::array<uint8_t, 18> otherDescriptor(uint16_t vid = 0x046D, uint16_t pid = 0xC077) {
+std::array<uint8_t, 18> otherDescriptor(uint16_t vid = 0x1209, uint16_t pid = 0x0001) {
   return {18, 1, 0, 2, 0, 0, 0, 8, uint8_t(vid), uint8_t(vid >> 8), uint8_t(pid), uint8_t(pid >> 8), 0, 1, 0, 0, 0, 1};
 }
 

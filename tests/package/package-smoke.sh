@@ -1,7 +1,8 @@
 #!/bin/sh
-# Builds the Debian package from the build tree, unpacks it into a
-# temporary folder (dpkg-deb -x, nothing is installed on this machine) and
-# runs the programs from there: vrx4-cli --version and devices (the device
+# Builds the two Debian packages (vrx4-cli, vrx4) from the build tree,
+# checks their Depends lines and that no file is in both, unpacks them into
+# temporary folders (dpkg-deb -x, nothing is installed on this machine) and
+# runs the programs from there: vrx4-cli alone (devices), vrx4-cli --version and devices (the device
 # table from usr/share/vrx4/), and vrx4 --simulate offscreen until it is
 # told to stop, so that the installed layout is shown to work.
 set -eu
@@ -13,20 +14,44 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
-deb="$work/out/vrx4_${version}_amd64.deb"
-[ -f "$deb" ] || { echo "no $deb:"; ls "$work/out"; exit 1; }
-echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB"
-
-# Library dependencies were found, not written by hand.
-depends=$(dpkg-deb -f "$deb" Depends)
-echo "Depends: $depends"
-for lib in libqt6widgets6 libqt6svg6 libusb-1.0-0 libc6; do
-  case "$depends" in *"$lib"*) ;; *) echo "Depends lacks $lib"; exit 1 ;; esac
+gui="$work/out/vrx4_${version}_amd64.deb"
+cli="$work/out/vrx4-cli_${version}_amd64.deb"
+for deb in "$cli" "$gui"; do
+  [ -f "$deb" ] || { echo "no $deb:"; ls "$work/out"; exit 1; }
+  echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB"
 done
 
+# Library dependencies were found, not written by hand; the command line's
+# package pulls no Qt, the window's depends on it of the same version.
+depends=$(dpkg-deb -f "$cli" Depends)
+echo "vrx4-cli Depends: $depends"
+for lib in libusb-1.0-0 libc6; do
+  case "$depends" in *"$lib"*) ;; *) echo "vrx4-cli Depends lacks $lib"; exit 1 ;; esac
+done
+case "$depends" in *qt*|*Qt*) echo "vrx4-cli depends on Qt"; exit 1 ;; esac
+depends=$(dpkg-deb -f "$gui" Depends)
+echo "vrx4 Depends: $depends"
+for lib in libqt6widgets6 libqt6svg6 libc6 "vrx4-cli (= $version)"; do
+  case "$depends" in *"$lib"*) ;; *) echo "vrx4 Depends lacks $lib"; exit 1 ;; esac
+done
+# Each file in one package only.
+dpkg-deb -c "$cli" | awk '$1 !~ /^d/ {print $NF}' | sort >"$work/cli.files"
+dpkg-deb -c "$gui" | awk '$1 !~ /^d/ {print $NF}' | sort >"$work/gui.files"
+both=$(comm -12 "$work/cli.files" "$work/gui.files")
+[ -z "$both" ] || { echo "in both packages: $both"; exit 1; }
+grep -q 'usr/bin/vrx4-cli$' "$work/cli.files" && grep -q 'usr/lib/udev/rules.d/60-vrx4.rules$' "$work/cli.files" &&
+  grep -q 'usr/share/vrx4/vrx4type.tbl$' "$work/cli.files" || { echo "vrx4-cli lacks its files"; cat "$work/cli.files"; exit 1; }
+if grep -q 'usr/bin/vrx4$\|applications/' "$work/cli.files"; then echo "vrx4-cli carries the window's files"; exit 1; fi
+
+# The command line alone, as on a headless bench.
+clionly="$work/cli-only"
+dpkg-deb -x "$cli" "$clionly"
+"$clionly/usr/bin/vrx4-cli" devices >"$work/devices" || { cat "$work/devices"; exit 1; }
+grep -q '^DEMO-B256K ' "$work/devices" || { cat "$work/devices"; exit 1; }
+
 # The install script replays udev "add" events for the unit's IDs only.
-dpkg-deb -e "$deb" "$work/control"
-rule=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/lib/udev/rules.d/60-vrx4.rules)
+dpkg-deb -e "$cli" "$work/control"
+rule=$(dpkg-deb --fsys-tarfile "$cli" | tar -xOf - ./usr/lib/udev/rules.d/60-vrx4.rules)
 vendor=$(printf '%s\n' "$rule" | sed -n 's/.*ATTR{idVendor}=="\([0-9a-f]*\)".*/\1/p')
 product=$(printf '%s\n' "$rule" | sed -n 's/.*ATTR{idProduct}=="\([0-9a-f]*\)".*/\1/p')
 grep -q -- "--attr-match=idVendor=$vendor" "$work/control/postinst" &&
@@ -35,7 +60,8 @@ grep -q -- "--attr-match=idVendor=$vendor" "$work/control/postinst" &&
 [ -x "$work/control/postinst" ] || { echo "postinst is not executable"; exit 1; }
 
 root="$work/root"
-dpkg-deb -x "$deb" "$root"
+dpkg-deb -x "$cli" "$root"
+dpkg-deb -x "$gui" "$root"
 for f in usr/bin/vrx4 usr/bin/vrx4-cli usr/bin/vrx4-unitsim \
          usr/share/vrx4/vrx4type.tbl usr/share/vrx4/vrx4.fwp \
          usr/share/vrx4/vrx4me.pdf usr/share/vrx4/vrx4mj.pdf \

@@ -1,6 +1,8 @@
 // The unit's firmware update, its state file across lifetimes, and the
 // faults it injects as the program's frame exchange sees them.
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <fstream>
 
 #include "SimFixture.h"
@@ -10,6 +12,16 @@
 
 namespace vrx4::test {
 namespace {
+
+// The damaged copies kept of `path` (PATH.damaged-...), oldest first.
+std::vector<std::string> damagedCopies(const std::string& path) {
+  const std::filesystem::path p(path);
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(p.parent_path()))
+    if (e.path().filename().string().rfind(p.filename().string() + ".damaged-", 0) == 0) out.push_back(e.path().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
 
 // A firmware image as the update sends it: pages 0xF800..0xFEFF.
 Bytes firmwareImage(const char* model, const char* version, const char* date) {
@@ -178,7 +190,7 @@ TEST_F(UnitPersistence, DamagedStateFileGivesAFreshUnit) {
   bool logged = false;
   for (const std::string& l : log.lines()) logged |= l.find("damaged") != std::string::npos;
   EXPECT_TRUE(logged);
-  EXPECT_TRUE(std::filesystem::exists(dir.file("unit-state.damaged")));
+  EXPECT_EQ(damagedCopies(dir.file("unit-state")).size(), 1u);
 }
 
 TEST(UnitStateFile, TruncatedAndForeignFilesAreRefused) {
@@ -256,14 +268,50 @@ TEST_F(UnitPersistence, DamagedMemoryFileIsKeptAside) {
     ASSERT_EQ(getInitialLoadData(d), LoadDataResult::Ok);
     EXPECT_TRUE(d.hasSettings);  // the main file was sound
     bool logged = false;
-    for (const std::string& l : log.lines()) logged |= l.find(".memory.damaged") != std::string::npos;
+    for (const std::string& l : log.lines()) logged |= l.find(".memory.damaged-") != std::string::npos;
     EXPECT_TRUE(logged);
     pullOut();
   }
   // The damaged bytes are still there for a look; the unit wrote a new one.
-  ASSERT_TRUE(std::filesystem::exists(mem + ".damaged"));
-  EXPECT_EQ(std::filesystem::file_size(mem + ".damaged"), size - 3);
+  const std::vector<std::string> kept = damagedCopies(mem);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(std::filesystem::file_size(kept[0]), size - 3);
   EXPECT_TRUE(std::filesystem::exists(mem));
+}
+
+TEST(UnitStateFile, EachDamagedCopyIsKeptWithItsTimeAndOnlyTheNewestFew) {
+  TempDir dir;
+  const std::string path = dir.file("unit-state");
+  {
+    // A copy an earlier version kept counts as the oldest.
+    std::ofstream legacy(path + ".damaged");
+    legacy << "old";
+  }
+  std::vector<std::string> kept;
+  for (int i = 0; i < 5; ++i) {
+    {
+      std::ofstream f(path, std::ios::binary | std::ios::trunc);
+      f << "damaged " << i;
+    }
+    const std::string copy = keepDamagedCopy(path);
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(copy.rfind(path + ".damaged-", 0), 0u) << copy;
+    EXPECT_FALSE(std::filesystem::exists(path));
+    kept.push_back(copy);
+  }
+  // All five within a second or two: distinct names, none overwritten.
+  EXPECT_EQ(std::set<std::string>(kept.begin(), kept.end()).size(), 5u);
+  EXPECT_FALSE(std::filesystem::exists(path + ".damaged"));
+  std::vector<std::string> left;
+  for (const std::string& k : kept)
+    if (std::filesystem::exists(k)) left.push_back(k);
+  ASSERT_EQ(left.size(), kDamagedCopiesKept);
+  EXPECT_EQ(left, std::vector<std::string>(kept.end() - kDamagedCopiesKept, kept.end())) << "the newest stay";
+  std::ifstream newest(kept.back());
+  std::string text;
+  std::getline(newest, text);
+  EXPECT_EQ(text, "damaged 4");
+  EXPECT_TRUE(keepDamagedCopy(dir.file("missing")).empty());
 }
 
 TEST(UnitStateFile, KeptValuesLongerThanTheUnitTakesAreRefused) {
@@ -385,8 +433,15 @@ TEST_F(UnitFaults, SlowAndForeverFaultsWaitOnTheClockAndEndOnAStop) {
   ASSERT_TRUE(applyUnitFault(*unit, "drip", "30", why));
   raiseStopRequest();
   t0 = fakeClock->nowMs();
-  EXPECT_FALSE(getUnitInfo(info));
-  EXPECT_EQ(fakeClock->nowMs() - t0, uint64_t(kStopGraceMs));
+  EXPECT_FALSE(getUnitInfo(info)) << "a new request after the stop is refused";
+  EXPECT_EQ(fakeClock->nowMs() - t0, 0u);
+  {
+    // Ending the work still reaches the unit; its slow reply is cut short.
+    const StopCleanupScope ending;
+    t0 = fakeClock->nowMs();
+    EXPECT_FALSE(getUnitInfo(info));
+    EXPECT_EQ(fakeClock->nowMs() - t0, uint64_t(kStopGraceMs));
+  }
   clearStopRequest();
   EXPECT_FALSE(applyUnitFault(*unit, "drip", "60001", why));
   ASSERT_TRUE(applyUnitFault(*unit, "clear", "", why));

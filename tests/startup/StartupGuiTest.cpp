@@ -745,6 +745,17 @@ class StartupTest : public QObject {
     QVERIFY2(err.contains("vrx4: --sim-firmware is for the simulated unit: give --simulate (or --unit sim)"),
              err.constData());
     QVERIFY2(!err.contains(kNoUnitText), err.constData());  // no unit was looked for
+    // Without any display a usage error is still a usage error, not an
+    // abort inside the toolkit.
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) noDisplay.remove(name);
+    p.setProcessEnvironment(noDisplay);
+    p.start(QStringLiteral(VRX4_BINARY), {QStringLiteral("--usb-id"), QStringLiteral("12345")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), kCommandLineErrorStatus);
+    QVERIFY(p.readAllStandardError().contains("--usb-id"));
+    p.setProcessEnvironment(offscreenEnvironment());
     const QStringList withSim = {QStringLiteral("--unit"), QStringLiteral("sim"), QStringLiteral("--sim-no-state"),
                                  QStringLiteral("--help")};
     p.start(QStringLiteral(VRX4_BINARY), withSim);

@@ -79,7 +79,7 @@ class LibUsbDriverTest : public ::testing::Test {
   // unit on port 2.
   void start(LibUsbOptions options = {}) {
     if (unitDevice < 0) {
-      other = bed.addOtherDevice(0x046D, 0xC077, 1);
+      other = bed.addOtherDevice(0x1209, 0x0001, 1);
       unitDevice = bed.addUnit(unit, 2);
     }
     driver = std::make_unique<LibUsbDriver>(options);

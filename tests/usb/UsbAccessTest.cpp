@@ -191,7 +191,7 @@ class UsbAccessTest : public ::testing::Test {
 };
 
 TEST_F(UsbAccessTest, UnitHeldByAnotherProgramIsReportedAsBusy) {
-  bed.addOtherDevice(0x046D, 0xC077, 1);
+  bed.addOtherDevice(0x1209, 0x0001, 1);
   const int held = bed.addUnit(unit, 3);
   bed.holdInterface(held);
   startDriver();
@@ -203,7 +203,7 @@ TEST_F(UsbAccessTest, UnitHeldByAnotherProgramIsReportedAsBusy) {
   EXPECT_EQ(p.kind, UsbAccess::Busy);
   EXPECT_EQ(p.devicePath, bed.devicePath(held));
   EXPECT_EQ(p.node, "/dev/bus/usb/001/004");
-  EXPECT_EQ(driver->accessProblem(0x046D, 0xC077).kind, UsbAccess::None) << "other IDs";
+  EXPECT_EQ(driver->accessProblem(0x1209, 0x0001).kind, UsbAccess::None) << "other IDs";
 
   // The start-up check says so, and still ends.
   AppState state;
@@ -232,7 +232,7 @@ TEST_F(UsbAccessTest, ProgramsRunByAUserWithoutAccessNameTheRuleAndEnd) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can run the programs as another user";
   const ProgramsForNobody programs;
   if (!programs.why.empty()) GTEST_SKIP() << programs.why;
-  bed.addOtherDevice(0x046D, 0xC077, 1);
+  bed.addOtherDevice(0x1209, 0x0001, 1);
   bed.addUnit(unit, 2);
   bed.shareWithOtherUsers();
   OwnedFolder home;

@@ -18,12 +18,12 @@ namespace {
 
 TEST(UsbDevices, AllDevicesAreListedWithoutOpeningAndTheUnitsAreMarked) {
   UmockdevUnit bed;
-  const int other = bed.addOtherDevice(0x046D, 0xC077, 1);
+  const int other = bed.addOtherDevice(0x1209, 0x0001, 1);
   const int unit = bed.addUnit(std::make_shared<SimulatedUnit>(kUnitVendorId, kUnitProductId), 3);
   std::vector<cli::UsbDevice> devices = cli::listAllUsbDevices();
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(devices[0].path, bed.devicePath(other));
-  EXPECT_EQ(devices[0].id, (UsbId{0x046D, 0xC077}));
+  EXPECT_EQ(devices[0].id, (UsbId{0x1209, 0x0001}));
   EXPECT_EQ(devices[0].product, "USB Receiver");
   EXPECT_FALSE(devices[0].matches);
   EXPECT_EQ(devices[1].path, bed.devicePath(unit));
@@ -33,7 +33,7 @@ TEST(UsbDevices, AllDevicesAreListedWithoutOpeningAndTheUnitsAreMarked) {
   EXPECT_EQ(bed.openCount(other) + bed.openCount(unit), 0);
 
   // With the IDs of the other device in use, that one is the unit.
-  setUnitUsbId(UsbId{0x046D, 0xC077});
+  setUnitUsbId(UsbId{0x1209, 0x0001});
   devices = cli::listAllUsbDevices();
   setUnitUsbId(UsbId{});
   ASSERT_EQ(devices.size(), 2u);

@@ -81,12 +81,12 @@ class UnitDialogsTest : public QObject {
     Bench b;
     QVERIFY(b.ok);
     std::atomic<bool> release{false};
-    // The unit holds its answer until the GUI thread has tried Esc and
-    // close: with the instant clock a busy answer would reach the poll's
-    // deadline long before the dialog's timer fires.
+    std::atomic<bool> dialogShown{false};
+    // The unit stays busy until the Esc has been tried: on the fake clock a
+    // worker polling on its own would reach the operation's deadline at once.
     b.unit->on(kCmdGetOperationStatus, [&](const uint8_t*, size_t) {
-      while (!release) std::this_thread::yield();
-      return ScriptedUnit::ok({uint8_t(100), 3});
+      while (dialogShown && !release) std::this_thread::yield();
+      return ScriptedUnit::ok({uint8_t(release ? 100 : 0x80 | 50), 3});
     });
     const char* titles[] = {"Erasing, Programming and Verifying...", "Blank Checking...", "Erasing...",
                             "Erasing and Programming...", "Verifying...", "Reading..."};
@@ -98,6 +98,7 @@ class UnitDialogsTest : public QObject {
     }
     CProgrammingDlg dlg(0, 0x40000);
     bool stillOpenAfterEsc = false;
+    dialogShown = true;
     QTimer::singleShot(20, &dlg, [&] {
       QTest::keyClick(&dlg, Qt::Key_Escape);
       dlg.close();
@@ -254,7 +255,8 @@ class UnitDialogsTest : public QObject {
     // the worker may be about to ask the GUI thread to show a message.
     Bench b;
     std::atomic<bool> unplugged{false};
-    // The unit answers only once the dialog has been hidden (see above).
+    // Busy until the dialog has been ended from outside (the fake clock
+    // would otherwise carry a worker polling alone to its deadline).
     b.unit->on(kCmdGetOperationStatus, [&](const uint8_t*, size_t) {
       while (!unplugged) std::this_thread::yield();
       return ScriptedUnit::fail(228);
