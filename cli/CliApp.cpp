@@ -50,6 +50,28 @@ Commands with a unit:
       Takes every setting, the program file and the boot file from a
       project file; the program file it names follows the rule of FILE, and
       a project that selects no device is refused.
+  vrx4-cli program ... --dry-run [--strict]
+      The report of "check" from the same settings (also with --project);
+      no unit is looked for or sent anything.
+  vrx4-cli program ... --serial ADDR:WIDTH[:FORMAT] --serial-counter FILE
+           [--serial-start N] [--serial-reuse-failed]
+  vrx4-cli program ... --serial ADDR:WIDTH[:FORMAT] --serial-list FILE
+      Each board gets its own number, written into the image before it is
+      sent: WIDTH bytes at ADDR (hexadecimal) as le or be binary (default
+      le), bcd, ascii (decimal, zero-padded) or hex (upper-case hex digits).
+      --serial-counter FILE holds the next number (--serial-start N makes a
+      new one); --serial-list FILE holds one value a line, a number or hex
+      bytes such as 00:1A:2B:3C:4D:5E, taken in order (the position is kept
+      in FILE.pos). A number is taken under a lock and written to disk
+      before the unit hears anything, so a gang's units never share one and
+      a crash never hands one out twice. The image's "Check Sum :", block
+      sums and the record's checksum are of the image with the number; the
+      record gets "serial". A job that does not pass burns its number;
+      with --serial-reuse-failed it is handed back when the unit never
+      received the image. Only epv and ep take a number. Refused with 2
+      before anything is taken or sent: a field outside the user ROM or on
+      the ID code or protect byte, a number too wide, an exhausted list.
+      Example: --serial 3F000:4:le --serial-counter board.counter
   vrx4-cli read --device NAME -o OUT [--ranges TEXT] [--unit U]
       Checks that OUT can be written, reads the target's user ROM into the
       unit, fetches it and saves it:
@@ -71,6 +93,21 @@ Commands with a unit:
       commands that install it.
 
 Commands without a unit:
+  vrx4-cli check FILE --device NAME [--op ...] [--blocks LIST]
+           [--lock-after LIST] [--lock-state ...] [--id XX,...] [--boot FILE]
+           [--project FILE.vxp] [--yes] [--strict] [--json]
+      Pre-flight: loads FILE as program would (the questions answered as
+      --yes answers them, but only reported) and shows each block's
+      address range, the bytes the file fills, its sum and what the
+      operation does to it; warnings (blocks erased without data, data
+      outside the user ROM, a protect level, ID code bytes of the image
+      that differ from --id, a boot file outside the boot area); the
+      "Check Sum :", the bytes programmed and an estimate of the time on
+      the simulated unit's timing model. Ends with 0 when there is nothing
+      to warn about, 3 when the loader would refuse the file (a question
+      without --yes), and with --strict also 3 on a warning. --json: one
+      object with the same content.
+      Example: vrx4-cli check app.hex --device DEMO-B256K --strict
   vrx4-cli convert INPUT OUTPUT [--device NAME] [--ranges TEXT] [--yes]
            [--format hex|srec] [--out-format hex|srec]
       Loads the program file INPUT into the user-ROM area of device NAME (the
@@ -125,7 +162,7 @@ Options:
   --update-firmware  update the unit's firmware when its version differs
                      (otherwise such a unit is refused)
   --device NAME      a device of the device table
-  --table PATH       the device table for convert, checksum and devices
+  --table PATH       the device table for convert, checksum, check, devices
                      (default: vrx4type.tbl beside the program); its messages
                      name PATH. Refused for program, read and info: they use
                      the table beside the program, as the unit's check does

@@ -299,8 +299,8 @@ int buildPreflight(const JobOptions& job, const PreflightOptions& o, json& repor
     for (int b : lost) m.set(b);
     json w = warning("erased_without_data", "block" + std::string(lost.size() > 1 ? "s " : " ") +
                                                 FormatBlockList(m, 0, 63) +
-                                                " will be erased but get no data from the file: their contents "
-                                                "are lost");
+                                                " will be erased but get no data from the file: " +
+                                                (lost.size() > 1 ? "their" : "its") + " contents are lost");
     w["blocks"] = lost;
     warnings.push_back(w);
   }
