@@ -170,7 +170,6 @@ int buildPreflight(const JobOptions& job, const PreflightOptions& o, json& repor
   if (!selectable)
     for (int b = 0; b < blockCount; ++b) operated.set(b);
   const bool programs = plan.operation == 0 || plan.operation == 3;
-  const bool erases = programs || plan.operation == 2;
   const bool locks = programs && device.lockBitMode == 1;
 
   // A serial number field is checked against the device; no number is taken.
@@ -293,7 +292,6 @@ int buildPreflight(const JobOptions& job, const PreflightOptions& o, json& repor
                       {"action", actions}});
   }
   report["block_list"] = blocks;
-  (void)erases;
   if (!lost.empty()) {
     BlockMask m;
     for (int b : lost) m.set(b);

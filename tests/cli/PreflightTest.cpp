@@ -2,8 +2,12 @@
 // files whose blocks are known, and that no unit hears a word.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "CliProcess.h"
+#include "app/DeviceTable.h"
 #include "sim/UnitState.h"
+#include "view/ProjectFile.h"
 
 namespace vrx4 {
 namespace {
@@ -174,6 +178,37 @@ TEST_F(Preflight, DryRunSendsNothingToTheUnit) {
   ASSERT_EQ(loadUnitState(state, after, why), StateLoad::Loaded) << why;
   EXPECT_FALSE(after.settings.hasDevice);
   EXPECT_TRUE(after.settings.userFileName.empty());
+}
+
+TEST_F(Preflight, DryRunOfAProjectReportsTheProjectsSettings) {
+  DeviceTable table;
+  bool missing = false;
+  ASSERT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, table, missing));
+  auto project = std::make_unique<ProjectSettings>();
+  const int row = table.findByName(kDevice);
+  project->device = table.row(row);
+  project->deviceIndex = row;
+  const std::string f = file("app.hex");
+  std::memcpy(project->userFileName, f.data(), f.size());
+  project->userFileNameLength = int32_t(f.size());
+  for (int b = 0; b < 8; ++b) project->lockBits.deviceBlockMask.set(b);
+  project->lockBits.operationBlockMask.set(0);
+  project->lockBits.operationBlockMask.set(1);  // block 1 gets no data
+  project->lockBits.lockBitState = 1;
+  project->operationIndex = 3;  // Erase/Program
+  const std::string vxp = dir.file("job.vxp");
+  ASSERT_EQ(writeProjectFile(vxp, *project), SaveResult::Ok);
+  CliRun r = cli({"program", "--project", vxp, "--dry-run", "--json", "--unit", "socket:" + dir.file("none.sock")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json j = report(r);
+  EXPECT_EQ(j["project"], vxp);
+  EXPECT_EQ(j["file"], f);
+  EXPECT_EQ(j["operation"], "ep");
+  EXPECT_EQ(j["blocks"], "0-1");
+  EXPECT_EQ(j["block_list"][1]["action"], json({"erased", "programmed"}));
+  EXPECT_EQ(j["block_list"][2]["action"], json({"left alone"}));
+  EXPECT_EQ(kinds(j), std::vector<std::string>{"erased_without_data"});
+  EXPECT_EQ(cli({"program", "--project", vxp, "--dry-run", "--strict"}).status, 3);
 }
 
 }  // namespace
