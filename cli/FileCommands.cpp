@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <pthread.h>
 #include <iterator>
 
 #include <atomic>
@@ -169,7 +170,18 @@ struct PipeFolder {
   PipeFolder() {
     const char* tmp = std::getenv("TMPDIR");
     std::string t = std::string(tmp && *tmp ? tmp : "/tmp") + "/vrx4-cli-XXXXXX";
-    if (t.size() >= sizeof pipeFolderPath || !::mkdtemp(t.data())) return;
+    if (t.size() >= sizeof pipeFolderPath) return;
+    // The signals wait while the folder is made and its handler set up: one
+    // that came in between would leave the folder behind.
+    sigset_t cleanupSignals, previousMask;
+    sigemptyset(&cleanupSignals);
+    for (int sig : kCleanupSignals) sigaddset(&cleanupSignals, sig);
+    ::pthread_sigmask(SIG_BLOCK, &cleanupSignals, &previousMask);
+    struct Unblock {
+      sigset_t* mask;
+      ~Unblock() { ::pthread_sigmask(SIG_SETMASK, mask, nullptr); }
+    } unblock{&previousMask};
+    if (!::mkdtemp(t.data())) return;
     dir = t;
     std::memcpy(pipeFolderPath, t.c_str(), t.size() + 1);
     pipeFolderSet = 1;

@@ -6,6 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "base/StopRequest.h"
 
@@ -17,9 +20,19 @@ struct Lines {
   std::string record, result, message;
 };
 
-// Texts are never freed once published: a handler may be reading one. A
-// job replaces them a few times at most.
+// Texts are never freed while the program runs once published: a handler
+// may be reading one. A job replaces them a few times at most. They are
+// owned here so that the end of the program frees them, after the handler
+// has been told there are none.
 std::atomic<const Lines*> published{nullptr};
+struct PublishedLines {
+  std::vector<std::unique_ptr<Lines>> kept;
+  ~PublishedLines() { published.store(nullptr); }
+};
+PublishedLines& publishedLines() {
+  static PublishedLines all;
+  return all;
+}
 std::atomic<int> firstSignal{0};
 std::atomic<int> signalsSeen{0};
 constexpr size_t kMaxChildren = 64;
@@ -142,7 +155,10 @@ std::string signalName(int signal) {
 }
 
 void setInterruptLines(int recordFd, std::string recordLine, std::string resultLine, std::string message) {
-  published.store(new Lines{recordFd, std::move(recordLine), std::move(resultLine), std::move(message)});
+  auto lines = std::make_unique<Lines>(Lines{recordFd, std::move(recordLine), std::move(resultLine), std::move(message)});
+  const Lines* now = lines.get();
+  publishedLines().kept.push_back(std::move(lines));
+  published.store(now);
 }
 
 void clearInterruptLines() { published.store(nullptr); }

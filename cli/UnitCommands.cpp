@@ -844,6 +844,15 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
     toView();
     view.RefreshOperationButtons();
   };
+  // A project whose image did not reach the unit leaves it holding no user
+  // data, as a failed Load does, so that no later job programs a part of it.
+  routines.userFileNotInUnit = [&](const std::string& path) {
+    toView();
+    const StopCleanupScope evenAfterAStop;
+    view.UserFileNotInUnit(path);
+    fields.operationIndex = view.operationIndex;
+    fields.userReadBackPending = view.userReadBackPending;
+  };
   const size_t mark = j.prompter.mark();
   events.phaseStart("project");
   const bool opened = OnProjectOpen(j.state, fields, dialogs, routines);

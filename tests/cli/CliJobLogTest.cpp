@@ -386,5 +386,31 @@ TEST_F(CliJobLog, AReadRecordsItsOutputAndAFailedFetchIsNeverAPass) {
   EXPECT_FALSE(lines[1].value("reason", "").empty());
 }
 
+TEST_F(CliJobLog, AProjectWhoseImageDidNotReachTheUnitLeavesItHoldingNoUserData) {
+  const std::string state = dir.file("unit-state");
+  const std::string project = projectFile("job.vxp", smallHex(), 0);
+  {
+    UnitSim sim(sock("u"), {"--state", state, "--fresh", "--instant"});
+    ASSERT_TRUE(sim.ready()) << sim.log();
+    ASSERT_EQ(cli({"program", smallHex(), "--device", kDevice, "--unit", "socket:" + sock("u")}).status, 0);
+    ASSERT_EQ(sim.stop(), 0);
+  }
+  ASSERT_EQ(stateOf(state).settings.userFileName, smallHex());
+  {
+    UnitSim sim(sock("u"), {"--state", state, "--instant", "--error-status", "writeDataPage:228"});
+    ASSERT_TRUE(sim.ready()) << sim.log();
+    const CliRun r = cli({"program", "--project", project, "--yes", "--unit", "socket:" + sock("u")});
+    EXPECT_NE(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Result : Pass"), std::string::npos) << r.out;
+    ASSERT_EQ(sim.stop(), 0);
+  }
+  // The project's image did not reach the unit, and the earlier file is no
+  // longer whole in it: the unit names no file, so no later job programs
+  // a part of one.
+  const UnitState after = stateOf(state);
+  EXPECT_EQ(after.settings.userDataPresent, 0);
+  EXPECT_EQ(after.settings.userFileName, "");
+}
+
 }  // namespace
 }  // namespace vrx4
