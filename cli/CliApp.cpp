@@ -498,6 +498,14 @@ int run(const std::vector<std::string>& args, const std::string& self) {
         return status;
       }
     }
+    // So is the serial number field: a refusal before any number is taken.
+    if (!g.job.serialField.empty() && !g.job.device.empty()) {
+      if (int status = checkSerialFieldOfDevice(events, g.job.serialField, g.job.device, folder);
+          status != kExitPass) {
+        events.result(0, "", status, "serial", {{"reason", events.lastProblem()}});
+        return status;
+      }
+    }
     return runGang(events, self, args, g.units, g.job.recordPath);
   }
   applyUsbOptions(usb, choices[0].kind == UnitKind::Usb);

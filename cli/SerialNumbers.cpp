@@ -13,6 +13,9 @@
 #include "base/Clock.h"
 #include "base/InputFile.h"
 #include "cli/Events.h"
+#include "app/DeviceTable.h"
+#include "base/Log.h"
+#include "base/ProgramFiles.h"
 #include "cli/ExitStatus.h"
 
 namespace vrx4::cli {
@@ -444,6 +447,27 @@ bool handBackSerial(const SerialSource& s, const TakenSerial& taken, std::string
   else if (std::find(file.returned.begin(), file.returned.end(), taken.slot) == file.returned.end())
     file.returned.push_back(taken.slot);
   return writeNumberFile(numbers, file, why);
+}
+
+int checkSerialFieldOfDevice(Events& events, const std::string& fieldText, const std::string& deviceName,
+                             const std::string& folder) {
+  SerialField field;
+  std::string why;
+  if (!parseSerialField(fieldText, field, why)) {
+    events.error(why);
+    return kExitUsage;
+  }
+  DeviceTable table;
+  bool missing = false;
+  LogSink quiet = setLogSink([](std::string_view) {});
+  const bool read = parseDeviceTableFile(findDataFile(folder, kDeviceTableFileName), table, missing);
+  setLogSink(quiet);
+  const int row = read ? table.findByName(deviceName) : -1;
+  if (row >= 0 && !checkSerialField(field, table.row(row), why)) {
+    events.error(why);
+    return kExitUsage;
+  }
+  return kExitPass;
 }
 
 int JobSerial::take(const DeviceDef& device, const std::string& operation, Events& events) {

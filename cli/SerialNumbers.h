@@ -82,6 +82,13 @@ bool handBackSerial(const SerialSource& source, const TakenSerial& taken, std::s
 // is taken.
 extern void (*serialTakeStep)(int step);
 
+// The field of --serial checked against the device of `deviceName` in the
+// table beside the program, once before a gang's processes start: 0, or 2
+// with the reason as an error event. A table that cannot be read is left
+// to the units' own checks.
+int checkSerialFieldOfDevice(Events& events, const std::string& fieldText, const std::string& deviceName,
+                             const std::string& programFolder);
+
 // The serial number of one job on one unit.
 class JobSerial {
  public:

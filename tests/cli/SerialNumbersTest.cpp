@@ -341,6 +341,14 @@ TEST_F(SerialSourceTest, AGangOfFourTakesFourConsecutiveNumbersFromOneCounter) {
   }
   EXPECT_EQ(numbers, (std::set<uint64_t>{500, 501, 502, 503}));
   EXPECT_EQ(test::readFile(dir.file("counter")), "504\n");
+
+  // A field on the ID code is refused once, before any unit's process
+  // starts or any number is taken.
+  args[5] = "FFE0:4";
+  r = test::runCli(dir, args);
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_EQ(r.events().size(), 2u) << r.out;  // the error and the result, no unit's events
+  EXPECT_EQ(test::readFile(dir.file("counter")), "504\n");
 }
 
 }  // namespace
