@@ -20,6 +20,8 @@
 #include "cli/Gang.h"
 #include "cli/Interrupt.h"
 #include "cli/JobOptions.h"
+#include "cli/Preflight.h"
+#include "cli/SerialNumbers.h"
 #include "cli/UdevRule.h"
 #include "cli/UnitCommands.h"
 #include "cli/UsbUnits.h"
@@ -48,6 +50,28 @@ Commands with a unit:
       Takes every setting, the program file and the boot file from a
       project file; the program file it names follows the rule of FILE, and
       a project that selects no device is refused.
+  vrx4-cli program ... --dry-run [--strict]
+      The report of "check" from the same settings (also with --project);
+      no unit is looked for or sent anything.
+  vrx4-cli program ... --serial ADDR:WIDTH[:FORMAT] --serial-counter FILE
+           [--serial-start N] [--serial-reuse-failed]
+  vrx4-cli program ... --serial ADDR:WIDTH[:FORMAT] --serial-list FILE
+      Each board gets its own number, written into the image before it is
+      sent: WIDTH bytes at ADDR (hexadecimal) as le or be binary (default
+      le), bcd, ascii (decimal, zero-padded) or hex (upper-case hex digits).
+      --serial-counter FILE holds the next number (--serial-start N makes a
+      new one); --serial-list FILE holds one value a line, a number or hex
+      bytes such as 00:1A:2B:3C:4D:5E, taken in order (the position is kept
+      in FILE.pos). A number is taken under a lock and written to disk
+      before the unit hears anything, so a gang's units never share one and
+      a crash never hands one out twice. The image's "Check Sum :", block
+      sums and the record's checksum are of the image with the number; the
+      record gets "serial". A job that does not pass burns its number;
+      with --serial-reuse-failed it is handed back when the unit never
+      received the image. Only epv and ep take a number. Refused with 2
+      before anything is taken or sent: a field outside the user ROM or on
+      the ID code or protect byte, a number too wide, an exhausted list.
+      Example: --serial 3F000:4:le --serial-counter board.counter
   vrx4-cli read --device NAME -o OUT [--ranges TEXT] [--unit U]
       Checks that OUT can be written, reads the target's user ROM into the
       unit, fetches it and saves it:
@@ -69,6 +93,21 @@ Commands with a unit:
       commands that install it.
 
 Commands without a unit:
+  vrx4-cli check FILE --device NAME [--op ...] [--blocks LIST]
+           [--lock-after LIST] [--lock-state ...] [--id XX,...] [--boot FILE]
+           [--project FILE.vxp] [--yes] [--strict] [--json]
+      Pre-flight: loads FILE as program would (the questions answered as
+      --yes answers them, but only reported) and shows each block's
+      address range, the bytes the file fills, its sum and what the
+      operation does to it; warnings (blocks erased without data, data
+      outside the user ROM, a protect level, ID code bytes of the image
+      that differ from --id, a boot file outside the boot area); the
+      "Check Sum :", the bytes programmed and an estimate of the time on
+      the simulated unit's timing model. Ends with 0 when there is nothing
+      to warn about, 3 when the loader would refuse the file (a question
+      without --yes), and with --strict also 3 on a warning. --json: one
+      object with the same content.
+      Example: vrx4-cli check app.hex --device DEMO-B256K --strict
   vrx4-cli convert INPUT OUTPUT [--device NAME] [--ranges TEXT] [--yes]
            [--format hex|srec] [--out-format hex|srec]
       Loads the program file INPUT into the user-ROM area of device NAME (the
@@ -123,7 +162,7 @@ Options:
   --update-firmware  update the unit's firmware when its version differs
                      (otherwise such a unit is refused)
   --device NAME      a device of the device table
-  --table PATH       the device table for convert, checksum and devices
+  --table PATH       the device table for convert, checksum, check, devices
                      (default: vrx4type.tbl beside the program); its messages
                      name PATH. Refused for program, read and info: they use
                      the table beside the program, as the unit's check does
@@ -184,6 +223,29 @@ Examples:
 }
 
 namespace {
+
+// --serial and its source: one of counter and list, nothing without --serial.
+bool checkSerialOptions(const JobOptions& j, std::string& why) {
+  const bool counter = !j.serialCounter.empty(), list = !j.serialList.empty();
+  if (j.serialField.empty()) {
+    if (counter || list || j.haveSerialStart || j.serialReuseFailed) {
+      why = "--serial-counter, --serial-list, --serial-start and --serial-reuse-failed need --serial ADDR:WIDTH";
+      return false;
+    }
+    return true;
+  }
+  SerialField f;
+  if (!parseSerialField(j.serialField, f, why)) return false;
+  if (counter == list) {
+    why = "--serial needs one of --serial-counter FILE and --serial-list FILE";
+    return false;
+  }
+  if (j.haveSerialStart && !counter) {
+    why = "--serial-start is for --serial-counter";
+    return false;
+  }
+  return true;
+}
 
 struct Global {
   bool json = false;
@@ -258,6 +320,25 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   program->add_option("--sample-point", g.job.samplePointPct)->check(CLI::Range(1, 99));
   program->add_option("--boot", g.job.bootFile);
   program->add_option("--format", g.files.format);
+  bool dryRun = false, strict = false;
+  program->add_flag("--dry-run", dryRun);
+  program->add_flag("--strict", strict);
+  program->add_option("--serial", g.job.serialField);
+  program->add_option("--serial-counter", g.job.serialCounter);
+  program->add_option("--serial-list", g.job.serialList);
+  program->add_option("--serial-start", g.job.serialStart);
+  program->add_flag("--serial-reuse-failed", g.job.serialReuseFailed);
+
+  CLI::App* check = app.add_subcommand("check");
+  check->add_option("file", g.job.file);
+  check->add_option("--project", g.job.project);
+  check->add_option("--op", g.job.operation)->check(CLI::IsMember({"epv", "blank", "erase", "ep", "verify"}));
+  check->add_option("--blocks", g.job.blocks);
+  check->add_option("--lock-after", g.job.lockAfter);
+  check->add_option("--lock-state", g.job.lockState)->check(CLI::IsMember({"effective", "ignore"}));
+  check->add_option("--id", g.job.id);
+  check->add_option("--boot", g.job.bootFile);
+  check->add_flag("--strict", strict);
 
   CLI::App* read = app.add_subcommand("read");
   read->add_option("-o,--output", g.job.output);
@@ -349,7 +430,7 @@ int run(const std::vector<std::string>& args, const std::string& self) {
   if ((program->parsed() || read->parsed() || info->parsed()) && app.count("--table") > 0)
     return usageError("--table is for convert, checksum and devices; a job with a unit uses the table beside "
                       "the program, the one the unit is checked against");
-  if (program->parsed()) {
+  if (program->parsed() || check->parsed()) {
     // Blank and Erase need no program file, as on the form.
     const bool fileOptional = g.job.operation == "blank" || g.job.operation == "erase";
     if (!g.job.project.empty() && !g.job.file.empty())
@@ -372,6 +453,18 @@ int run(const std::vector<std::string>& args, const std::string& self) {
         return fileNameRefused(g.job.file, std::string("its name does not say --format ") + g.files.format +
                                                "; the unit keeps the name and the file is read again by it (" +
                                                kProgramNames + ")");
+    }
+    if (strict && !dryRun && !check->parsed()) return usageError("--strict is for check and program --dry-run");
+    g.job.haveSerialStart = program->count("--serial-start") > 0;
+    if (std::string problem; !checkSerialOptions(g.job, problem)) return usageError(problem);
+    // The pre-flight check: the report, and nothing sent to any unit.
+    if (check->parsed() || dryRun) {
+      PreflightOptions p;
+      p.table = g.files.table;
+      p.folder = folder;
+      p.strict = strict;
+      p.json = g.json;
+      return preflightCheck(g.job, p);
     }
   }
   if (g.units.empty()) g.units.push_back("usb");
@@ -402,6 +495,14 @@ int run(const std::vector<std::string>& args, const std::string& self) {
       CliPrompter prompter(g.job.consent, &events);
       if (int status = checkProgramFiles(events, prompter, g.job); status != kExitPass) {
         events.result(0, "", status, status == kExitUsage ? "device" : "load", {{"reason", events.lastProblem()}});
+        return status;
+      }
+    }
+    // So is the serial number field: a refusal before any number is taken.
+    if (!g.job.serialField.empty() && !g.job.device.empty()) {
+      if (int status = checkSerialFieldOfDevice(events, g.job.serialField, g.job.device, folder);
+          status != kExitPass) {
+        events.result(0, "", status, "serial", {{"reason", events.lastProblem()}});
         return status;
       }
     }

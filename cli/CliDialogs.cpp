@@ -46,6 +46,10 @@ std::optional<IdCode> CliDialogs::setId(const IdCode& current) {
 
 bool CliDialogs::sendImage(ImageArea area, const MemoryImage& image, const ProjectSettings& settings,
                            const std::string&) {
+  if (area == ImageArea::User) {
+    if (beforeUserSend_) beforeUserSend_();
+    userImageSent_ = true;
+  }
   TransferProgress progress;
   const SendPlan plan = prepareSend(progress, area, image, settings);
   const char* phase = area == ImageArea::User ? "send" : "send-boot";

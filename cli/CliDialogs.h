@@ -2,6 +2,7 @@
 // The main form's window seam for the command line: the dialogs answer with
 // what the command line asked for, and the transfer and progress dialogs
 // run the core workers directly, reporting their progress as events.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,12 @@ class CliDialogs final : public MainViewDialogs {
   bool canSent() const { return canSent_; }
   bool initializingFailed() const { return initializingFailed_; }
   void forgetTransfers() { transferRan_ = false; transferOk_ = true; }
+  // Called before every send of the user image, to change it first (the
+  // board's serial number); the send and the sums that follow have it.
+  void beforeUserSend(std::function<void()> patch) { beforeUserSend_ = std::move(patch); }
+  // True once a send of the user image has begun: from then on the unit
+  // may hold it.
+  bool userImageSent() const { return userImageSent_; }
 
   std::optional<std::string> openFile(const FileOpenRequest& request) override;
   std::optional<CanSetting> canSetting(const CanSetting& current) override;
@@ -55,6 +62,8 @@ class CliDialogs final : public MainViewDialogs {
   bool transferRan_ = false;
   bool canSent_ = false;
   bool initializingFailed_ = false;
+  bool userImageSent_ = false;
+  std::function<void()> beforeUserSend_;
 };
 
 }  // namespace vrx4::cli

@@ -35,6 +35,7 @@ struct Child {
   int out = -1, err = -1;
   std::string outBuffer, errBuffer;
   json result;  // the child's result event
+  std::string serial;  // the board's serial number, when the child took one
   int status = kExitLink;
   std::string barText;  // the last progress, for the terminal's line of this unit
 };
@@ -97,6 +98,7 @@ class GangOutput {
       return;
     }
     const std::string kind = e.value("event", "");
+    if (kind == "serial") c.serial = e.value("serial", "");
     if (kind == "result") {
       c.result = e;
       c.status = e.value("status", int(kExitLink));
@@ -308,6 +310,7 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
                        {"code", c.result.is_object() ? c.result.value("code", 0) : 0},
                        {"word", word},
                        {"status", exitStatus}});
+    if (!c.serial.empty()) summary.back()["serial"] = c.serial;
     if (c.result.is_null() && record.isOpen()) {
       // The child wrote its record line before its result event; this one
       // has neither: its line comes from here.
@@ -334,6 +337,8 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
     }
     events.rawJson(e);
   } else if (events.mode() == OutputMode::Human || sig) {
+    for (const Child& c : children)
+      if (!c.serial.empty()) std::fprintf(stdout, "%s: Serial : %s\n", c.unit.c_str(), displayText(c.serial).c_str());
     std::fprintf(stdout, "Gang : %zu units, exit status %d%s\n", children.size(), worst,
                  sig ? (", interrupted by " + signalName(sig)).c_str() : "");
     std::fflush(stdout);

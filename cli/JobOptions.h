@@ -1,5 +1,6 @@
 #pragma once
 // What the unit commands of vrx4-cli were asked to do.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct JobOptions {
   double baudKbps = 0;        // 0: the CAN setting stays as the unit holds it
   int samplePointPct = 0;     // 0: the table's first sample point of that rate
   std::string bootFile;       // --boot FILE.btp
+  // serial numbers (program)
+  std::string serialField;    // --serial ADDR:WIDTH[:FORMAT]
+  std::string serialCounter;  // --serial-counter FILE
+  std::string serialList;     // --serial-list FILE
+  bool haveSerialStart = false;
+  uint64_t serialStart = 0;   // --serial-start N
+  bool serialReuseFailed = false;
   // read
   std::string output;         // -o OUT
   std::string ranges;         // --ranges TEXT

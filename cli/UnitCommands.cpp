@@ -20,6 +20,7 @@
 #include "cli/Interrupt.h"
 #include "cli/CliDialogs.h"
 #include "cli/JobRecord.h"
+#include "cli/SerialNumbers.h"
 #include "base/DisplayText.h"
 #include "cli/Sha256.h"
 #include "cli/UsbUnits.h"
@@ -128,6 +129,10 @@ struct JobEnd {
   RecordFile record;
   std::string phase;  // the phase running now
   bool ended = false;
+  // The board's serial number at the job's end (burned or handed back) and
+  // the record's field of it.
+  std::function<json(int status)> serialAtEnd;
+  json serial;
   std::string targetVersion;
   std::string fileSha;
   std::string blocks;
@@ -185,6 +190,7 @@ struct JobEnd {
     if (!signal.empty()) r["signal"] = signal;
     if (!reason.empty()) r["reason"] = reason;
     if (!job.project.empty()) r["project"] = job.project;
+    if (!serial.is_null()) r["serial"] = serial;
     return r;
   }
 
@@ -247,6 +253,7 @@ struct JobEnd {
       }
     }
     if (!reason.empty()) extra["reason"] = reason;
+    if (serialAtEnd) serial = serialAtEnd(status);
     if (record.isOpen()) {
       std::string why;
       if (!record.append(recordOf(status, code, word, reason, signal, phaseShown), why)) {
@@ -424,6 +431,8 @@ namespace {
 
 std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
+bool tableBesideProgram(const std::string& self, DeviceTable& table);
+
 // One job on one unit through the main form's own handlers: the start-up
 // check, the form's start-up (the settings the unit keeps), then the
 // handlers in the order an operator at the form would use them.
@@ -432,6 +441,37 @@ struct ViewJob {
       : events(events), session(session), job(std::move(job)), prompter(this->job.consent, &events),
         windows(events), view(state, windows), end(events, this->job, session, state) {
     state.executablePath = this->job.self;
+    if (!this->job.serialField.empty()) {
+      SerialField field;
+      std::string why;
+      parseSerialField(this->job.serialField, field, why);  // checked with the command line
+      SerialSource source;
+      source.counter = this->job.serialCounter;
+      source.list = this->job.serialList;
+      source.haveStart = this->job.haveSerialStart;
+      source.start = this->job.serialStart;
+      serial.configure(field, source, this->job.serialReuseFailed);
+      // The image the unit receives carries the number, and so do the
+      // sums computed from it after the send.
+      windows.beforeUserSend([this] { serial.patch(*state.image); });
+      end.serialAtEnd = [this](int status) { return serial.finish(status, windows.userImageSent(), this->events); };
+    }
+  }
+
+  // The board's number, taken before the unit hears anything (the device
+  // from the table beside the program): 0 or the exit status.
+  int takeSerial(const DeviceDef* device) {
+    if (!serial.requested()) return kExitPass;
+    DeviceTable table;
+    if (!device && tableBesideProgram(job.self, table)) {
+      const int row = table.findByName(job.device);
+      if (row >= 0) device = &table.row(row);
+    }
+    if (!device) {
+      events.error("--serial: the device is not in a readable device table, so no number is taken");
+      return kExitFile;
+    }
+    return serial.take(*device, job.operation, events);
   }
 
   // The unit and the form's start-up; the exit status.
@@ -521,6 +561,7 @@ struct ViewJob {
   CliDialogs windows;
   MainViewModel view;
   JobEnd end;
+  JobSerial serial;
   uint8_t code = 0;
 };
 
@@ -643,6 +684,7 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
   } else if (int status = checkProgramFiles(events, j.prompter, job); status != kExitPass) {
     return j.finish(status, status == kExitUsage ? "device" : job.file.empty() ? "load-boot" : "load");
   }
+  if (int s = j.takeSerial(nullptr); s != kExitPass) return j.finish(s, "serial");
 
   if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");
   const int row = j.deviceRow();
@@ -751,6 +793,9 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
     }
     const DeviceDef& device = table.row(row);
     if (!fileAcceptable(device, job.file, job, j.prompter)) return j.finish(kExitFile, "load");
+    if (int s = j.takeSerial(&device); s != kExitPass) return j.finish(s, "serial");
+  } else if (int s = j.takeSerial(nullptr); s != kExitPass) {
+    return j.finish(s, "serial");
   }
 
   if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");

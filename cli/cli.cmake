@@ -13,6 +13,8 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Gang.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Interrupt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JobRecord.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Preflight.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialNumbers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UdevRule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitCommands.cpp

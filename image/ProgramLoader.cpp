@@ -187,7 +187,11 @@ int storeRecord(uint64_t address, const uint8_t* data, int n, std::span<uint8_t>
   }
   uint64_t start, end;
   effectiveArea(st, buffer, start, end);
-  if (address < start || last > end) return outsideArea(st);
+  if (address < start || last > end) {
+    st.outsideFirst = uint32_t(std::min<uint64_t>(address, 0xFFFFFFFFull));
+    st.outsideLast = uint32_t(std::min<uint64_t>(last, 0xFFFFFFFFull));
+    return outsideArea(st);
+  }
   std::memcpy(buffer.data() + (address - start), data, size_t(n));
   st.recordFirst = uint32_t(address);
   st.recordLast = uint32_t(last);
@@ -262,6 +266,7 @@ char fileTypeLetter(std::string_view path) {
 
 int parseHexLine(std::string_view line, std::span<uint8_t> buffer, ParseState& st) {
   st.recordFirst = st.recordLast = kNoAddress;
+  st.outsideFirst = st.outsideLast = kNoAddress;
   // Common path: a record of plain digits, decoded in one pass (count,
   // address, type, data, checksum). Anything unusual takes the field-by-field
   // path below, which gives the same result for such a line.
@@ -326,6 +331,7 @@ int parseHexLine(std::string_view line, std::span<uint8_t> buffer, ParseState& s
 
 int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseState& st) {
   st.recordFirst = st.recordLast = kNoAddress;
+  st.outsideFirst = st.outsideLast = kNoAddress;
   uint32_t count;
   // count byte, address bytes, data bytes, checksum
   uint8_t bytes[257];
@@ -384,7 +390,11 @@ int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseStat
   uint64_t start, end;
   effectiveArea(st, buffer, start, end);
   uint64_t last = uint64_t(address) + uint64_t(n) - 1;
-  if (address < start || last > end) return outsideArea(st);
+  if (address < start || last > end) {
+    st.outsideFirst = address;
+    st.outsideLast = uint32_t(std::min<uint64_t>(last, 0xFFFFFFFFull));
+    return outsideArea(st);
+  }
   st.recordFirst = address;
   return kLineEnd;
 }
@@ -505,8 +515,52 @@ std::string fileProblemDetail(const std::string& path, int lineNumber, const std
   return path + ": " + reason;
 }
 
+namespace {
+
+// Appends [first, last], joining it to the last range when they touch (the
+// usual case: records in address order).
+void addRange(std::vector<std::pair<uint32_t, uint32_t>>& ranges, uint32_t first, uint32_t last) {
+  if (!ranges.empty()) {
+    auto& back = ranges.back();
+    if (first >= back.first && uint64_t(first) <= uint64_t(back.second) + 1) {
+      back.second = std::max(back.second, last);
+      return;
+    }
+  }
+  ranges.emplace_back(first, last);
+}
+
+void mergeRanges(std::vector<std::pair<uint32_t, uint32_t>>& ranges) {
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<std::pair<uint32_t, uint32_t>> merged;
+  for (const auto& r : ranges) {
+    if (!merged.empty() && uint64_t(r.first) <= uint64_t(merged.back().second) + 1)
+      merged.back().second = std::max(merged.back().second, r.second);
+    else
+      merged.push_back(r);
+  }
+  ranges.swap(merged);
+}
+
+}  // namespace
+
+uint64_t LoadReport::bytesWithin(const std::vector<std::pair<uint32_t, uint32_t>>& ranges, uint32_t first,
+                                 uint32_t last) {
+  uint64_t n = 0;
+  for (const auto& r : ranges) {
+    const uint32_t a = std::max(r.first, first), b = std::min(r.second, last);
+    if (a <= b) n += uint64_t(b) - a + 1;
+  }
+  return n;
+}
+
+uint64_t LoadReport::totalBytes(const std::vector<std::pair<uint32_t, uint32_t>>& ranges) {
+  return bytesWithin(ranges, 0, 0xFFFFFFFF);
+}
+
 bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
-                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel, ProgramFormat format) {
+                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel, ProgramFormat format,
+                     LoadReport* report) {
   const bool silent = mode == LoadMode::Silent;
   auto fail = [silent, &path](const char* text, int lineNumber, const std::string& reason) {
     if (silent) pauseAndHideSplash();
@@ -564,12 +618,22 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
     if (r == kLineOk) {
       if (st.recordFirst != kNoAddress) image.bankHasData[size_t(bankOf(st.recordFirst))] = 1;
       if (st.recordLast != kNoAddress) image.bankHasData[size_t(bankOf(st.recordLast))] = 1;
+      if (report) {
+        // A termination record inside the area marks a bank but stores nothing.
+        if (st.recordFirst != kNoAddress && st.recordLast != kNoAddress)
+          addRange(report->filled, st.recordFirst, st.recordLast);
+        if (st.outsideFirst != kNoAddress) addRange(report->outside, st.outsideFirst, st.outsideLast);
+      }
     } else if (r == kLineMalformed || r == kLineBadChecksum) {
       problem = describeRefusedLine(line, parser == parseHexLine, r);
     }
     return r;
   }, readError);
   f.close();
+  if (report) {
+    mergeRanges(report->filled);
+    mergeRanges(report->outside);
+  }
 
   if (readError) return fail(kFileOpenError, 0, "read error after line " + std::to_string(lineNumber) + ": " + f.reason());
   // A program file without a single line holds no program: refused like

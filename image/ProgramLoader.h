@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/DeviceDef.h"
 #include "image/MemoryImage.h"
@@ -44,6 +46,21 @@ struct ParseState {
   uint32_t recordFirst = kNoAddress;  // data stored by the current line
   uint32_t recordLast = kNoAddress;
   int32_t outsideAccepted = 0;  // 1 once data outside the area may be skipped
+  uint32_t outsideFirst = kNoAddress;  // a record of the current line skipped as outside
+  uint32_t outsideLast = kNoAddress;
+};
+
+// What a load found, for a report of it (the pre-flight check): the address
+// ranges the file's data records filled inside the area, and the ranges of
+// the records skipped because they lie outside it. Ranges are [first, last],
+// sorted and merged.
+struct LoadReport {
+  std::vector<std::pair<uint32_t, uint32_t>> filled;
+  std::vector<std::pair<uint32_t, uint32_t>> outside;
+  // Bytes of the ranges within [first, last].
+  static uint64_t bytesWithin(const std::vector<std::pair<uint32_t, uint32_t>>& ranges, uint32_t first,
+                              uint32_t last);
+  static uint64_t totalBytes(const std::vector<std::pair<uint32_t, uint32_t>>& ranges);
 };
 
 // One line each (line end included or not). `buffer` holds the area from
@@ -89,6 +106,6 @@ ProgramFormat commonNameFormat(std::string_view path);
 // bytes (idCode.idLength of them, as set by the caller).
 bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
                      MemoryImage& image, IdCode& idCode, int32_t& protectLevel,
-                     ProgramFormat format = ProgramFormat::ByName);
+                     ProgramFormat format = ProgramFormat::ByName, LoadReport* report = nullptr);
 
 }  // namespace vrx4

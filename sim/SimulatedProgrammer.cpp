@@ -13,6 +13,7 @@
 #include "base/Log.h"
 #include "base/ProgramFiles.h"
 #include "link/UsbLink.h"
+#include "sim/OperationTiming.h"
 
 namespace vrx4 {
 namespace {
@@ -25,7 +26,6 @@ constexpr uint16_t kFirstFirmwarePage = 0xF800;
 constexpr uint16_t kLastFirmwarePage = 0xFEFF;
 constexpr double kUpdateBusyMs = 1500;
 constexpr double kResetBusyMs = 2000;
-constexpr double kConnectMs = 300;
 constexpr uint32_t kStuckPollLimit = 20000;  // polls within one clock millisecond
 constexpr size_t kMaxKeptName = 64;
 constexpr size_t kMaxKeptId = kMaxKeptIdCodeLength;
@@ -449,7 +449,7 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
         state_.bootDataPresent = true;
       }
       ++pagesInDownload_;
-      busyUntil_ = now + scaled(100.0 + pagesInDownload_ / 16.0);
+      busyUntil_ = now + scaled(downloadStoreMs(pagesInDownload_));
       processing_ = true;
       return Reply::ok();
     }
@@ -480,21 +480,12 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
       std::vector<int> blocks;
       for (int b = 0; b < g.blockCount; ++b)
         if (!selectable || kept.operationBlockMask.test(b)) blocks.push_back(b);
-      auto kib = [&](int b) { return target_.blockBytes(b) / 1024.0; };
+      std::vector<PlannedBlock> planned;
+      for (int b : blocks) planned.push_back({b, target_.blockBytes(b)});
       steps_.clear();
-      steps_.push_back({Step::Connect, -1, scaled(kConnectMs)});
       const uint8_t op = kept.operationCode;
-      auto add = [&](Step::Kind k, double perKib, double fixed) {
-        for (int b : blocks) steps_.push_back({k, b, scaled(fixed + perKib * kib(b))});
-      };
-      switch (op) {
-        case 1: add(Step::Erase, 2, 20); add(Step::Program, 6, 0); add(Step::Verify, 2, 0); break;
-        case 2: add(Step::Blank, 1, 0); break;
-        case 3: add(Step::Erase, 2, 20); break;
-        case 4: add(Step::Erase, 2, 20); add(Step::Program, 6, 0); break;
-        case 5: add(Step::Verify, 2, 0); break;
-        default: add(Step::Read, 2, 0); break;
-      }
+      for (const PlannedStep& p : plannedOperationSteps(op, planned))
+        steps_.push_back({Step::Kind(int(p.kind)), p.block, scaled(p.ms)});
       opCode_ = op;
       nextStep_ = 0;
       opStart_ = now;
