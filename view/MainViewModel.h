@@ -150,6 +150,7 @@ class MainViewModel {
   bool hasDevice() const;
   void setResultBox();
   void setBootLoaderText();
+  void restoreBootArea();
 
   AppState& state_;
   MainViewDialogs& dialogs_;
