@@ -37,24 +37,7 @@ std::string CompactPathDisplay(const std::string& path, const std::string& lastU
   }
 }
 
-std::string voltageText(unsigned nibble) {
-  switch (nibble) {
-    case 1: return "3.3V";
-    case 2: return "5V";
-    case 3: return "3.3/5V";
-    case 4: return "12V";
-    default: return "";
-  }
-}
-
-std::string baudrateText(float kbps) {
-  char buf[64];
-  if (kbps >= 1000.0f)
-    std::snprintf(buf, sizeof buf, "%.1fMbps", double(kbps) * 0.001);
-  else
-    std::snprintf(buf, sizeof buf, "%.1fKbps", double(kbps));
-  return buf;
-}
+std::string baudrateText(float kbps) { return canBaudrateText(kbps); }
 
 std::string protectText(int level) {
   if (level == 1) return "Level1 enabled";
