@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "link/FrameExchange.h"
 #include "sim/UnitState.h"
 
 namespace vrx4::unitsim {
 
-inline constexpr uint8_t kExec = 227;     // refused: wrong mode, length or value
-inline constexpr uint8_t kUnknown = 226;  // no such command
-inline constexpr uint8_t kNoTarget = 228;
+// The answer codes are the error statuses the host reads.
+inline constexpr uint8_t kExec = kStatusExecution;  // refused: wrong mode, length or value
+inline constexpr uint8_t kUnknown = kStatusCommand;  // no such command
+inline constexpr uint8_t kNoTarget = kStatusNoTarget;
 inline constexpr uint32_t kStagingSize = 0x70000;
 inline constexpr uint16_t kFirstFirmwarePage = 0xF800;
 inline constexpr uint16_t kLastFirmwarePage = 0xFEFF;
