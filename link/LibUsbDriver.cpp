@@ -2,17 +2,6 @@
 // driver and stopped with it.
 #include "link/LibUsbDriver.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <optional>
-#include <tuple>
-
-#include "base/Log.h"
-#include "base/StopRequest.h"
-#include "link/FrameExchange.h"
 #include "link/LibUsbDriverParts.h"
 
 namespace vrx4 {

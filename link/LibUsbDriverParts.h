@@ -4,7 +4,6 @@
 // line of a libusb error.
 #include <atomic>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "base/Log.h"

@@ -2,17 +2,8 @@
 // from a periodic look at the bus, told to the link's handler.
 #include "link/LibUsbDriver.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <optional>
-#include <tuple>
 
-#include "base/Log.h"
-#include "base/StopRequest.h"
-#include "link/FrameExchange.h"
 #include "link/LibUsbDriverParts.h"
 
 namespace vrx4 {

@@ -6,9 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <tuple>
 
 #include "base/Log.h"
 #include "base/StopRequest.h"

@@ -3,17 +3,10 @@
 #include "view/MainViewModel.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 #include "base/Log.h"
 #include "base/Prompter.h"
-#include "base/StartupMessage.h"
-#include "image/BootFileReader.h"
-#include "image/ProgramLoader.h"
 #include "link/Commands.h"
-#include "settings/BlockSettingRules.h"
-#include "settings/CanTiming.h"
 #include "view/OperationStart.h"
 #include "view/MainViewHelpers.h"
 
