@@ -24,10 +24,6 @@ std::string blockRangeText(int blockCount) {
   return "0-" + std::to_string(blockCount - 1);
 }
 
-namespace {
-
-// The text of one voltage code nibble: 1 "3.3V", 2 "5V", 3 "3.3/5V", 4 "12V",
-// else "". (The main form has its own, with the same texts.)
 std::string voltageText(unsigned nibble) {
   switch (nibble) {
     case 1: return "3.3V";
@@ -37,8 +33,6 @@ std::string voltageText(unsigned nibble) {
     default: return "";
   }
 }
-
-}  // namespace
 
 DeviceDetailTexts deviceDetailTexts(const DeviceDef& d) {
   DeviceDetailTexts t;

@@ -157,7 +157,13 @@ class SimulatedProgrammer : public SimulatedUnit {
     int block;
     uint64_t cost;
   };
+  // Command dispatch and the handlers of each group of commands.
   Reply dispatch(uint8_t command, const uint8_t* p, size_t n);
+  Reply firmwareCommand(uint8_t command, const uint8_t* p, size_t n, uint64_t now);
+  Reply settingCommand(uint8_t command, const uint8_t* p, size_t n, uint64_t now);
+  Reply memoryCommand(uint8_t command, const uint8_t* p, size_t n, uint64_t now);
+  Reply beginOperation(size_t n, uint64_t now);
+  Reply statusCommand(uint8_t command, size_t n);
   void tick(uint8_t command);
   void advanceOperation();
   bool runStep(const Step& s, uint8_t& result);

@@ -1,6 +1,11 @@
-# The complete simulated unit, its state file and its socket server.
+# The complete simulated unit, its state file and its socket server. The
+# unit's command dispatch, its command handlers, its stored state and its
+# busy/timing model are one class in four files.
 target_sources(vrx4_core PRIVATE
   SimulatedProgrammer.cpp
+  SimulatedProgrammerCommands.cpp
+  SimulatedProgrammerState.cpp
+  SimulatedProgrammerTiming.cpp
   TargetModel.cpp
   UnitFaults.cpp
   UnitSocketServer.cpp

@@ -14,7 +14,6 @@
 #include "app/ProgramStop.h"
 #include "base/Log.h"
 #include "base/Prompter.h"
-#include "app/UnitTransport.h"
 #include "link/UsbLink.h"
 #include "settings/CDropDownList.h"
 #include "view/CKDL2Doc.h"
@@ -63,8 +62,8 @@ bool CProgrammerApp::acquireInstanceLock() {
 bool CProgrammerApp::setUpTransport() {
   driver_ = env_.driver;
   if (!driver_) {
-    std::string error;
-    ownDriver_ = makeUsbDriver(commandLine_.unit, error);
+    std::string error = "no unit transport";
+    if (env_.makeDriver) ownDriver_ = env_.makeDriver(commandLine_.unit, error);
     if (!ownDriver_) {
       logProgramLine(error);
       return false;

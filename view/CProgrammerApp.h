@@ -7,7 +7,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "app/AppState.h"
 #include "app/CommandLine.h"
@@ -32,6 +34,10 @@ struct AppEnvironment {
   // A driver the caller owns, used instead of the one the command line
   // chooses.
   UsbDriver* driver = nullptr;
+  // Makes the driver for the unit the command line chose when there is no
+  // `driver`: the program passes the transports it is built with (it knows
+  // the simulated unit; this layer does not). Null result: `error` says why.
+  std::function<std::unique_ptr<UsbDriver>(const UnitChoice&, std::string&)> makeDriver;
 };
 
 class CProgrammerApp final : public QObject {

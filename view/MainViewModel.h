@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/AppState.h"
+#include "settings/DeviceDetailTexts.h"  // voltageText
 #include "view/MainFormState.h"
 #include "view/MainViewDialogs.h"
 
@@ -54,7 +55,6 @@ std::string CompactPathDisplay(const std::string& path, const std::string& lastU
                                const std::function<bool(const std::string&)>& fits);
 
 // Texts of the form's fields.
-std::string voltageText(unsigned nibble);      // 1 "3.3V", 2 "5V", 3 "3.3/5V", 4 "12V"
 std::string baudrateText(float kbps);          // "1.0Mbps", "125.0Kbps"
 std::string protectText(int level);            // "Level1 enabled", "Level2 enabled", "Removed"
 std::string blockMaskText(const BlockMask& m); // "Nothing" or FormatBlockList 0..63
@@ -150,6 +150,7 @@ class MainViewModel {
   bool hasDevice() const;
   void setResultBox();
   void setBootLoaderText();
+  void restoreBootArea();
 
   AppState& state_;
   MainViewDialogs& dialogs_;

@@ -73,14 +73,10 @@ bool parseEditData(std::string_view text, uint8_t& value) {
   return true;
 }
 
+// The edit box's rule, on at most ten characters.
 bool parseClearData(std::string_view text, uint8_t& value) {
   if (text.size() > 10) return false;
-  size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) ++i;
-  uint64_t v = 0;
-  if (!readHexTail(text, i, true, 0xFF, v) || v > 0xFF) return false;
-  value = uint8_t(v);
-  return true;
+  return parseEditData(text, value);
 }
 
 bool parseBlockList(std::string_view text, int blockCount, BlockMask& blocks) {

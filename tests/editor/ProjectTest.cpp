@@ -339,37 +339,6 @@ TEST_F(EditCommandTest, FailedUploadClearsTheChecksumAndBootSumFollowsTheEdit) {
 namespace vrx4::test {
 namespace {
 
-// The form's own window seam, answered with the real transfer workers.
-class WorkerDialogs final : public MainViewDialogs {
- public:
-  std::vector<std::string> paths;
-  std::optional<std::string> openFile(const FileOpenRequest&) override {
-    if (paths.empty()) return std::nullopt;
-    std::string p = paths.front();
-    paths.erase(paths.begin());
-    return p;
-  }
-  std::optional<CanSetting> canSetting(const CanSetting&) override { return std::nullopt; }
-  std::optional<LockBitTable> blockSetting(const LockBitTable&, const DeviceDef&) override { return std::nullopt; }
-  std::optional<IdCode> setId(const IdCode&) override { return std::nullopt; }
-  void deviceDetail(const DeviceDef&) override {}
-  bool sendImage(ImageArea area, const MemoryImage& image, const ProjectSettings& s, const std::string&) override {
-    TransferProgress progress;
-    SendPlan plan = prepareSend(progress, area, image, s);
-    sendImageWorker(progress, plan, image, s);
-    return !progress.abandoned();
-  }
-  bool fetchImage(ImageArea area, MemoryImage& image, const ProjectSettings& s) override {
-    TransferProgress progress;
-    prepareFetch(progress, area, s);
-    fetchImageWorker(progress, area, image, s);
-    return !progress.abandoned();
-  }
-  OperationOutcome programming(int, uint32_t) override { return {}; }
-  void initializing() override {}
-  bool openDocument(const std::string&) override { return false; }
-};
-
 TEST_F(ProjectTest, OnTheMainFormModelTheRoundTripHolds) {
   WorkerDialogs windows;
   MainViewModel model(app, windows);

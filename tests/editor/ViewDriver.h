@@ -2,7 +2,7 @@
 // Drives the editor and project commands the way the main form does: the
 // dialogs answered by the test (the transfer dialogs run the real workers
 // against the simulated unit), and the form's SelectDevice and
-// SendAllSettings steps carried out with the real unit commands.
+// SendAllSettings steps taken by the main form's own model.
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -14,8 +14,40 @@
 #include "image/ImageTransfer.h"
 #include "image/ProgramSaver.h"
 #include "view/CommandSeam.h"
+#include "view/MainViewModel.h"
 
 namespace vrx4::test {
+
+// The form's own window seam, answered with the real transfer workers.
+class WorkerDialogs final : public MainViewDialogs {
+ public:
+  std::vector<std::string> paths;
+  std::optional<std::string> openFile(const FileOpenRequest&) override {
+    if (paths.empty()) return std::nullopt;
+    std::string p = paths.front();
+    paths.erase(paths.begin());
+    return p;
+  }
+  std::optional<CanSetting> canSetting(const CanSetting&) override { return std::nullopt; }
+  std::optional<LockBitTable> blockSetting(const LockBitTable&, const DeviceDef&) override { return std::nullopt; }
+  std::optional<IdCode> setId(const IdCode&) override { return std::nullopt; }
+  void deviceDetail(const DeviceDef&) override {}
+  bool sendImage(ImageArea area, const MemoryImage& image, const ProjectSettings& s, const std::string&) override {
+    TransferProgress progress;
+    SendPlan plan = prepareSend(progress, area, image, s);
+    sendImageWorker(progress, plan, image, s);
+    return !progress.abandoned();
+  }
+  bool fetchImage(ImageArea area, MemoryImage& image, const ProjectSettings& s) override {
+    TransferProgress progress;
+    prepareFetch(progress, area, s);
+    fetchImageWorker(progress, area, image, s);
+    return !progress.abandoned();
+  }
+  OperationOutcome programming(int, uint32_t) override { return {}; }
+  void initializing() override {}
+  bool openDocument(const std::string&) override { return false; }
+};
 
 class ViewDriver {
  public:
@@ -31,48 +63,24 @@ class ViewDriver {
       confirmed.push_back(path);
       return acceptLoads;
     };
-    dialogs.sendImage = [this](ImageArea area, const std::string&) {
+    dialogs.sendImage = [this](ImageArea area, const std::string& name) {
       sentAreas.push_back(area);
-      TransferProgress progress;
-      SendPlan plan = prepareSend(progress, area, *app_.image, app_.settings);
-      sendImageWorker(progress, plan, *app_.image, app_.settings);
-      return !progress.abandoned();
+      return windows_.sendImage(area, *app_.image, app_.settings, name);
     };
     dialogs.fetchImage = [this](ImageArea area) {
       ++fetches;
-      TransferProgress progress;
-      prepareFetch(progress, area, app_.settings);
-      fetchImageWorker(progress, area, *app_.image, app_.settings);
-      return !progress.abandoned();
+      return windows_.fetchImage(area, *app_.image, app_.settings);
     };
-    routines.selectDevice = [this](int index) {
-      ProjectSettings& s = app_.settings;
-      s.device = app_.deviceTable.row(index);
-      s.deviceIndex = index;
-      s.lockBits.deviceBlockMask = BlockMask{};
-      for (int k = 0; k < std::min<int>(s.device.blockCount, 64); ++k) s.lockBits.deviceBlockMask.set(k);
-    };
+    routines.selectDevice = [this](int index) { model_.SelectDevice(index); };
     routines.sendAllSettings = [this] { return sendAllSettings(); };
   }
 
+  // The model's SendAllSettings with the command's view fields.
   bool sendAllSettings() {
-    ProjectSettings& s = app_.settings;
-    (void)setDevice(s.device);
-    bool present = false;
-    if (s.userFileNameLength > 0) {
-      if (!setUserFileName(s.userFileName)) return false;
-      uint16_t sums[64] = {};
-      app_.image->blockChecksums(s.device, sums);
-      (void)setBlockChecksums(s.device.blockCount, sums);
-      present = true;
-    }
-    if (!setUserDataPresent(present)) return false;
-    if (!setCanSetting(s.can) || !setBlockSettings(s.lockBits)) return false;
-    if (!setOperation(uint8_t(view.operationIndex + 1), uint8_t((view.preSending ? 1 : 0) | (view.postSending ? 2 : 0))))
-      return false;
-    IdCode id = s.idCode;
-    id.idLength = uint8_t(s.device.idCodeLength);
-    return setIdCode(id);
+    model_.operationIndex = view.operationIndex;
+    model_.preSending = view.preSending;
+    model_.postSending = view.postSending;
+    return model_.SendAllSettings();
   }
 
   CommandDialogs dialogs;
@@ -87,6 +95,8 @@ class ViewDriver {
 
  private:
   AppState& app_;
+  WorkerDialogs windows_;
+  MainViewModel model_{app_, windows_};
 };
 
 // Writes `bytes` as an S-record program file for addresses from `start`.

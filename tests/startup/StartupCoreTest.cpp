@@ -12,7 +12,7 @@
 #include "app/AppInfo.h"
 #include "app/CommandLine.h"
 #include "app/DialogPaths.h"
-#include "app/UnitTransport.h"
+#include "programs/UnitTransport.h"
 #include "base/Log.h"
 #include "base/StartupMessage.h"
 #include "link/UsbLink.h"

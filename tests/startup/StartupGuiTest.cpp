@@ -18,6 +18,7 @@
 
 #include "ScriptedPrompter.h"
 #include "app/AppInfo.h"
+#include "programs/UnitTransport.h"
 #include "view/CProgrammerApp.h"
 #include "app/CQtPrompter.h"
 #include "app/CSplashWindow.h"
@@ -180,6 +181,7 @@ class StartupTest : public QObject {
     env.executablePath = folder_.filePath(QStringLiteral("vrx4"));
     env.instanceName = QStringLiteral("vrx4-startup-test-%1").arg(QCoreApplication::applicationPid());
     env.driver = driver;
+    env.makeDriver = makeUsbDriver;
     return env;
   }
 

@@ -27,6 +27,7 @@
 #include "view/CMainFrame.h"
 #include "view/CMainView.h"
 #include "view/CMainViewDialogs.h"
+#include "programs/UnitTransport.h"
 #include "view/CProgrammerApp.h"
 #include "view/CProgrammingDlg.h"
 
@@ -110,6 +111,7 @@ class WindowStopTest : public QObject {
     env.executablePath = folder_.filePath(QStringLiteral("vrx4"));
     env.instanceName = QStringLiteral("vrx4-stopgui-test-%1").arg(QCoreApplication::applicationPid());
     env.driver = driver;
+    env.makeDriver = makeUsbDriver;
     return env;
   }
   QString dialogPathFile() const { return folder_.filePath(QStringLiteral("dlg_path")); }

@@ -21,6 +21,7 @@
 
 #include "ScriptedPrompter.h"
 #include "app/AppState.h"
+#include "programs/UnitTransport.h"
 #include "view/CProgrammerApp.h"
 #include "app/CommandLine.h"
 #include "app/CSplashWindow.h"
@@ -164,6 +165,7 @@ class MainWindowTest : public QObject {
     env.executablePath = folder_.filePath(QStringLiteral("vrx4"));
     env.instanceName = QStringLiteral("vrx4-viewgui-test-%1").arg(QCoreApplication::applicationPid());
     env.driver = driver;
+    env.makeDriver = makeUsbDriver;
     return env;
   }
 

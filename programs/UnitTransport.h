@@ -1,5 +1,6 @@
 #pragma once
-// Makes the transport that the command line chose.
+// Makes the transport that the command line chose. It knows every
+// transport, the simulated unit too, so it sits above sim/ and view/.
 #include <memory>
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "app/UnitTransport.h"
+#include "programs/UnitTransport.h"
 
 #include "app/UnitUsbId.h"
 #include "link/FrameExchange.h"

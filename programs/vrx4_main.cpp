@@ -11,6 +11,7 @@
 #include "app/ProgramStop.h"
 #include "base/Log.h"
 #include "base/Prompter.h"
+#include "programs/UnitTransport.h"
 
 namespace {
 
@@ -57,7 +58,9 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    vrx4::CProgrammerApp app;
+    vrx4::AppEnvironment env;
+    env.makeDriver = vrx4::makeUsbDriver;
+    vrx4::CProgrammerApp app(env);
     if (app.onProgramStart(QCoreApplication::arguments()) && !vrx4::programStopRequested()) status = qapp.exec();
     const int exitStatus = app.onProgramExit();
     if (status == 0) status = exitStatus;
