@@ -9,6 +9,10 @@
 
 namespace vrx4::cli {
 
+// The command line's names of the operations, by operation index (the order
+// of the form's radio buttons).
+inline constexpr const char* kOperationNames[] = {"epv", "blank", "erase", "ep", "verify", "read"};
+
 struct JobOptions {
   // program
   std::string file;           // the program file (HEX or S-record)

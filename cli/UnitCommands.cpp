@@ -43,8 +43,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-const char* const kOperationNames[] = {"epv", "blank", "erase", "ep", "verify", "read"};
-
 std::string hex6(uint32_t v) {
   char t[16];
   std::snprintf(t, sizeof t, "%06X", unsigned(v));
