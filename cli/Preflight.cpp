@@ -14,6 +14,7 @@
 #include "cli/CliPrompter.h"
 #include "cli/ExitStatus.h"
 #include "cli/FileCommands.h"
+#include "cli/HexText.h"
 #include "cli/SerialNumbers.h"
 #include "cli/UnitCommands.h"
 #include "image/BootFileReader.h"
@@ -31,21 +32,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-std::string hex6(uint32_t v) {
-  char t[16];
-  std::snprintf(t, sizeof t, "%06X", unsigned(v));
-  return t;
-}
-std::string hex4(uint16_t v) {
-  char t[8];
-  std::snprintf(t, sizeof t, "%04X", unsigned(v));
-  return t;
-}
-std::string hex2(uint8_t v) {
-  char t[4];
-  std::snprintf(t, sizeof t, "%02X", unsigned(v));
-  return t;
-}
 
 std::string oneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');

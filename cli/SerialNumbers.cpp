@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "base/Log.h"
 #include "base/ProgramFiles.h"
 #include "cli/ExitStatus.h"
+#include "cli/HexText.h"
 
 namespace vrx4::cli {
 
@@ -65,20 +67,23 @@ const char* formatName(SerialFormat f) {
   return "le";
 }
 
-std::string hex6(uint32_t v) {
-  char t[16];
-  std::snprintf(t, sizeof t, "%06X", unsigned(v));
-  return t;
-}
 
 // The whole text of a small file; false (why) when it cannot be read.
 // `missing` tells a file that is not there.
 bool readSmallFile(const std::string& path, std::string& text, bool& missing, std::string& why) {
   missing = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting and taken only as a regular file: a pipe or a
+  // device given as the counter or the list must not hold the job.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     missing = errno == ENOENT;
     why = path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = path + ": not a regular file";
+    ::close(fd);
     return false;
   }
   text.clear();

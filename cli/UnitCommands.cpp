@@ -17,6 +17,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/FileCommands.h"
 #include "cli/FileFormats.h"
+#include "cli/HexText.h"
 #include "cli/Interrupt.h"
 #include "cli/CliDialogs.h"
 #include "cli/JobRecord.h"
@@ -43,11 +44,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-std::string hex6(uint32_t v) {
-  char t[16];
-  std::snprintf(t, sizeof t, "%06X", unsigned(v));
-  return t;
-}
 
 std::string areaText(uint32_t start, uint32_t end) { return hex6(start) + "-" + hex6(end); }
 
@@ -96,11 +92,6 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-std::string hex4(uint16_t v) {
-  char t[8];
-  std::snprintf(t, sizeof t, "%04X", unsigned(v));
-  return t;
-}
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))

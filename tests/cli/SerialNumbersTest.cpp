@@ -2,6 +2,7 @@
 // numbers from a counter or a list under a lock, a kill at every step of a
 // take, and jobs and gangs on vrx4-unitsim processes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -24,10 +25,10 @@ using namespace vrx4::cli;
 
 constexpr const char* kDevice = "DEMO-B256K";
 
-std::vector<uint8_t> encoded(const std::string& spec, const SerialValue& v, bool* fits = nullptr) {
+std::vector<uint8_t> encoded(const std::string& text, const SerialValue& v, bool* fits = nullptr) {
   SerialField f;
   std::string why;
-  EXPECT_TRUE(parseSerialField(spec, f, why)) << why;
+  EXPECT_TRUE(parseSerialField(text, f, why)) << why;
   std::vector<uint8_t> out;
   const bool ok = encodeSerial(f, v, out, why);
   if (fits) *fits = ok;
@@ -56,12 +57,12 @@ TEST(SerialField, EachFormatsBytesAndWhatDoesNotFit) {
   EXPECT_EQ(encoded("1000:6:be", mac), (std::vector<uint8_t>{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
   EXPECT_EQ(encoded("1000:12:hex", mac), text("001A2B3C4D5E"));
   bool fits = true;
-  for (const auto& [spec, v] : std::vector<std::pair<std::string, SerialValue>>{
+  for (const auto& [text, v] : std::vector<std::pair<std::string, SerialValue>>{
            {"1000:1", number(256)}, {"1000:2:be", number(65536)}, {"1000:2:bcd", number(10000)},
            {"1000:3:ascii", number(1000)}, {"1000:2:hex", number(0x100)}, {"1000:5:be", mac},
            {"1000:6:ascii", mac}}) {
-    encoded(spec, v, &fits);
-    EXPECT_FALSE(fits) << spec << " " << v.text();
+    encoded(text, v, &fits);
+    EXPECT_FALSE(fits) << text << " " << v.text();
   }
   EXPECT_TRUE((encoded("1000:1", number(255), &fits), fits));
   EXPECT_TRUE((encoded("1000:3:ascii", number(999), &fits), fits));
@@ -82,8 +83,8 @@ TEST(SerialField, RefusedOutsideTheRomAndOnTheIdCodeOrProtectByte) {
   const DeviceDef& d = table.row(table.findByName(kDevice));  // ROM 0-3FFFF, ID FFDF.., protect 3FFFB
   SerialField f;
   std::string why;
-  auto fits = [&](const char* spec) {
-    EXPECT_TRUE(parseSerialField(spec, f, why));
+  auto fits = [&](const char* text) {
+    EXPECT_TRUE(parseSerialField(text, f, why));
     return checkSerialField(f, d, why);
   };
   EXPECT_TRUE(fits("1000:4"));
@@ -99,10 +100,10 @@ TEST(SerialField, RefusedOutsideTheRomAndOnTheIdCodeOrProtectByte) {
 
 class SerialSourceTest : public ::testing::Test {
  protected:
-  SerialField field(const char* spec = "1000:4") {
+  SerialField field(const char* text = "1000:4") {
     SerialField f;
     std::string why;
-    parseSerialField(spec, f, why);
+    parseSerialField(text, f, why);
     return f;
   }
   test::TempDir dir;
@@ -145,6 +146,12 @@ TEST_F(SerialSourceTest, CounterAndListTakeInOrderAndHandBack) {
   EXPECT_EQ(test::readFile(counter.counter), "65536\n");
   test::writeFile(counter.counter, "12x\n");
   EXPECT_EQ(takeSerial(counter, field(), t, why), TakeResult::Failed);  // a damaged counter is not guessed at
+  // A pipe as the counter is refused at once, not waited on.
+  SerialSource piped;
+  piped.counter = dir.file("counter.fifo");
+  ASSERT_EQ(::mkfifo(piped.counter.c_str(), 0600), 0);
+  EXPECT_EQ(takeSerial(piped, field(), t, why), TakeResult::Failed);
+  EXPECT_NE(why.find("not a regular file"), std::string::npos) << why;
 
   SerialSource list;
   list.list = dir.file("macs.txt");
