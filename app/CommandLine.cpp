@@ -165,6 +165,26 @@ std::string commandLineUsage(const std::string& programName) {
          "  3  the unit was lost while the program ran";
 }
 
+std::string commandLineHelp(const std::string& programName) {
+  return commandLineUsage(programName) +
+         "\n\n"
+         "Files:\n"
+         "  vrx4type.tbl  the device table, beside the program or in ../share/vrx4/\n"
+         "  vrx4.fwp      the unit firmware the program offers when the unit's differs\n"
+         "  unit.conf     usb-id = VID:PID, the unit's USB IDs (see --usb-id), in\n"
+         "                ~/.config/vrx4/ or /etc/vrx4/\n"
+         "  vrx4.conf     the folders last used and the window's settings, in\n"
+         "                ~/.config/Velmora Inc./\n"
+         "  unit-state    what the simulated unit keeps between runs (--sim-state), in\n"
+         "                $XDG_STATE_HOME/vrx4/ (else ~/.local/state/vrx4/)\n"
+         "\n"
+         "Examples:\n"
+         "  " + programName + "                      the unit on USB\n"
+         "  " + programName + " --simulate           the built-in simulated unit\n"
+         "  " + programName + " --unit socket:unit.sock  a vrx4-unitsim --socket unit.sock\n"
+         "  " + programName + " --usb-id 1234:5678   a unit with other USB IDs";
+}
+
 std::string unknownArgumentWarning(const std::string& programName, const std::string& arg) {
   return programName + ": warning: unknown argument '" + arg + "' ignored";
 }

@@ -52,8 +52,11 @@ struct CommandLine {
 // Anything else goes to `unknown`.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
-// Usage text for --help and after a command-line error (several lines).
+// Usage text after a command-line error (several lines); --help adds more.
 std::string commandLineUsage(const std::string& programName);
+// What --help prints: the usage, the files the program reads and writes, and
+// examples.
+std::string commandLineHelp(const std::string& programName);
 
 // The one warning line about a word the program does not know.
 std::string unknownArgumentWarning(const std::string& programName, const std::string& arg);

@@ -22,7 +22,7 @@ if(HELP2MAN AND GZIP AND SED)
                 "--name=${${program}_man_name}" --output=${page} $<TARGET_FILE:${program}>
         # help2man makes "Exit status:" a subsection; man pages have it as a
         # section of its own.
-        COMMAND ${SED} -i "s/^\\.SS \"Exit status:\"$/.SH \"EXIT STATUS\"/" ${page}
+        COMMAND ${SED} -i "s/^\\.SS \"[Ee]xit status:\"$/.SH \"EXIT STATUS\"/" ${page}
         COMMAND ${GZIP} -9nf ${page}
         DEPENDS ${program}
         COMMENT "Man page of ${program}"

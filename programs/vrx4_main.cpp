@@ -32,7 +32,7 @@ bool answeredWithoutDisplay(int argc, char** argv, int& status) {
     return true;
   }
   if (!cl.showHelp && !cl.showVersion) return false;
-  const std::string text = cl.showHelp ? vrx4::commandLineUsage(program) : vrx4::commandLineVersion(program, cl.unit.usbId);
+  const std::string text = cl.showHelp ? vrx4::commandLineHelp(program) : vrx4::commandLineVersion(program, cl.unit.usbId);
   std::fputs((text + "\n").c_str(), stdout);
   status = std::fflush(stdout) == 0 ? 0 : 1;
   return true;

@@ -97,7 +97,7 @@ bool CProgrammerApp::onProgramStart(const QStringList& arguments) {
   if (commandLine_.showHelp || commandLine_.showVersion) {
     // main() answers these before a display is opened; here they only end
     // the start.
-    logLine(commandLine_.showHelp ? commandLineUsage(program) : commandLineVersion(program, commandLine_.unit.usbId));
+    logLine(commandLine_.showHelp ? commandLineHelp(program) : commandLineVersion(program, commandLine_.unit.usbId));
     exitStatus_ = 0;
     return false;
   }

@@ -72,6 +72,13 @@ for f in usr/bin/vrx4 usr/bin/vrx4-cli usr/bin/vrx4-unitsim \
          usr/share/man/man1/vrx4.1.gz usr/share/man/man1/vrx4-cli.1.gz usr/share/man/man1/vrx4-unitsim.1.gz; do
   [ -f "$root/$f" ] || { echo "the package lacks $f"; exit 1; }
 done
+# Each man page has the sections an operator looks for.
+for page in vrx4 vrx4-cli vrx4-unitsim; do
+  for section in "EXIT STATUS" FILES EXAMPLES; do
+    gzip -dc "$root/usr/share/man/man1/$page.1.gz" | grep -q "^\.SH \"\?$section\"\?\$" ||
+      { echo "the man page of $page has no $section section"; exit 1; }
+  done
+done
 [ ! -e "$root/usr/bin/vrx4type.tbl" ] || { echo "data files belong in usr/share/vrx4/"; exit 1; }
 
 bin="$root/usr/bin"

@@ -198,6 +198,11 @@ TEST(CommandLine, VersionNamesTheProgramAndTheFirmwareItCarries) {
   EXPECT_EQ(v.rfind("vrx4 1.11\n", 0), 0u) << v;
   EXPECT_NE(v.find(kHostVersion), std::string::npos) << v;
   EXPECT_NE(commandLineUsage("vrx4").find("--version"), std::string::npos);
+  // --help adds the files and examples the man page is made from.
+  const std::string help = commandLineHelp("vrx4");
+  EXPECT_EQ(help.rfind(commandLineUsage("vrx4"), 0), 0u);
+  EXPECT_NE(help.find("\nFiles:\n"), std::string::npos);
+  EXPECT_NE(help.find("\nExamples:\n"), std::string::npos);
 }
 
 TEST(CommandLine, UnitChoice) {
