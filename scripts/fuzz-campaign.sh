@@ -3,7 +3,7 @@
 # corpus, then the new inputs are merged into fuzz/corpus/TARGET (minimised:
 # only inputs that add coverage are kept). Prints one line per target:
 # executions, coverage (edges), features, corpus size before and after,
-# crashes. Crashing inputs stay in build-fuzz/campaign/.
+# crashes. Crashing inputs stay in build-sanitize/campaign/.
 #
 #   scripts/fuzz-campaign.sh SECONDS [TARGET...]
 set -euo pipefail
