@@ -1,7 +1,7 @@
 #pragma once
 // What the unit commands (info, program, read) share: one job on one unit
 // through the main form's handlers, its steps, and the checks made before
-// the unit hears anything. Only the command files include this.
+// the unit hears anything. Only the unit commands and the job end include it.
 #include <cstddef>
 #include <cstdint>
 #include <string>
