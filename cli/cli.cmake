@@ -11,13 +11,19 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FileCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileFormats.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Gang.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/InfoCommand.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Interrupt.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JobEnd.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JobOptionChecks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JobRecord.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JobSteps.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Preflight.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProgramCommand.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ReadCommand.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialNumbers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UdevRule.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/UnitCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitSession.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbUnits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Worker.cpp
