@@ -19,6 +19,7 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/UdevRule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitSession.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UsageText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbUnits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Worker.cpp
 )
