@@ -14,6 +14,7 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Interrupt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JobRecord.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Preflight.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreflightPrint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialNumbers.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UdevRule.cpp
