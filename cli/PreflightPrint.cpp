@@ -48,9 +48,10 @@ void printHuman(const json& r) {
 int preflightCheck(const JobOptions& job, const PreflightOptions& o) {
   json report;
   const int status = buildPreflight(job, o, report);
-  if (!report.contains("block_list")) {
-    // Stopped before there was anything to report (the reason is on
-    // standard error); the JSON caller still gets its one object.
+  // The warnings come last: a report without them was stopped on its way
+  // (a file refused, the reason on standard error) and has no text to show.
+  // The JSON caller still gets its one object.
+  if (!report.contains("warnings")) {
     if (o.json) {
       report["status"] = status;
       std::puts(report.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
