@@ -16,6 +16,8 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Preflight.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PreflightPrint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialNumbers.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialSource.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UdevRule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitCommands.cpp
