@@ -299,7 +299,8 @@ std::optional<int> checkProgramLine(CommandLine& c) {
   JobOptions& job = c.g.job;
   // Blank and Erase need no program file, as on the form.
   const bool fileOptional = job.operation == "blank" || job.operation == "erase";
-  if (!job.project.empty() && !job.file.empty()) return usageError("program takes FILE or --project FILE.vxp, not both");
+  if (!job.project.empty() && !job.file.empty())
+    return usageError("program takes FILE or --project FILE.vxp, not both");
   if (job.project.empty() && job.file.empty() && !fileOptional)
     return usageError("program needs FILE and --device NAME, or --project FILE.vxp");
   if (job.project.empty() && job.device.empty()) return usageError("program needs --device NAME");
