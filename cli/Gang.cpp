@@ -194,48 +194,11 @@ bool drain(int& fd, std::string& buffer, const std::function<void(const std::str
   return false;
 }
 
-}  // namespace
-
-std::vector<std::string> childArgs(const std::vector<std::string>& args, const std::string& unit,
-                                   const std::string& gangId) {
-  std::vector<std::string> out;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--unit") {
-      ++i;
-      continue;
-    }
-    if (a.rfind("--unit=", 0) == 0 || a == "--json") continue;
-    out.push_back(a);
-  }
-  out.push_back("--unit");
-  out.push_back(unit);
-  out.push_back("--json");
-  if (!gangId.empty()) {
-    out.push_back("--gang-id");
-    out.push_back(gangId);
-  }
-  return out;
-}
-
-int runGang(Events& events, const std::string& self, const std::vector<std::string>& args,
-            const std::vector<std::string>& units, const std::string& recordPath) {
-  using Steady = std::chrono::steady_clock;
-  const std::string gangId = randomUuid();
-  const std::string started = utcTimestamp();
-  // Open before any child starts: a gang whose record cannot be kept does
-  // not start.
-  RecordFile record;
-  if (!recordPath.empty()) {
-    std::string why;
-    if (!record.open(recordPath, why)) {
-      events.error("the record file cannot be written, so the job does not start: " + why);
-      events.result(0, "", kExitFile, "record", {{"reason", "record file: " + why}});
-      return kExitFile;
-    }
-  }
-  std::vector<Child> children(units.size());
-  GangOutput output(events, children, events.drawsProgressBar());
+// One process per unit, each with the gang's ID; a unit whose process
+// cannot be started gets an error and no pid. Returns the pids.
+std::vector<pid_t> startChildren(Events& events, std::vector<Child>& children, const std::string& self,
+                                 const std::vector<std::string>& args, const std::vector<std::string>& units,
+                                 const std::string& gangId) {
   std::vector<pid_t> pids;
   for (size_t i = 0; i < units.size(); ++i) {
     children[i].unit = units[i];
@@ -243,13 +206,21 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
       events.error(units[i] + ": cannot start a process for the unit: " + std::strerror(errno));
     pids.push_back(children[i].pid);
   }
-  // From here a signal is passed on to every child.
-  setSignalChildren(pids.data(), pids.size());
+  return pids;
+}
+
+// The lines a second signal leaves: the gang's interrupted result.
+void setGangInterruptLines(const Events& events) {
   std::string lastResult = "{\"event\":\"result\",\"word\":\"interrupted\",\"signal\":\"@SIGNAL@\",\"status\":@STATUS@}\n";
   if (events.mode() != OutputMode::Json) lastResult = "Gang : interrupted (@SIGNAL@)\n";
   setInterruptLines(-1, {}, lastResult, "vrx4-cli: interrupted by @SIGNAL@, ended at once by a second signal\n");
-  // Every child ends by itself: its waits on the unit are bounded. After a
-  // stop they are given kGangStopWaitMs, then ended.
+}
+
+// Passes the children's lines on until every one of their pipes is closed.
+// Every child ends by itself: its waits on the unit are bounded. After a
+// stop they are given kGangStopWaitMs, then ended. True when they were.
+bool relayChildren(std::vector<Child>& children, GangOutput& output) {
+  using Steady = std::chrono::steady_clock;
   std::optional<Steady::time_point> stopDeadline;
   bool killed = false;
   for (;;) {
@@ -285,52 +256,82 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
         drain(c.err, c.errBuffer, [&](const std::string& l) { output.stderrLine(c, l); });
     }
   }
-  setSignalChildren(nullptr, 0);
-  output.eraseBars();
-  const int sig = interruptSignal();
+  return killed;
+}
+
+// Waits for the child's end (raw: its wait status) and gives its exit
+// status. A child that died without its own status counts as a failed link
+// (or as interrupted when the gang was stopped), and none passes without a
+// result.
+int waitForChild(const Child& c, int sig, int& raw) {
+  int exitStatus = kExitLink;
+  raw = 0;
+  if (c.pid > 0) {
+    while (::waitpid(c.pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    exitStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : sig ? interruptExitStatus(sig) : kExitLink;
+  }
+  if (exitStatus == kExitPass && c.result.is_null()) exitStatus = kExitLink;  // never 0 without a result
+  return exitStatus;
+}
+
+// The gang's own facts for the record lines it writes.
+struct GangFacts {
+  std::string id;       // the gang's UUID
+  std::string started;  // when the gang started (UTC)
+  int signal = 0;       // the signal that stopped it, 0 for none
+  bool killed = false;  // its children were ended after a stop
+};
+
+// The record line of a unit whose process ended without a result. A child
+// writes its own line before its result event, so this one has neither.
+json missingRecordLine(const Child& c, int raw, const std::string& word, const GangFacts& gang) {
+  std::string reason = c.pid <= 0                ? "no process could be started for the unit"
+                       : WIFSIGNALED(raw)        ? "the unit's process was ended by " + signalName(WTERMSIG(raw))
+                                                 : "the unit's process ended without a result";
+  if (gang.killed) reason += " (it did not end within " + std::to_string(kGangStopWaitMs / 1000) + " s of the stop)";
+  const std::string now = utcTimestamp();
+  json r = {{"time", now},            {"job_id", randomUuid()}, {"gang_id", gang.id},
+            {"started", gang.started}, {"ended", now},           {"tool_version", kProgramVersion},
+            {"host", hostName()},     {"unit", {{"path", c.unit}, {"serial", ""}}},
+            {"result", {{"code", 0}, {"word", word}}}, {"status", c.status}, {"reason", reason}};
+  if (gang.signal) r["signal"] = signalName(gang.signal);
+  return r;
+}
+
+// Every child's end: its status and its entry of the summary, and the
+// record line of one that left none. Returns the highest status.
+int collectChildren(Events& events, std::vector<Child>& children, RecordFile& record, const GangFacts& gang,
+                    json& summary) {
+  const int sig = gang.signal;
   int worst = kExitPass;
-  json summary = json::array();
   for (Child& c : children) {
     closeFd(c.out);
     closeFd(c.err);
-    int exitStatus = kExitLink;
     int raw = 0;
-    if (c.pid > 0) {
-      while (::waitpid(c.pid, &raw, 0) < 0 && errno == EINTR) {
-      }
-      // A child that died without its own status counts as a failed link
-      // (or as interrupted when the gang was stopped).
-      exitStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : sig ? interruptExitStatus(sig) : kExitLink;
-    }
-    if (exitStatus == kExitPass && c.result.is_null()) exitStatus = kExitLink;  // never 0 without a result
-    c.status = exitStatus;
-    worst = worstStatus(worst, exitStatus);
+    c.status = waitForChild(c, sig, raw);
+    worst = worstStatus(worst, c.status);
     const std::string word = c.result.is_object() ? c.result.value("word", "") : sig ? "interrupted" : "";
     summary.push_back({{"unit", c.unit},
                        {"code", c.result.is_object() ? c.result.value("code", 0) : 0},
                        {"word", word},
-                       {"status", exitStatus}});
+                       {"status", c.status}});
     if (!c.serial.empty()) summary.back()["serial"] = c.serial;
     if (c.result.is_null() && record.isOpen()) {
-      // The child wrote its record line before its result event; this one
-      // has neither: its line comes from here.
-      std::string reason = c.pid <= 0                ? "no process could be started for the unit"
-                           : WIFSIGNALED(raw)        ? "the unit's process was ended by " + signalName(WTERMSIG(raw))
-                                                     : "the unit's process ended without a result";
-      if (killed) reason += " (it did not end within " + std::to_string(kGangStopWaitMs / 1000) + " s of the stop)";
-      const std::string now = utcTimestamp();
-      json r = {{"time", now},         {"job_id", randomUuid()}, {"gang_id", gangId},
-                {"started", started},  {"ended", now},           {"tool_version", kProgramVersion},
-                {"host", hostName()},  {"unit", {{"path", c.unit}, {"serial", ""}}},
-                {"result", {{"code", 0}, {"word", word}}}, {"status", exitStatus}, {"reason", reason}};
-      if (sig) r["signal"] = signalName(sig);
       std::string why;
-      if (!record.append(r, why)) events.error("record not written: " + why);
+      if (!record.append(missingRecordLine(c, raw, word, gang), why)) events.error("record not written: " + why);
     }
   }
-  if (sig) worst = worstStatus(worst, interruptExitStatus(sig));
+  return worst;
+}
+
+// The gang's result: one JSON event with every unit's, or the serial
+// numbers and the summary line (also in a quiet run that was interrupted).
+void printGangResult(Events& events, const std::vector<Child>& children, const json& summary, int worst,
+                     const GangFacts& gang) {
+  const int sig = gang.signal;
   if (events.mode() == OutputMode::Json) {
-    json e = {{"event", "result"}, {"gang", summary}, {"status", worst}, {"gang_id", gangId}};
+    json e = {{"event", "result"}, {"gang", summary}, {"status", worst}, {"gang_id", gang.id}};
     if (sig) {
       e["word"] = "interrupted";
       e["signal"] = signalName(sig);
@@ -343,6 +344,62 @@ int runGang(Events& events, const std::string& self, const std::vector<std::stri
                  sig ? (", interrupted by " + signalName(sig)).c_str() : "");
     std::fflush(stdout);
   }
+}
+
+}  // namespace
+
+std::vector<std::string> childArgs(const std::vector<std::string>& args, const std::string& unit,
+                                   const std::string& gangId) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--unit") {
+      ++i;
+      continue;
+    }
+    if (a.rfind("--unit=", 0) == 0 || a == "--json") continue;
+    out.push_back(a);
+  }
+  out.push_back("--unit");
+  out.push_back(unit);
+  out.push_back("--json");
+  if (!gangId.empty()) {
+    out.push_back("--gang-id");
+    out.push_back(gangId);
+  }
+  return out;
+}
+
+int runGang(Events& events, const std::string& self, const std::vector<std::string>& args,
+            const std::vector<std::string>& units, const std::string& recordPath) {
+  GangFacts gang;
+  gang.id = randomUuid();
+  gang.started = utcTimestamp();
+  // Open before any child starts: a gang whose record cannot be kept does
+  // not start.
+  RecordFile record;
+  if (!recordPath.empty()) {
+    std::string why;
+    if (!record.open(recordPath, why)) {
+      events.error("the record file cannot be written, so the job does not start: " + why);
+      events.result(0, "", kExitFile, "record", {{"reason", "record file: " + why}});
+      return kExitFile;
+    }
+  }
+  std::vector<Child> children(units.size());
+  GangOutput output(events, children, events.drawsProgressBar());
+  std::vector<pid_t> pids = startChildren(events, children, self, args, units, gang.id);
+  // From here a signal is passed on to every child.
+  setSignalChildren(pids.data(), pids.size());
+  setGangInterruptLines(events);
+  gang.killed = relayChildren(children, output);
+  setSignalChildren(nullptr, 0);
+  output.eraseBars();
+  gang.signal = interruptSignal();
+  json summary = json::array();
+  int worst = collectChildren(events, children, record, gang, summary);
+  if (gang.signal) worst = worstStatus(worst, interruptExitStatus(gang.signal));
+  printGangResult(events, children, summary, worst, gang);
   clearInterruptLines();
   return worst;
 }

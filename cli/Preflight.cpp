@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "app/DeviceTable.h"
-#include "base/DisplayText.h"
 #include "base/Log.h"
 #include "base/ProjectSettings.h"
 #include "base/Prompter.h"
@@ -83,19 +81,36 @@ json rangeJson(uint32_t first, uint32_t last) {
 
 json warning(const std::string& kind, const std::string& text) { return {{"kind", kind}, {"text", text}}; }
 
-}  // namespace
+// The report of one job, built step by step; each step adds its fields and
+// warnings in the order the report lists them. A step that returns a status
+// other than 0 ends the report there.
+class PreflightBuilder {
+ public:
+  PreflightBuilder(const JobOptions& job, const PreflightOptions& o, json& report)
+      : job_(job), o_(o), report_(report), live_(job.consent, nullptr) {}
 
-int buildPreflight(const JobOptions& job, const PreflightOptions& o, json& report) {
-  report = json::object();
-  CliPrompter live(job.consent, nullptr);
-  DeviceTable table;
-  if (!readDeviceTable(o.table, o.folder, table)) return kExitFile;
+  int build() {
+    if (!readDeviceTable(o_.table, o_.folder, table_)) return kExitFile;
+    if (int status = job_.project.empty() ? planFromCommandLine() : planFromProject(); status != kExitPass)
+      return status;
+    settleScope();
+    if (int status = checkSerial(); status != kExitPass) return status;
+    reportSettings();
+    if (int status = loadFile(); status != kExitPass) return status;
+    reportBlocks();
+    idCodeWarning();
+    if (int status = checkBootFile(); status != kExitPass) return status;
+    return reportTotals();
+  }
 
-  JobPlan plan;
-  std::string why;
-  if (!job.project.empty()) {
+ private:
+  const DeviceDef& device() const { return plan_.device; }
+
+  // Every setting from the project file.
+  int planFromProject() {
+    std::string why;
     auto project = std::make_unique<ProjectSettings>();
-    switch (readProjectFile(job.project, table.rowCount(), *project, &why)) {
+    switch (readProjectFile(job_.project, table_.rowCount(), *project, &why)) {
       case ProjectReadResult::Ok: break;
       case ProjectReadResult::OpenFailed:
         showMessageWithDetail(kFileOpenError, why, Icon::Stop);
@@ -108,89 +123,100 @@ int buildPreflight(const JobOptions& job, const PreflightOptions& o, json& repor
       showMessage(kIgnoreFileName, Icon::Stop);
       return kExitFile;
     }
-    plan.file.assign(project->userFileName, strnlen(project->userFileName, sizeof project->userFileName));
+    plan_.file.assign(project->userFileName, strnlen(project->userFileName, sizeof project->userFileName));
     if (project->bootFileLoaded && project->bootFileNameLength > 0)
-      plan.bootFile.assign(project->bootFileName, strnlen(project->bootFileName, sizeof project->bootFileName));
-    plan.device = project->deviceIndex >= 0 ? table.row(project->deviceIndex) : project->device;
-    plan.operation = std::clamp<int32_t>(project->operationIndex, 0, 5);
-    plan.blocks = project->lockBits.operationBlockMask;
-    plan.lockAfter = project->lockBits.lockAfterProgramMask;
-    plan.lockEffective = project->lockBits.lockBitState != 0;
-    plan.haveId = project->idCode.idLength > 0;
-    plan.id = project->idCode;
-    report["project"] = absolutePath(job.project);
-  } else {
-    const int row = table.findByName(job.device);
+      plan_.bootFile.assign(project->bootFileName, strnlen(project->bootFileName, sizeof project->bootFileName));
+    plan_.device = project->deviceIndex >= 0 ? table_.row(project->deviceIndex) : project->device;
+    plan_.operation = std::clamp<int32_t>(project->operationIndex, 0, 5);
+    plan_.blocks = project->lockBits.operationBlockMask;
+    plan_.lockAfter = project->lockBits.lockAfterProgramMask;
+    plan_.lockEffective = project->lockBits.lockBitState != 0;
+    plan_.haveId = project->idCode.idLength > 0;
+    plan_.id = project->idCode;
+    report_["project"] = absolutePath(job_.project);
+    return kExitPass;
+  }
+
+  // The settings of the command line, checked against the device.
+  int planFromCommandLine() {
+    std::string why;
+    const int row = table_.findByName(job_.device);
     if (row < 0) {
-      logProgramLine("no device named '" + job.device + "' in the device table");
+      logProgramLine("no device named '" + job_.device + "' in the device table");
       return kExitUsage;
     }
-    plan.device = table.row(row);
-    plan.file = job.file;
-    plan.bootFile = job.bootFile;
-    plan.operation = std::max(0, operationIndexOf(job.operation));
-    const int blockCount = std::clamp<int32_t>(plan.device.blockCount, 0, 64);
-    if (!parseBlockList(job.blocks.empty() ? "all" : job.blocks, blockCount, plan.blocks, why) ||
-        !parseBlockList(job.lockAfter.empty() ? "none" : job.lockAfter, blockCount, plan.lockAfter, why)) {
+    plan_.device = table_.row(row);
+    plan_.file = job_.file;
+    plan_.bootFile = job_.bootFile;
+    plan_.operation = std::max(0, operationIndexOf(job_.operation));
+    const int blockCount = std::clamp<int32_t>(plan_.device.blockCount, 0, 64);
+    if (!parseBlockList(job_.blocks.empty() ? "all" : job_.blocks, blockCount, plan_.blocks, why) ||
+        !parseBlockList(job_.lockAfter.empty() ? "none" : job_.lockAfter, blockCount, plan_.lockAfter, why)) {
       logProgramLine(why);
       return kExitUsage;
     }
-    plan.lockEffective = job.lockState != "ignore";
-    if (!job.id.empty()) {
-      parseIdText(job.id, plan.id, why);
-      if (plan.id.idLength != plan.device.idCodeLength) {
-        logProgramLine("--id: device " + plan.device.name() + " takes " +
-                       std::to_string(int(plan.device.idCodeLength)) + " ID code bytes");
+    plan_.lockEffective = job_.lockState != "ignore";
+    if (!job_.id.empty()) {
+      parseIdText(job_.id, plan_.id, why);
+      if (plan_.id.idLength != plan_.device.idCodeLength) {
+        logProgramLine("--id: device " + plan_.device.name() + " takes " +
+                       std::to_string(int(plan_.device.idCodeLength)) + " ID code bytes");
         return kExitUsage;
       }
-      plan.haveId = true;
+      plan_.haveId = true;
     }
+    return kExitPass;
   }
-  const DeviceDef& device = plan.device;
-  const int blockCount = std::clamp<int32_t>(device.blockCount, 0, 64);
-  // The unit works on every block of a device whose blocks cannot be chosen.
-  const bool selectable = blockCount > 1 && (device.blockSelectFlags & 0x03) != 0;
-  BlockMask operated = plan.blocks;
-  if (!selectable)
-    for (int b = 0; b < blockCount; ++b) operated.set(b);
-  const bool programs = plan.operation == 0 || plan.operation == 3;
-  const bool locks = programs && device.lockBitMode == 1;
+
+  // The blocks the operation works on, and whether it programs and locks.
+  void settleScope() {
+    blockCount_ = std::clamp<int32_t>(device().blockCount, 0, 64);
+    // The unit works on every block of a device whose blocks cannot be chosen.
+    selectable_ = blockCount_ > 1 && (device().blockSelectFlags & 0x03) != 0;
+    operated_ = plan_.blocks;
+    if (!selectable_)
+      for (int b = 0; b < blockCount_; ++b) operated_.set(b);
+    programs_ = plan_.operation == 0 || plan_.operation == 3;
+    locks_ = programs_ && device().lockBitMode == 1;
+  }
 
   // A serial number field is checked against the device; no number is taken.
-  if (!job.serialField.empty()) {
+  int checkSerial() {
+    if (job_.serialField.empty()) return kExitPass;
+    std::string why;
     SerialField f;
-    if (!parseSerialField(job.serialField, f, why) || !checkSerialField(f, device, why)) {
+    if (!parseSerialField(job_.serialField, f, why) || !checkSerialField(f, device(), why)) {
       logProgramLine(why);
       return kExitUsage;
     }
-    report["serial_field"] = {{"start", hex6(f.address)}, {"end", hex6(f.address + uint32_t(f.width) - 1)},
-                              {"width", f.width}};
+    report_["serial_field"] = {{"start", hex6(f.address)}, {"end", hex6(f.address + uint32_t(f.width) - 1)},
+                               {"width", f.width}};
+    return kExitPass;
   }
-  report["device"] = device.name();
-  report["user_rom"] = rangeJson(device.userRomStart, device.userRomEnd);
-  report["operation"] = kOperationNames[plan.operation];
-  report["operation_label"] = operationKind(plan.operation).label;
-  report["blocks"] = FormatBlockList(operated, 0, 63);
-  report["lock_after"] = locks ? FormatBlockList(plan.lockAfter, 0, 63) : std::string();
-  report["lock_state"] = plan.lockEffective ? "effective" : "ignore";
 
-  json warnings = json::array();
-  bool refused = false;
-  auto image = std::make_unique<MemoryImage>();
-  LoadReport loaded;
-  IdCode found;
-  found.idLength = uint8_t(std::clamp<int32_t>(device.idCodeLength, 0, kMaxIdCodeLength));
-  int32_t level = 0;
-  bool haveFile = !plan.file.empty();
-  if (haveFile) {
-    report["file"] = absolutePath(plan.file);
-    // The loader's messages (a file it cannot read) are shown as the job
-    // shows them; its questions are answered and kept.
-    ReportingPrompter asker(&live);
+  void reportSettings() {
+    report_["device"] = device().name();
+    report_["user_rom"] = rangeJson(device().userRomStart, device().userRomEnd);
+    report_["operation"] = kOperationNames[plan_.operation];
+    report_["operation_label"] = operationKind(plan_.operation).label;
+    report_["blocks"] = FormatBlockList(operated_, 0, 63);
+    report_["lock_after"] = locks_ ? FormatBlockList(plan_.lockAfter, 0, 63) : std::string();
+    report_["lock_state"] = plan_.lockEffective ? "effective" : "ignore";
+  }
+
+  // The program file loaded as the job loads it: the loader's messages (a
+  // file it cannot read) are shown as the job shows them; its questions are
+  // answered, kept and become warnings.
+  int loadFile() {
+    found_.idLength = uint8_t(std::clamp<int32_t>(device().idCodeLength, 0, kMaxIdCodeLength));
+    haveFile_ = !plan_.file.empty();
+    if (!haveFile_) return kExitPass;
+    report_["file"] = absolutePath(plan_.file);
+    ReportingPrompter asker(&live_);
     std::vector<std::string> logged;
     LogSink previous = setLogSink([&](std::string_view l) { logged.emplace_back(l); });
-    const bool ok = loadProgramFile(LoadMode::Interactive, plan.file, device, *image, found, level,
-                                    ProgramFormat::ByName, &loaded);
+    const bool ok = loadProgramFile(LoadMode::Interactive, plan_.file, device(), *image_, found_, level_,
+                                    ProgramFormat::ByName, &loaded_);
     setLogSink(previous);
     // The questions are in the report; every other line goes to the log.
     for (const std::string& l : logged) {
@@ -200,237 +226,224 @@ int buildPreflight(const JobOptions& job, const PreflightOptions& o, json& repor
       if (!question) logLine(l);
     }
     if (!ok) {
-      report["refused"] = "the loader refuses the file";
-      report["status"] = kExitFile;
+      report_["refused"] = "the loader refuses the file";
+      report_["status"] = kExitFile;
       return kExitFile;
     }
     const bool asked = !asker.questions.empty();
-    if (!loaded.outside.empty()) {
-      json ranges = json::array();
-      std::string text;
-      for (const auto& r : loaded.outside) {
-        ranges.push_back(rangeJson(r.first, r.second));
-        if (ranges.size() <= 8) text += (text.empty() ? "" : ", ") + hex6(r.first) + "-" + hex6(r.second);
-      }
-      if (ranges.size() > 8) text += ", ...";
-      const uint64_t bytes = LoadReport::totalBytes(loaded.outside);
-      json w = warning("outside_rom", "data outside the user ROM (" + text + ", " + std::to_string(bytes) +
-                                          " bytes, skipped); the loader asks \"" +
-                                          oneLine(kOutsideAreaQuestion) + "\"");
-      w["ranges"] = ranges;
-      w["bytes"] = bytes;
-      w["question"] = kOutsideAreaQuestion;
-      warnings.push_back(w);
-    }
-    if (level == 1 || level == 2) {
-      const char* q = level == 1 ? kLevel1Question : kLevel2Question;
-      json w = warning("protect", "protect byte at " + hex6(device.protectAddress) + " is " +
-                                      hex2(image->userImage[device.protectAddress - device.userRomStart]) +
-                                      ": level " + std::to_string(level) + "; the loader asks \"" + oneLine(q) +
-                                      "\"");
-      w["address"] = hex6(device.protectAddress);
-      w["level"] = level;
-      w["question"] = q;
-      warnings.push_back(w);
-    }
-    if (asked && !job.consent.yes) refused = true;  // the job refuses the question without --yes
-    report["protect_level"] = level;
+    if (!loaded_.outside.empty()) warnings_.push_back(outsideWarning());
+    if (level_ == 1 || level_ == 2) warnings_.push_back(protectWarning());
+    if (asked && !job_.consent.yes) refused_ = true;  // the job refuses the question without --yes
+    report_["protect_level"] = level_;
+    return kExitPass;
   }
 
-  // The blocks.
-  uint16_t sums[kMaxBlocks] = {};
-  image->blockChecksums(device, sums);
-  json blocks = json::array();
-  std::vector<int> lost;
-  uint64_t programmedBytes = 0;
-  std::vector<PlannedBlock> planned;
-  for (int b = 0; b < blockCount; ++b) {
-    const uint32_t start = device.blockStart[b];
-    const uint32_t last = start + uint32_t(device.blockSize[b]) - 1;
-    const uint64_t filled = haveFile ? LoadReport::bytesWithin(loaded.filled, start, last) : 0;
-    json actions = json::array();
-    const bool on = operated.test(b);
-    if (on) {
-      switch (plan.operation) {
-        case 0: actions = {"erased", "programmed", "verified"}; break;
-        case 1: actions = {"checked blank"}; break;
-        case 2: actions = {"erased"}; break;
-        case 3: actions = {"erased", "programmed"}; break;
-        case 4: actions = {"verified"}; break;
-        default: actions = {"read"}; break;
-      }
-      if (locks && plan.lockAfter.test(b)) actions.push_back("locked after");
-      const uint32_t romFirst = std::max<uint32_t>(start, device.userRomStart);
-      const uint32_t romLast = std::min<uint32_t>(last, device.userRomEnd);
-      planned.push_back({b, romLast >= romFirst ? romLast - romFirst + 1 : 0});
-      if (programs) programmedBytes += filled;
-      if (programs && filled == 0) lost.push_back(b);
-    } else {
-      actions = {"left alone"};
+  json outsideWarning() const {
+    json ranges = json::array();
+    std::string text;
+    for (const auto& r : loaded_.outside) {
+      ranges.push_back(rangeJson(r.first, r.second));
+      if (ranges.size() <= 8) text += (text.empty() ? "" : ", ") + hex6(r.first) + "-" + hex6(r.second);
     }
-    blocks.push_back({{"block", b},
-                      {"start", hex6(start)},
-                      {"end", hex6(last)},
-                      {"filled", filled},
-                      {"checksum", hex4(sums[b])},
-                      {"action", actions}});
+    if (ranges.size() > 8) text += ", ...";
+    const uint64_t bytes = LoadReport::totalBytes(loaded_.outside);
+    json w = warning("outside_rom", "data outside the user ROM (" + text + ", " + std::to_string(bytes) +
+                                        " bytes, skipped); the loader asks \"" + oneLine(kOutsideAreaQuestion) +
+                                        "\"");
+    w["ranges"] = ranges;
+    w["bytes"] = bytes;
+    w["question"] = kOutsideAreaQuestion;
+    return w;
   }
-  report["block_list"] = blocks;
-  if (!lost.empty()) {
-    BlockMask m;
-    for (int b : lost) m.set(b);
-    json w = warning("erased_without_data", "block" + std::string(lost.size() > 1 ? "s " : " ") +
-                                                FormatBlockList(m, 0, 63) +
-                                                " will be erased but get no data from the file: " +
-                                                (lost.size() > 1 ? "their" : "its") + " contents are lost");
-    w["blocks"] = lost;
-    warnings.push_back(w);
+
+  json protectWarning() const {
+    const DeviceDef& d = device();
+    const char* q = level_ == 1 ? kLevel1Question : kLevel2Question;
+    json w = warning("protect", "protect byte at " + hex6(d.protectAddress) + " is " +
+                                    hex2(image_->userImage[d.protectAddress - d.userRomStart]) + ": level " +
+                                    std::to_string(level_) + "; the loader asks \"" + oneLine(q) + "\"");
+    w["address"] = hex6(d.protectAddress);
+    w["level"] = level_;
+    w["question"] = q;
+    return w;
   }
-  if (!selectable && !job.blocks.empty() && !(plan.blocks == operated)) {
-    warnings.push_back(warning("blocks_not_selectable", "device " + device.name() +
-                                                            " has no choice of blocks: the operation works on all "
-                                                            "of them, whatever --blocks says"));
+
+  // Each block: its range, the bytes the file fills, its sum and what the
+  // operation does to it; then the warnings about the blocks.
+  void reportBlocks() {
+    uint16_t sums[kMaxBlocks] = {};
+    image_->blockChecksums(device(), sums);
+    json blocks = json::array();
+    std::vector<int> lost;
+    for (int b = 0; b < blockCount_; ++b) {
+      const uint32_t start = device().blockStart[b];
+      const uint32_t last = start + uint32_t(device().blockSize[b]) - 1;
+      const uint64_t filled = haveFile_ ? LoadReport::bytesWithin(loaded_.filled, start, last) : 0;
+      if (operated_.test(b)) {
+        const uint32_t romFirst = std::max<uint32_t>(start, device().userRomStart);
+        const uint32_t romLast = std::min<uint32_t>(last, device().userRomEnd);
+        planned_.push_back({b, romLast >= romFirst ? romLast - romFirst + 1 : 0});
+        if (programs_) programmedBytes_ += filled;
+        if (programs_ && filled == 0) lost.push_back(b);
+      }
+      blocks.push_back({{"block", b},
+                        {"start", hex6(start)},
+                        {"end", hex6(last)},
+                        {"filled", filled},
+                        {"checksum", hex4(sums[b])},
+                        {"action", blockActions(b)}});
+    }
+    report_["block_list"] = blocks;
+    blockWarnings(lost);
   }
-  if (programs && device.lockBitMode != 1 && plan.lockAfter.any()) {
-    warnings.push_back(warning("lock_after_ignored",
-                               "device " + device.name() + " cannot have lock bits set: --lock-after does nothing"));
+
+  json blockActions(int b) const {
+    if (!operated_.test(b)) return json::array({"left alone"});
+    json actions = json::array();
+    switch (plan_.operation) {
+      case 0: actions = {"erased", "programmed", "verified"}; break;
+      case 1: actions = {"checked blank"}; break;
+      case 2: actions = {"erased"}; break;
+      case 3: actions = {"erased", "programmed"}; break;
+      case 4: actions = {"verified"}; break;
+      default: actions = {"read"}; break;
+    }
+    if (locks_ && plan_.lockAfter.test(b)) actions.push_back("locked after");
+    return actions;
+  }
+
+  // lost: the blocks erased that get no data from the file.
+  void blockWarnings(const std::vector<int>& lost) {
+    if (!lost.empty()) {
+      BlockMask m;
+      for (int b : lost) m.set(b);
+      json w = warning("erased_without_data", "block" + std::string(lost.size() > 1 ? "s " : " ") +
+                                                  FormatBlockList(m, 0, 63) +
+                                                  " will be erased but get no data from the file: " +
+                                                  (lost.size() > 1 ? "their" : "its") + " contents are lost");
+      w["blocks"] = lost;
+      warnings_.push_back(w);
+    }
+    if (!selectable_ && !job_.blocks.empty() && !(plan_.blocks == operated_)) {
+      warnings_.push_back(warning("blocks_not_selectable", "device " + device().name() +
+                                                               " has no choice of blocks: the operation works on "
+                                                               "all of them, whatever --blocks says"));
+    }
+    if (programs_ && device().lockBitMode != 1 && plan_.lockAfter.any()) {
+      warnings_.push_back(warning("lock_after_ignored", "device " + device().name() +
+                                                            " cannot have lock bits set: --lock-after does nothing"));
+    }
   }
 
   // The ID code found in the image against the one the job sends.
-  if (haveFile && plan.haveId) {
+  void idCodeWarning() {
+    if (!haveFile_ || !plan_.haveId) return;
     json differ = json::array();
     std::string text;
-    for (int i = 0; i < found.idLength && i < plan.id.idLength; ++i) {
-      const uint32_t a = device.idCodeAddress[i];
-      if (LoadReport::bytesWithin(loaded.filled, a, a) == 0) continue;  // not in the image
-      if (found.idBytes[i] == plan.id.idBytes[i]) continue;
-      differ.push_back({{"index", i}, {"address", hex6(a)}, {"image", hex2(found.idBytes[i])},
-                        {"id", hex2(plan.id.idBytes[i])}});
-      text += (text.empty() ? "" : ", ") + hex6(a) + " " + hex2(found.idBytes[i]) + "/" + hex2(plan.id.idBytes[i]);
+    for (int i = 0; i < found_.idLength && i < plan_.id.idLength; ++i) {
+      const uint32_t a = device().idCodeAddress[i];
+      if (LoadReport::bytesWithin(loaded_.filled, a, a) == 0) continue;  // not in the image
+      if (found_.idBytes[i] == plan_.id.idBytes[i]) continue;
+      differ.push_back({{"index", i}, {"address", hex6(a)}, {"image", hex2(found_.idBytes[i])},
+                        {"id", hex2(plan_.id.idBytes[i])}});
+      text += (text.empty() ? "" : ", ") + hex6(a) + " " + hex2(found_.idBytes[i]) + "/" + hex2(plan_.id.idBytes[i]);
     }
-    if (!differ.empty()) {
-      json w = warning("id_code", "ID code bytes in the image differ from " +
-                                      std::string(job.project.empty() ? "--id" : "the project's ID code") +
-                                      " (address image/sent: " + text + ")");
-      w["bytes"] = differ;
-      warnings.push_back(w);
-    }
+    if (differ.empty()) return;
+    json w = warning("id_code", "ID code bytes in the image differ from " +
+                                    std::string(job_.project.empty() ? "--id" : "the project's ID code") +
+                                    " (address image/sent: " + text + ")");
+    w["bytes"] = differ;
+    warnings_.push_back(w);
   }
 
-  // The boot file against the device's boot area.
-  double bootMs = 0;
-  if (!plan.bootFile.empty()) {
-    report["boot_file"] = absolutePath(plan.bootFile);
+  // The boot file against the device's boot area, and the time its send takes.
+  int checkBootFile() {
+    if (plan_.bootFile.empty()) return kExitPass;
+    const DeviceDef& d = device();
+    report_["boot_file"] = absolutePath(plan_.bootFile);
     auto settings = std::make_unique<ProjectSettings>();
     auto bootImage = std::make_unique<MemoryImage>();
-    ReportingPrompter asker(&live);
-    if (!loadBootFile(plan.bootFile, *bootImage, *settings)) {
-      report["refused"] = "the boot file reader refuses the file";
-      report["status"] = kExitFile;
+    ReportingPrompter asker(&live_);
+    if (!loadBootFile(plan_.bootFile, *bootImage, *settings)) {
+      report_["refused"] = "the boot file reader refuses the file";
+      report_["status"] = kExitFile;
       return kExitFile;
     }
     const uint32_t first = settings->bootStart, last = settings->bootEnd;
-    report["boot"] = rangeJson(first, last);
-    const bool hasArea = device.bootRomSize != 0;
-    if (!hasArea || first < device.bootRomStart || last > device.bootRomEnd) {
+    report_["boot"] = rangeJson(first, last);
+    const bool hasArea = d.bootRomSize != 0;
+    if (!hasArea || first < d.bootRomStart || last > d.bootRomEnd) {
       json w = warning("boot_outside", "boot file data " + hex6(first) + "-" + hex6(last) +
-                                           (hasArea ? " lies outside the device's boot area " +
-                                                          hex6(device.bootRomStart) + "-" + hex6(device.bootRomEnd)
+                                           (hasArea ? " lies outside the device's boot area " + hex6(d.bootRomStart) +
+                                                          "-" + hex6(d.bootRomEnd)
                                                     : std::string(" but the device has no boot area")));
-      warnings.push_back(w);
+      warnings_.push_back(w);
     }
     const uint32_t span = (last - first + 256) & 0xFFFF00;
-    bootMs = downloadStoreMs(span / 256);
+    bootMs_ = downloadStoreMs(span / 256);
+    return kExitPass;
   }
 
-  // The totals.
-  auto settings = std::make_unique<ProjectSettings>();
-  settings->device = device;
-  const uint16_t checksum = haveFile ? image->imageChecksum(ImageArea::User, *settings) : 0;
-  report["checksum"] = haveFile ? hex4(checksum) : std::string();
-  report["file_bytes"] = haveFile ? LoadReport::totalBytes(loaded.filled) : 0;
-  report["bytes_programmed"] = programmedBytes;
-  double ms = bootMs;
-  if (haveFile) {
-    uint32_t banks = 0;
-    for (int i = 0; i < kBankCount; ++i) banks += image->bankHasData[i] ? 1 : 0;
-    const uint32_t bytes = std::min<uint32_t>(banks * 0x10000u, device.userRomSize);
-    ms += downloadStoreMs(bytes / 256);
+  // The checksum, the bytes, the time on the simulated unit's timing
+  // model, the warnings and the status.
+  int reportTotals() {
+    auto settings = std::make_unique<ProjectSettings>();
+    settings->device = device();
+    const uint16_t checksum = haveFile_ ? image_->imageChecksum(ImageArea::User, *settings) : 0;
+    report_["checksum"] = haveFile_ ? hex4(checksum) : std::string();
+    report_["file_bytes"] = haveFile_ ? LoadReport::totalBytes(loaded_.filled) : 0;
+    report_["bytes_programmed"] = programmedBytes_;
+    double ms = bootMs_;
+    if (haveFile_) {
+      uint32_t banks = 0;
+      for (int i = 0; i < kBankCount; ++i) banks += image_->bankHasData[i] ? 1 : 0;
+      const uint32_t bytes = std::min<uint32_t>(banks * 0x10000u, device().userRomSize);
+      ms += downloadStoreMs(bytes / 256);
+    }
+    for (const PlannedStep& s : plannedOperationSteps(operationCode(plan_.operation), planned_)) ms += s.ms;
+    report_["estimate_s"] = std::round(ms) / 1000.0;
+    report_["warnings"] = warnings_;
+    int status = kExitPass;
+    if (refused_) {
+      report_["refused"] = "the loader's question is refused without --yes";
+      status = kExitFile;
+    } else if (o_.strict && !warnings_.empty()) {
+      status = kExitFile;
+    }
+    report_["status"] = status;
+    return status;
   }
-  for (const PlannedStep& s : plannedOperationSteps(operationCode(plan.operation), planned)) ms += s.ms;
-  report["estimate_s"] = std::round(ms) / 1000.0;
-  report["warnings"] = warnings;
-  int status = kExitPass;
-  if (refused) {
-    report["refused"] = "the loader's question is refused without --yes";
-    status = kExitFile;
-  } else if (o.strict && !warnings.empty()) {
-    status = kExitFile;
-  }
-  report["status"] = status;
-  return status;
-}
 
-namespace {
-
-void printHuman(const json& r) {
-  auto text = [&](const char* k) { return r.contains(k) ? r[k].get<std::string>() : std::string(); };
-  std::string out;
-  if (r.contains("project")) out += "Project : " + displayText(text("project")) + "\n";
-  out += "File : " + (r.contains("file") ? displayText(text("file")) : std::string("(none)")) + "\n";
-  if (r.contains("boot_file")) out += "Boot File : " + displayText(text("boot_file")) + "\n";
-  out += "Device : " + displayText(text("device")) + "  user ROM " + r["user_rom"]["start"].get<std::string>() +
-         "-" + r["user_rom"]["end"].get<std::string>() + "\n";
-  out += "Operation : " + text("operation_label") + "  blocks " + text("blocks") + "  lock bits " +
-         text("lock_state") + (text("lock_after").empty() ? "" : "  lock after " + text("lock_after")) + "\n";
-  out += "Block  Address          Filled  Sum   Action\n";
-  for (const json& b : r["block_list"]) {
-    std::string actions;
-    for (const json& a : b["action"]) actions += (actions.empty() ? "" : ", ") + a.get<std::string>();
-    char line[160];
-    std::snprintf(line, sizeof line, "%5d  %s-%s %8llu  %s  %s\n", b["block"].get<int>(),
-                  b["start"].get<std::string>().c_str(), b["end"].get<std::string>().c_str(),
-                  static_cast<unsigned long long>(b["filled"].get<uint64_t>()),
-                  b["checksum"].get<std::string>().c_str(), actions.c_str());
-    out += line;
-  }
-  for (const json& w : r["warnings"]) out += "warning: " + displayText(w["text"].get<std::string>()) + "\n";
-  if (!text("checksum").empty()) out += "Check Sum : " + text("checksum") + "\n";
-  out += "Bytes programmed : " + std::to_string(r["bytes_programmed"].get<uint64_t>()) + " of the file's " +
-         std::to_string(r["file_bytes"].get<uint64_t>()) + "\n";
-  char est[96];
-  std::snprintf(est, sizeof est, "Estimate : %.1f s on the simulated unit's timing model\n",
-                r["estimate_s"].get<double>());
-  out += est;
-  std::fputs(out.c_str(), stdout);
-}
+  const JobOptions& job_;
+  const PreflightOptions& o_;
+  json& report_;
+  CliPrompter live_;
+  DeviceTable table_;
+  JobPlan plan_;
+  // The blocks the operation works on; whether it programs and locks.
+  int blockCount_ = 0;
+  bool selectable_ = false;
+  BlockMask operated_;
+  bool programs_ = false, locks_ = false;
+  // The program file.
+  bool haveFile_ = false;
+  std::unique_ptr<MemoryImage> image_ = std::make_unique<MemoryImage>();
+  LoadReport loaded_;
+  IdCode found_;
+  int32_t level_ = 0;
+  // What the report adds up.
+  json warnings_ = json::array();
+  bool refused_ = false;  // a question of the loader that the job refuses
+  std::vector<PlannedBlock> planned_;
+  uint64_t programmedBytes_ = 0;
+  double bootMs_ = 0;
+};
 
 }  // namespace
 
-int preflightCheck(const JobOptions& job, const PreflightOptions& o) {
-  json report;
-  const int status = buildPreflight(job, o, report);
-  if (!report.contains("block_list")) {
-    // Stopped before there was anything to report (the reason is on
-    // standard error); the JSON caller still gets its one object.
-    if (o.json) {
-      report["status"] = status;
-      std::puts(report.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
-    }
-    return status;
-  }
-  if (o.json) {
-    std::puts(report.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
-  } else {
-    printHuman(report);
-    if (report.contains("refused"))
-      std::printf("Refused : %s (exit status %d)\n", report["refused"].get<std::string>().c_str(), status);
-    else
-      std::printf("Check : %zu warning%s (exit status %d)\n", report["warnings"].size(),
-                  report["warnings"].size() == 1 ? "" : "s", status);
-  }
-  std::fflush(stdout);
-  return status;
+int buildPreflight(const JobOptions& job, const PreflightOptions& o, json& report) {
+  report = json::object();
+  return PreflightBuilder(job, o, report).build();
 }
 
 }  // namespace vrx4::cli

@@ -19,12 +19,16 @@ add_library(vrx4_clicmds STATIC
   ${CMAKE_CURRENT_LIST_DIR}/JobSteps.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ListCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Preflight.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PreflightPrint.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProgramCommand.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReadCommand.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SerialNumbers.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialSource.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UdevRule.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UnitSession.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UsageText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbUnits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Worker.cpp
 )

@@ -160,6 +160,22 @@ TEST_F(Preflight, RefusalsGiveTheJobsStatusesAndMessages) {
   EXPECT_EQ(kinds(report(r)), std::vector<std::string>{"boot_outside"});
 }
 
+// A boot file that cannot be read stops the report after the blocks: 3 and
+// the reader's message, as a refused program file, in text and in JSON.
+TEST_F(Preflight, ABootFileThatCannotBeReadEndsWithThreeAndItsMessage) {
+  const std::string f = file("app.hex");
+  const std::string boot = dir.file("none.btp");
+  CliRun r = cli({"check", f, "--device", kDevice, "--boot", boot});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("File open error."), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  r = cli({"program", f, "--device", kDevice, "--boot", boot, "--dry-run", "--json"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  const json j = report(r);
+  EXPECT_EQ(j["status"], 3);
+  EXPECT_EQ(j["refused"], "the boot file reader refuses the file");
+}
+
 TEST_F(Preflight, DryRunSendsNothingToTheUnit) {
   const std::string f = file("app.hex");
   const std::string state = dir.file("unit-state");
