@@ -68,6 +68,8 @@ class ChildProcess {
   int pipe_ = -1;
 };
 
+// The simulator's classes are there for the test programs that are given
+// its path (VRX4_UNITSIM_PATH).
 #ifdef VRX4_UNITSIM_PATH
 // vrx4-unitsim with the arguments given; its log (standard error) is read
 // as the test asks for it.
