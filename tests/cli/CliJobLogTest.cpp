@@ -7,9 +7,8 @@
 #include <regex>
 #include <set>
 
-#include "CliProcess.h"
+#include "CliFixture.h"
 #include "base/ProjectSettings.h"
-#include "app/DeviceTable.h"
 #include "cli/Sha256.h"
 #include "sim/UnitState.h"
 #include "view/ProjectFile.h"
@@ -20,69 +19,22 @@ namespace {
 using nlohmann::json;
 using test::CliChild;
 using test::CliRun;
+using test::pattern;
+using test::stateOf;
 using test::UnitSim;
 
 constexpr const char* kDevice = "DEMO-B256K";  // user ROM 0-3FFFF, eight blocks
 constexpr const char* kBigDevice = "DEMO-F4M";  // user ROM 0-3FFFFF
-
-uint8_t pattern(uint32_t a) { return uint8_t(a * 7 + 3 + (a >> 8)); }
-
-// Intel HEX of `size` pattern bytes from address 0 (extended linear
-// address records above 64 KiB).
-std::string patternHex(uint32_t size) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(size_t(size) * 2 + size / 16 * 14 + 64);
-  auto byte = [&](uint8_t v, uint8_t& sum) {
-    text.push_back(digits[v >> 4]);
-    text.push_back(digits[v & 15]);
-    sum = uint8_t(sum + v);
-  };
-  for (uint32_t a = 0; a < size; a += 16) {
-    if ((a & 0xFFFF) == 0 && a != 0) text += test::hexRecord(4, 0, [&] {
-        char t[8];
-        std::snprintf(t, sizeof t, "%04X", unsigned(a >> 16));
-        return std::string(t);
-      }());
-    uint8_t sum = 0;
-    text.push_back(':');
-    byte(16, sum);
-    byte(uint8_t(a >> 8), sum);
-    byte(uint8_t(a), sum);
-    byte(0, sum);
-    for (uint32_t i = 0; i < 16; ++i) byte(pattern(a + i), sum);
-    uint8_t ignored = 0;
-    byte(uint8_t(-sum), ignored);
-    text += "\r\n";
-  }
-  return text + ":00000001FF\r\n";
-}
 
 bool isEvent(const std::string& line, const char* event, const char* phase) {
   const json e = json::parse(line, nullptr, false);
   return e.is_object() && e.value("event", "") == event && e.value("phase", "") == phase;
 }
 
-class CliJobLog : public ::testing::Test {
+class CliJobLog : public test::CliFixture {
  protected:
-  std::string sock(const std::string& name) { return dir.file(name + ".sock"); }
-  std::string smallHex() {
-    const std::string p = dir.file("app.hex");
-    if (!std::filesystem::exists(p)) test::writeFile(p, patternHex(0xA000));
-    return p;
-  }
-  std::string bigHex() {
-    const std::string p = dir.file("big.hex");
-    if (!std::filesystem::exists(p)) test::writeFile(p, patternHex(0x400000));
-    return p;
-  }
-  CliRun cli(std::vector<std::string> args) { return test::runCli(dir, args); }
-  UnitState stateOf(const std::string& path) {
-    UnitState s;
-    std::string why;
-    EXPECT_EQ(loadUnitState(path, s, why), StateLoad::Loaded) << why;
-    return s;
-  }
+  std::string smallHex() { return patternFile("app.hex", 0xA000); }
+  std::string bigHex() { return patternFile("big.hex", 0x400000); }
   std::vector<json> recordLines(const std::string& path) {
     std::vector<json> out;
     std::istringstream in(test::readFile(path));
@@ -90,23 +42,15 @@ class CliJobLog : public ::testing::Test {
     return out;
   }
   std::string projectFile(const std::string& name, const std::string& programFile, int deviceIndex) {
-    DeviceTable table;
-    bool missing = false;
-    EXPECT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, table, missing));
     auto project = std::make_unique<ProjectSettings>();
-    const int row = table.findByName(kDevice);
-    project->device = table.row(row);
-    project->deviceIndex = deviceIndex == 0 ? row : deviceIndex;
-    std::memcpy(project->userFileName, programFile.data(), programFile.size());
-    project->userFileNameLength = int32_t(programFile.size());
+    EXPECT_TRUE(test::projectFor(kDevice, programFile, *project));
+    if (deviceIndex != 0) project->deviceIndex = deviceIndex;
     project->idCode.idLength = 7;
-    for (int b = 0; b < 8; ++b) project->lockBits.deviceBlockMask.set(b);
     project->lockBits.operationBlockMask = project->lockBits.deviceBlockMask;
     const std::string path = dir.file(name);
     EXPECT_EQ(writeProjectFile(path, *project), SaveResult::Ok);
     return path;
   }
-  test::TempDir dir;
 };
 
 const std::regex kUuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");

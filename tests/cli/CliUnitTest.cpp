@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "CliProcess.h"
+#include "CliFixture.h"
 #include "ScriptedPrompter.h"
 #include "app/DeviceTable.h"
 #include "cli/Sha256.h"
@@ -24,6 +24,8 @@ namespace {
 
 using nlohmann::json;
 using test::CliRun;
+using test::pattern;
+using test::stateOf;
 using test::UnitSim;
 
 // DEMO-B256K of the shipped table: user ROM 0-3FFFF in eight 32 KiB blocks,
@@ -31,58 +33,48 @@ using test::UnitSim;
 constexpr const char* kDevice = "DEMO-B256K";
 constexpr uint32_t kDataEnd = 0xA000;  // blocks 0 and 1 hold data
 
-uint8_t pattern(uint32_t a) { return uint8_t(a * 7 + 3 + (a >> 8)); }
-
-std::string dataHex() {
-  std::string text;
-  char b[3];
-  for (uint32_t a = 0; a < kDataEnd; a += 16) {
-    std::string bytes;
-    for (uint32_t i = 0; i < 16; ++i) {
-      std::snprintf(b, sizeof b, "%02X", pattern(a + i));
-      bytes += b;
-    }
-    text += test::hexRecord(0, a, bytes);
-  }
-  return text + ":00000001FF\r\n";
-}
-
-class CliUnit : public ::testing::Test {
+class CliUnit : public test::CliFixture {
  protected:
-  std::string sock(const std::string& name) { return dir.file(name + ".sock"); }
-  std::string hexFile() {
-    const std::string p = dir.file("app.hex");
-    if (!std::filesystem::exists(p)) test::writeFile(p, dataHex());
-    return p;
-  }
-  CliRun cli(std::vector<std::string> args) { return test::runCli(dir, args); }
-  UnitState stateOf(const std::string& path) {
-    UnitState s;
-    std::string why;
-    EXPECT_EQ(loadUnitState(path, s, why), StateLoad::Loaded) << why;
-    return s;
-  }
-  test::TempDir dir;
+  std::string hexFile() { return patternFile("app.hex", kDataEnd); }
 };
 
-// The same job as the form's handlers' steps send it: device change, Load (ID
-// code, data present, file name, lock bits, the image, block sums), Set
-// Blocks with "Lock Bit State" effective, the operation, Start.
-struct FormReference {
+// A unit in this process for the reference runs: the shipped table, no time
+// taken, a fake clock and a scripted prompter while it is plugged in.
+struct InProcessUnit {
   std::shared_ptr<SimulatedProgrammer> unit;
   SimUsbDriver driver;
   FakeClock fakeClock;
   test::ScriptedPrompter prompter;
 
-  void run(const std::string& path) {
+  // Makes the unit, puts this transport and clock in place and opens the link.
+  bool plugIn() {
     ProgrammerOptions o;
     o.timeScale = 0;
     o.deviceTablePath = VRX4_TABLE_PATH;
     unit = std::make_shared<SimulatedProgrammer>(o);
     driver.addUnit(unit);
-    UsbDriver* previousDriver = setUsbDriver(&driver);
-    Clock* previousClock = setClock(&fakeClock);
-    ASSERT_TRUE(openLink());
+    previousDriver_ = setUsbDriver(&driver);
+    previousClock_ = setClock(&fakeClock);
+    return openLink();
+  }
+  // Closes the link and puts back the transport and clock there were.
+  void pullOut() {
+    closeLink();
+    setClock(previousClock_);
+    setUsbDriver(previousDriver_);
+  }
+
+ private:
+  UsbDriver* previousDriver_ = nullptr;
+  Clock* previousClock_ = nullptr;
+};
+
+// The same job as the form's handlers' steps send it: device change, Load (ID
+// code, data present, file name, lock bits, the image, block sums), Set
+// Blocks with "Lock Bit State" effective, the operation, Start.
+struct FormReference : InProcessUnit {
+  void run(const std::string& path) {
+    ASSERT_TRUE(plugIn());
     DeviceTable table;
     bool missing = false;
     ASSERT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, table, missing));
@@ -123,9 +115,7 @@ struct FormReference {
       return finishOperation(p);
     });
     EXPECT_EQ(r.lastResult, kResultPass);
-    closeLink();
-    setClock(previousClock);
-    setUsbDriver(previousDriver);
+    pullOut();
   }
 };
 
@@ -163,21 +153,9 @@ class FormWindows final : public MainViewDialogs {
 };
 
 // The same job through the form's own handlers, on an in-process unit.
-struct HandlerReference {
-  std::shared_ptr<SimulatedProgrammer> unit;
-  SimUsbDriver driver;
-  FakeClock fakeClock;
-  test::ScriptedPrompter prompter;
-
+struct HandlerReference : InProcessUnit {
   void run(const std::string& path) {
-    ProgrammerOptions o;
-    o.timeScale = 0;
-    o.deviceTablePath = VRX4_TABLE_PATH;
-    unit = std::make_shared<SimulatedProgrammer>(o);
-    driver.addUnit(unit);
-    UsbDriver* previousDriver = setUsbDriver(&driver);
-    Clock* previousClock = setClock(&fakeClock);
-    ASSERT_TRUE(openLink());
+    ASSERT_TRUE(plugIn());
     AppState state;
     bool missing = false;
     ASSERT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, state.deviceTable, missing));
@@ -192,9 +170,7 @@ struct HandlerReference {
     view.OnOperationChanged(0, view.preSending, view.postSending);
     view.OnStart();
     EXPECT_EQ(view.lastResult, kResultPass);
-    closeLink();
-    setClock(previousClock);
-    setUsbDriver(previousDriver);
+    pullOut();
   }
 };
 
@@ -403,19 +379,11 @@ TEST_F(CliUnit, ReadSavesTheTargetsBytes) {
 }
 
 TEST_F(CliUnit, ProgramTakesEverySettingFromAProject) {
-  DeviceTable table;
-  bool missing = false;
-  ASSERT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, table, missing));
   auto project = std::make_unique<ProjectSettings>();
-  const int row = table.findByName(kDevice);
-  project->device = table.row(row);
-  project->deviceIndex = row;
   const std::string file = hexFile();
-  std::memcpy(project->userFileName, file.data(), file.size());
-  project->userFileNameLength = int32_t(file.size());
+  ASSERT_TRUE(test::projectFor(kDevice, file, *project));
   project->idCode.idLength = 7;
   std::memset(project->idCode.idBytes, 0xFF, 7);
-  for (int b = 0; b < 8; ++b) project->lockBits.deviceBlockMask.set(b);
   project->lockBits.operationBlockMask.set(0);  // block 0 only
   project->lockBits.lockBitState = 1;
   project->operationIndex = 3;  // Erase/Program

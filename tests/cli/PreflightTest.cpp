@@ -2,10 +2,8 @@
 // files whose blocks are known, and that no unit hears a word.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
-#include "CliProcess.h"
-#include "app/DeviceTable.h"
+#include "CliFixture.h"
+#include "base/ProjectSettings.h"
 #include "sim/UnitState.h"
 #include "view/ProjectFile.h"
 
@@ -31,9 +29,8 @@ std::string bytesHex(int n, uint8_t v) {
   return s;
 }
 
-class Preflight : public ::testing::Test {
+class Preflight : public test::CliFixture {
  protected:
-  CliRun cli(std::vector<std::string> args) { return test::runCli(dir, args); }
   // 32 bytes of 0x11 in block 0 at 100, 16 bytes of 0x22 in block 2 at
   // 10000, and whatever `extra` adds; blocks 1 and 3-7 get no data.
   std::string file(const std::string& name, const std::string& extra = "") {
@@ -54,7 +51,6 @@ class Preflight : public ::testing::Test {
     for (const json& w : r["warnings"]) k.push_back(w["kind"]);
     return k;
   }
-  test::TempDir dir;
 };
 
 TEST_F(Preflight, BlocksTheirFillTheirSumsAndWhatTheOperationDoes) {
@@ -189,25 +185,15 @@ TEST_F(Preflight, DryRunSendsNothingToTheUnit) {
   EXPECT_EQ(cli({"program", f, "--device", kDevice, "--unit", "socket:" + dir.file("none.sock"), "--dry-run",
                  "--blocks", "0,2"}).status, 0);
   ASSERT_EQ(sim.stop(), 0);
-  UnitState after;
-  std::string why;
-  ASSERT_EQ(loadUnitState(state, after, why), StateLoad::Loaded) << why;
+  const UnitState after = test::stateOf(state);
   EXPECT_FALSE(after.settings.hasDevice);
   EXPECT_TRUE(after.settings.userFileName.empty());
 }
 
 TEST_F(Preflight, DryRunOfAProjectReportsTheProjectsSettings) {
-  DeviceTable table;
-  bool missing = false;
-  ASSERT_TRUE(parseDeviceTableFile(VRX4_TABLE_PATH, table, missing));
   auto project = std::make_unique<ProjectSettings>();
-  const int row = table.findByName(kDevice);
-  project->device = table.row(row);
-  project->deviceIndex = row;
   const std::string f = file("app.hex");
-  std::memcpy(project->userFileName, f.data(), f.size());
-  project->userFileNameLength = int32_t(f.size());
-  for (int b = 0; b < 8; ++b) project->lockBits.deviceBlockMask.set(b);
+  ASSERT_TRUE(test::projectFor(kDevice, f, *project));
   project->lockBits.operationBlockMask.set(0);
   project->lockBits.operationBlockMask.set(1);  // block 1 gets no data
   project->lockBits.lockBitState = 1;

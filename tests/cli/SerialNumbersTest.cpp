@@ -10,7 +10,7 @@
 
 #include <set>
 
-#include "CliProcess.h"
+#include "CliFixture.h"
 #include "app/DeviceTable.h"
 #include "cli/SerialNumbers.h"
 #include "sim/UnitState.h"
@@ -20,6 +20,7 @@ namespace {
 
 using nlohmann::json;
 using test::CliRun;
+using test::stateOf;
 using test::UnitSim;
 using namespace vrx4::cli;
 
@@ -227,13 +228,6 @@ std::string programFile(const test::TempDir& dir) {
   test::writeFile(p, test::hexRecord(0, 0, std::string(64, '5')) + test::hexRecord(0, 0x20, std::string(64, 'A')) +
                          ":00000001FF\r\n");
   return p;
-}
-
-UnitState stateOf(const std::string& path) {
-  UnitState s;
-  std::string why;
-  EXPECT_EQ(loadUnitState(path, s, why), StateLoad::Loaded) << why;
-  return s;
 }
 
 TEST_F(SerialSourceTest, TheUnitReceivesTheNumberAndTheRecordSaysWhichAndItsSum) {

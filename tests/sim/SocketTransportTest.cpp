@@ -3,8 +3,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,13 +10,12 @@
 #include <condition_variable>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "SimFixture.h"
 #include "base/StopRequest.h"
 #include "link/SocketUsbDriver.h"
 #include "sim/UnitFaults.h"
 #include "sim/UnitSocketServer.h"
-
-extern char** environ;
 
 namespace vrx4::test {
 namespace {
@@ -243,59 +240,6 @@ TEST(SocketTransportBounds, ADrippedReplyIsBoundAsAWholeAndOversizedRepliesAreRe
     EXPECT_FALSE(client.connected());
   }
 }
-
-// The vrx4-unitsim process, started and stopped by the test.
-class UnitProcess {
- public:
-  explicit UnitProcess(std::vector<std::string> args) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    args.insert(args.begin(), VRX4_UNITSIM_PATH);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, VRX4_UNITSIM_PATH, &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
-    err_ = out[0];
-  }
-  ~UnitProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (err_ >= 0) ::close(err_);
-  }
-  // Reads the process's log until a line holds `text` (false at its end).
-  bool waitForLog(const std::string& text) {
-    char buf[512];
-    while (log_.find(text) == std::string::npos) {
-      const ssize_t n = ::read(err_, buf, sizeof buf);
-      if (n <= 0) return false;
-      log_.append(buf, size_t(n));
-    }
-    return true;
-  }
-  // Signals the process and returns its exit status (-1 when it did not exit).
-  int stop(int sig = SIGTERM) {
-    if (pid_ <= 0) return -1;
-    if (sig) ::kill(pid_, sig);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  const std::string& log() const { return log_; }
-
- private:
-  pid_t pid_ = -1;
-  int err_ = -1;
-  std::string log_;
-};
 
 TEST_F(SocketTransport, UnitProcessServesAJobAndKeepsItsStateAcrossRuns) {
   const std::string sock = dir.file("u.sock");
