@@ -127,9 +127,11 @@ bool parseList(std::string_view text, LeU32* out, size_t capacity, size_t& count
   }
 }
 
-// Parses one data line into `d`; false with the reason when it is malformed.
-bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
-  // 1. Exactly 15 commas in the whole line.
+// The 16 fields of a data line, between its commas.
+using LineFields = std::array<std::string_view, kCommasPerLine + 1>;
+
+// Splits the line at its commas: exactly 15 in the whole line.
+bool splitFields(std::string_view line, LineFields& field, std::string& reason) {
   std::array<size_t, kCommasPerLine> commas{};
   int commaCount = 0;
   for (size_t i = 0; i < line.size(); ++i) {
@@ -141,24 +143,30 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
     reason = std::to_string(commaCount) + " commas, 15 expected";
     return false;
   }
-  // The 16 fields between the commas.
-  std::array<std::string_view, kCommasPerLine + 1> field;
   size_t from = 0;
   for (int i = 0; i < kCommasPerLine; ++i) {
     field[size_t(i)] = line.substr(from, commas[size_t(i)] - from);
     from = commas[size_t(i)] + 1;
   }
   field[kCommasPerLine] = line.substr(from);
+  return true;
+}
 
-  // 2. The name ends at the first comma, within the first 65 characters.
-  if (commas[0] > kMaxNameLength) {
+// The name ends at the first comma, within the first 65 characters. `d`
+// starts afresh from here.
+bool parseName(std::string_view name, DeviceDef& d, std::string& reason) {
+  if (name.size() > kMaxNameLength) {
     reason = "name longer than 64 characters";
     return false;
   }
   d = DeviceDef{};
-  std::memcpy(d.deviceName, line.data(), commas[0]);
+  std::memcpy(d.deviceName, name.data(), name.size());
+  return true;
+}
 
-  // 3. F1..F7.
+// F1..F7: the ROM areas, the voltage, the protect address and the ID code
+// length, then their size checks in this order and the ROM areas' ends.
+bool parseRomFields(const LineFields& field, DeviceDef& d, std::string& reason) {
   uint32_t f[7] = {};
   for (int i = 0; i < 7; ++i) {
     if (!parseHex(field[size_t(1 + i)], f[i])) {
@@ -174,8 +182,8 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
   d.protectAddress = f[5];
   d.idCodeLength = int32_t(f[6]);
 
-  // 4. Size checks, in this order. A negative ID code length (a value of
-  // 0x80000000 or more) is refused as well: the other parts use it as a count.
+  // A negative ID code length (a value of 0x80000000 or more) is refused as
+  // well: the other parts use it as a count.
   if (f[1] > kMaxBootRomSize) {
     reason = "boot ROM size above 0x10000";
     return false;
@@ -189,16 +197,15 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
     return false;
   }
 
-  // 5. Derived ends (modulo 2^32, as the stored form keeps them).
+  // Derived ends (modulo 2^32, as the stored form keeps them).
   d.bootRomEnd = f[0] + f[1] - 1;
   d.userRomEnd = f[2] + f[3] - 1;
+  return true;
+}
 
-  // 6. List A: the ID code addresses.
-  size_t n = 0;
-  if (!parseList(field[8], d.idCodeAddress, kMaxIdCodeLength, n, reason, "the ID code address list"))
-    return false;
-
-  // 7. The block count; a negative one is refused like one above 64.
+// The block count (a negative one is refused like one above 64), then
+// lists B and C: the block starts and sizes.
+bool parseBlocks(const LineFields& field, DeviceDef& d, std::string& reason) {
   uint32_t count = 0;
   if (!parseHex(field[9], count)) {
     reason = "block count too large";
@@ -209,13 +216,13 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
     reason = "block count outside 0..64";
     return false;
   }
+  size_t n = 0;
+  return parseList(field[10], d.blockStart, kMaxBlocks, n, reason, "the block start list") &&
+         parseList(field[11], d.blockSize, kMaxBlocks, n, reason, "the block size list");
+}
 
-  // 8. Lists B and C: block starts and sizes.
-  if (!parseList(field[10], d.blockStart, kMaxBlocks, n, reason, "the block start list") ||
-      !parseList(field[11], d.blockSize, kMaxBlocks, n, reason, "the block size list"))
-    return false;
-
-  // 9. E1..E4, low 8 bits each.
+// E1..E4, low 8 bits each.
+bool parseExtraBytes(const LineFields& field, DeviceDef& d, std::string& reason) {
   uint32_t e[4] = {};
   for (int i = 0; i < 4; ++i) {
     if (!parseHex(field[size_t(12 + i)], e[i])) {
@@ -227,8 +234,21 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
   d.extraByte2 = uint8_t(e[1]);
   d.lockBitMode = uint8_t(e[2]);
   d.blockSelectFlags = uint8_t(e[3]);
+  return true;
+}
 
-  // 10. Block mask.
+// Parses one data line into `d`; false with the reason when it is malformed.
+// The steps run in the line's order, so the first fault found is reported.
+bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
+  LineFields field;
+  if (!splitFields(line, field, reason) || !parseName(field[0], d, reason) ||
+      !parseRomFields(field, d, reason))
+    return false;
+  // List A: the ID code addresses.
+  size_t n = 0;
+  if (!parseList(field[8], d.idCodeAddress, kMaxIdCodeLength, n, reason, "the ID code address list") ||
+      !parseBlocks(field, d, reason) || !parseExtraBytes(field, d, reason))
+    return false;
   d.blockMask = d.blockCount >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << d.blockCount) - 1;
   return true;
 }

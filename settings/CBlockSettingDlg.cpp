@@ -18,7 +18,22 @@ CBlockSettingDlg::CBlockSettingDlg(const LockBitTable& table, const DeviceDef& d
     : QDialog(parent), deviceBlockMask_(table.deviceBlockMask) {
   setWindowTitle("Block Setting");
   auto* top = new QVBoxLayout(this);
+  QButtonGroup* radios = buildHead(top);
+  list_ = new CCheckListCtrl(this);
+  list_->setObjectName("blocks");
+  top->addWidget(list_);
+  buildButtons(top);
 
+  const LockControlStates states = lockControlStates(device.lockBitMode);
+  startFromTable(table, states);
+  const int columnsWidth = setUpColumns();
+  addBlockRows(device, states);
+  applyControlStates(table, states);
+  bindControls(radios);
+  resize(columnsWidth + 60, 360);
+}
+
+QButtonGroup* CBlockSettingDlg::buildHead(QVBoxLayout* top) {
   auto* head = new QHBoxLayout;
   auto* radios = new QVBoxLayout;
   effective_ = new QRadioButton("Effective current Lock bits", this);
@@ -36,28 +51,29 @@ CBlockSettingDlg::CBlockSettingDlg(const LockBitTable& table, const DeviceDef& d
   readLockBits_->setObjectName("readLockBits");
   head->addWidget(readLockBits_, 0, Qt::AlignBottom);
   top->addLayout(head);
+  return group;
+}
 
-  list_ = new CCheckListCtrl(this);
-  list_->setObjectName("blocks");
-  top->addWidget(list_);
-
+void CBlockSettingDlg::buildButtons(QVBoxLayout* top) {
   auto* buttons = new QHBoxLayout;
   allLock_ = new QPushButton("All lock", this);
   allLock_->setObjectName("allLock");
   allUnlock_ = new QPushButton("ALL unlock", this);
   allUnlock_->setObjectName("allUnlock");
-  auto* ok = new QPushButton("OK", this);
-  ok->setObjectName("ok");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("Cancel", this);
-  cancel->setObjectName("cancel");
+  ok_ = new QPushButton("OK", this);
+  ok_->setObjectName("ok");
+  ok_->setDefault(true);
+  cancel_ = new QPushButton("Cancel", this);
+  cancel_->setObjectName("cancel");
   buttons->addWidget(allLock_);
   buttons->addWidget(allUnlock_);
   buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
   top->addLayout(buttons);
+}
 
+void CBlockSettingDlg::startFromTable(const LockBitTable& table, const LockControlStates& states) {
   // The target's lock bits now; a failed read (reported by the exchange)
   // shows every block as not locked.
   BlockMask read;
@@ -65,9 +81,10 @@ CBlockSettingDlg::CBlockSettingDlg(const LockBitTable& table, const DeviceDef& d
   list_->lockedBits = maskAnd(read, deviceBlockMask_);
   list_->afterLockBits = table.lockAfterProgramMask;
   list_->operationBits = table.operationBlockMask;
-  const LockControlStates states = lockControlStates(device.lockBitMode);
   list_->afterLockReadOnly = states.afterLockReadOnly;
+}
 
+int CBlockSettingDlg::setUpColumns() {
   list_->setStateImages(CCheckListCtrl::makeStateImages());
   list_->setSmallImages(CCheckListCtrl::makeLockImages());
   list_->setHeaderLabels({"Block", "Address", "Current Lock", "After Lock", "Operation Block"});
@@ -78,7 +95,10 @@ CBlockSettingDlg::CBlockSettingDlg(const LockBitTable& table, const DeviceDef& d
     total += widths[c];
   }
   list_->setMinimumWidth(total + 2 * list_->frameWidth() + 20);
+  return total;
+}
 
+void CBlockSettingDlg::addBlockRows(const DeviceDef& device, const LockControlStates& states) {
   const int count = listedBlockCount(device);
   for (int k = 0; k < count; ++k) {
     QTreeWidgetItem* row = list_->addRow(QString::number(k), 1);
@@ -86,7 +106,9 @@ CBlockSettingDlg::CBlockSettingDlg(const LockBitTable& table, const DeviceDef& d
     row->setText(3, states.showLockText ? "Lock" : "");
     row->setText(4, "Operation");
   }
+}
 
+void CBlockSettingDlg::applyControlStates(const LockBitTable& table, const LockControlStates& states) {
   allLock_->setEnabled(states.allLock);
   allUnlock_->setEnabled(states.allUnlock);
   readLockBits_->setEnabled(states.readLockBits);
@@ -94,15 +116,16 @@ CBlockSettingDlg::CBlockSettingDlg(const LockBitTable& table, const DeviceDef& d
   ignore_->setEnabled(states.radios);
   if (table.lockBitState == 1) effective_->setChecked(true);
   else if (table.lockBitState == 0) ignore_->setChecked(true);
+}
 
+void CBlockSettingDlg::bindControls(QButtonGroup* radios) {
   connect(readLockBits_, &QPushButton::clicked, this, &CBlockSettingDlg::onReadLockBits);
   connect(allLock_, &QPushButton::clicked, this, &CBlockSettingDlg::onAllLock);
   connect(allUnlock_, &QPushButton::clicked, this, &CBlockSettingDlg::onAllUnlock);
   // The list is drawn again whenever the choice changes, however it changes.
-  connect(group, &QButtonGroup::buttonToggled, list_->viewport(), [this] { list_->viewport()->update(); });
-  connect(ok, &QPushButton::clicked, this, &CBlockSettingDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &CBlockSettingDlg::reject);
-  resize(total + 60, 360);
+  connect(radios, &QButtonGroup::buttonToggled, list_->viewport(), [this] { list_->viewport()->update(); });
+  connect(ok_, &QPushButton::clicked, this, &CBlockSettingDlg::accept);
+  connect(cancel_, &QPushButton::clicked, this, &CBlockSettingDlg::reject);
 }
 
 void CBlockSettingDlg::onReadLockBits() {

@@ -7,12 +7,15 @@
 #include "base/DeviceDef.h"
 #include "base/LockBitTable.h"
 
+class QButtonGroup;
 class QPushButton;
 class QRadioButton;
+class QVBoxLayout;
 
 namespace vrx4 {
 
 class CCheckListCtrl;
+struct LockControlStates;
 
 class CBlockSettingDlg : public QDialog {
   Q_OBJECT
@@ -35,6 +38,16 @@ class CBlockSettingDlg : public QDialog {
   void onAllUnlock();
 
  private:
+  // The constructor's steps: the controls from the top down, then what the
+  // table, the device and the target's lock bits make of them.
+  QButtonGroup* buildHead(QVBoxLayout* top);  // the radios and "Read Lock bits"; their group
+  void buildButtons(QVBoxLayout* top);
+  void startFromTable(const LockBitTable& table, const LockControlStates& states);
+  int setUpColumns();  // the columns' total width
+  void addBlockRows(const DeviceDef& device, const LockControlStates& states);
+  void applyControlStates(const LockBitTable& table, const LockControlStates& states);
+  void bindControls(QButtonGroup* radios);
+
   BlockMask deviceBlockMask_;
   uint8_t lockBitState_ = 0;
   BlockMask operationBlockMask_;
@@ -45,6 +58,8 @@ class CBlockSettingDlg : public QDialog {
   QPushButton* readLockBits_ = nullptr;
   QPushButton* allLock_ = nullptr;
   QPushButton* allUnlock_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
 };
 
 }  // namespace vrx4

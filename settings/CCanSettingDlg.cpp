@@ -45,8 +45,15 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
     : QDialog(parent), setting_(setting) {
   setWindowTitle("CAN Setting");
   auto* top = new QVBoxLayout(this);
+  buildBaudrateGroup(top);
+  buildSendFrameGroup(top);
+  buildPulseGroup(top);
+  buildButtons(top);
+  bindControls();
+  startFromRecord();
+}
 
-  // " Baudrate "
+void CCanSettingDlg::buildBaudrateGroup(QVBoxLayout* top) {
   auto* baudBox = new QGroupBox(" Baudrate ", this);
   auto* baudLayout = new QHBoxLayout(baudBox);
   baudrate_ = new CDropDownList(baudBox);
@@ -62,8 +69,9 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
   baudLayout->addWidget(new QLabel("%", baudBox));
   baudLayout->addStretch(1);
   top->addWidget(baudBox);
+}
 
-  // " Send Frame "
+void CCanSettingDlg::buildSendFrameGroup(QVBoxLayout* top) {
   auto* frameBox = new QGroupBox(" Send Frame ", this);
   auto* frameLayout = new QVBoxLayout(frameBox);
   useSendFrame_ = new QCheckBox("Use Send Frame", frameBox);
@@ -79,47 +87,57 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
     columnCaptions_ << l;
     grid->addWidget(l, 0, c + 1);
   }
-  const char* rowCaptions[2] = {"Pre Sending", "Post Sending"};
   for (int r = 0; r < 2; ++r) {
-    FrameRow& row = rows_[r];
-    const QString n = QString::number(r);
-    row.caption = new QLabel(rowCaptions[r], frameBox);
-    row.format = new CDropDownList(frameBox);
-    row.format->setObjectName("format" + n);
-    row.format->addItems({"Std", "Ext"});
-    row.type = new CDropDownList(frameBox);
-    row.type->setObjectName("type" + n);
-    row.type->addItems({"Data", "Remote"});
-    row.sid = smallEdit(frameBox, 3, "sid" + n);
-    row.eid = smallEdit(frameBox, 5, "eid" + n);
-    row.dlc = smallEdit(frameBox, 1, "dlc" + n);
-    grid->addWidget(row.caption, r + 1, 0);
-    grid->addWidget(row.format, r + 1, 1);
-    grid->addWidget(row.type, r + 1, 2);
-    grid->addWidget(row.sid, r + 1, 3);
-    grid->addWidget(row.eid, r + 1, 4);
-    grid->addWidget(row.dlc, r + 1, 5);
-    for (int i = 0; i < 8; ++i) {
-      row.data[i] = smallEdit(frameBox, 2, QString("d%1_%2").arg(r).arg(i));
-      grid->addWidget(row.data[i], r + 1, 6 + i);
-    }
-    connect(row.format, &QComboBox::currentIndexChanged, this, [this, r] { applyEidRule(rows_[r]); });
-    connect(row.type, &QComboBox::currentIndexChanged, this,
-            [this, r] { applyDlcAndDataRule(rows_[r]); });
-    connect(row.sid, &QLineEdit::textChanged, this,
-            [this, r] { checkFrameField(rows_[r].sid, CanField::Sid, &rows_[r]); });
-    connect(row.eid, &QLineEdit::textChanged, this,
-            [this, r] { checkFrameField(rows_[r].eid, CanField::Eid, &rows_[r]); });
-    connect(row.dlc, &QLineEdit::textChanged, this,
-            [this, r] { checkFrameField(rows_[r].dlc, CanField::Dlc, &rows_[r]); });
-    for (int i = 0; i < 8; ++i)
-      connect(row.data[i], &QLineEdit::textChanged, this,
-              [this, r, i] { checkFrameField(rows_[r].data[i], CanField::Data, &rows_[r]); });
+    buildFrameRow(grid, frameBox, r);
+    bindFrameRow(r);
   }
   frameLayout->addLayout(grid);
   top->addWidget(frameBox);
+}
 
-  // "Pulse Output"
+void CCanSettingDlg::buildFrameRow(QGridLayout* grid, QWidget* frameBox, int r) {
+  static const char* const rowCaptions[2] = {"Pre Sending", "Post Sending"};
+  FrameRow& row = rows_[r];
+  const QString n = QString::number(r);
+  row.caption = new QLabel(rowCaptions[r], frameBox);
+  row.format = new CDropDownList(frameBox);
+  row.format->setObjectName("format" + n);
+  row.format->addItems({"Std", "Ext"});
+  row.type = new CDropDownList(frameBox);
+  row.type->setObjectName("type" + n);
+  row.type->addItems({"Data", "Remote"});
+  row.sid = smallEdit(frameBox, 3, "sid" + n);
+  row.eid = smallEdit(frameBox, 5, "eid" + n);
+  row.dlc = smallEdit(frameBox, 1, "dlc" + n);
+  grid->addWidget(row.caption, r + 1, 0);
+  grid->addWidget(row.format, r + 1, 1);
+  grid->addWidget(row.type, r + 1, 2);
+  grid->addWidget(row.sid, r + 1, 3);
+  grid->addWidget(row.eid, r + 1, 4);
+  grid->addWidget(row.dlc, r + 1, 5);
+  for (int i = 0; i < 8; ++i) {
+    row.data[i] = smallEdit(frameBox, 2, QString("d%1_%2").arg(r).arg(i));
+    grid->addWidget(row.data[i], r + 1, 6 + i);
+  }
+}
+
+void CCanSettingDlg::bindFrameRow(int r) {
+  FrameRow& row = rows_[r];
+  connect(row.format, &QComboBox::currentIndexChanged, this, [this, r] { applyEidRule(rows_[r]); });
+  connect(row.type, &QComboBox::currentIndexChanged, this,
+          [this, r] { applyDlcAndDataRule(rows_[r]); });
+  connect(row.sid, &QLineEdit::textChanged, this,
+          [this, r] { checkFrameField(rows_[r].sid, CanField::Sid, &rows_[r]); });
+  connect(row.eid, &QLineEdit::textChanged, this,
+          [this, r] { checkFrameField(rows_[r].eid, CanField::Eid, &rows_[r]); });
+  connect(row.dlc, &QLineEdit::textChanged, this,
+          [this, r] { checkFrameField(rows_[r].dlc, CanField::Dlc, &rows_[r]); });
+  for (int i = 0; i < 8; ++i)
+    connect(row.data[i], &QLineEdit::textChanged, this,
+            [this, r, i] { checkFrameField(rows_[r].data[i], CanField::Data, &rows_[r]); });
+}
+
+void CCanSettingDlg::buildPulseGroup(QVBoxLayout* top) {
   auto* pulseBox = new QGroupBox("Pulse Output", this);
   auto* pulseLayout = new QHBoxLayout(pulseBox);
   usePulse_ = new QCheckBox("Use Pulse Output", pulseBox);
@@ -149,7 +167,9 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
   pulseLayout->addWidget(pulseNote_);
   pulseLayout->addStretch(1);
   top->addWidget(pulseBox);
+}
 
+void CCanSettingDlg::buildButtons(QVBoxLayout* top) {
   auto* buttons = new QHBoxLayout;
   auto* ok = new QPushButton("OK", this);
   ok->setObjectName("ok");
@@ -167,6 +187,9 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
   connect(ok, &QPushButton::clicked, this, &CCanSettingDlg::accept);
   connect(cancel, &QPushButton::clicked, this, &CCanSettingDlg::reject);
   connect(defaults, &QPushButton::clicked, this, &CCanSettingDlg::onDefault);
+}
+
+void CCanSettingDlg::bindControls() {
   connect(baudrate_, &QComboBox::currentIndexChanged, this, [this](int row) {
     rebuildSamplePoints(row);
     samplePoint_->setCurrentIndex(0);
@@ -176,8 +199,10 @@ CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
   connect(pulseCycle_, &QLineEdit::textChanged, this, [this] { checkPulse(); });
   connect(pulseUp_, &QToolButton::clicked, this, [this] { stepPulse(+1); });
   connect(pulseDown_, &QToolButton::clicked, this, [this] { stepPulse(-1); });
+}
 
-  // Dialog start: the table rows, the record's values, then the checks.
+void CCanSettingDlg::startFromRecord() {
+  // The table rows, the record's values, then the checks.
   for (int r = 0; r < kCanTimingRows; ++r)
     baudrate_->addItem(QString::asprintf("%.1f", double(float(CanBitTimingTable[r][0].baudKbps))));
   const CanTimingIndex at = findTimingByValue(setting_.baudKbps, setting_.samplePointPct);

@@ -9,10 +9,12 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
+class QVBoxLayout;
 
 namespace vrx4 {
 
@@ -43,6 +45,17 @@ class CCanSettingDlg : public QDialog {
     // by each valid Dlc text.
     int dataFields = 0;
   };
+
+  // The constructor's steps: each group of controls in turn, from the top
+  // down, then the controls' signals, then the record's values.
+  void buildBaudrateGroup(QVBoxLayout* top);
+  void buildSendFrameGroup(QVBoxLayout* top);
+  void buildFrameRow(QGridLayout* grid, QWidget* frameBox, int r);
+  void bindFrameRow(int r);
+  void buildPulseGroup(QVBoxLayout* top);
+  void buildButtons(QVBoxLayout* top);
+  void bindControls();
+  void startFromRecord();
 
   void fill(const CanDialogValues& v);
   void rebuildSamplePoints(int row);

@@ -303,12 +303,14 @@ std::string keepDamagedCopy(const std::string& path) {
   return target;
 }
 
-StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why) {
+namespace {
+
+// The state file's sections into `s`, its target's flash size into
+// `flashSize` and its target record checked against that size.
+StateLoad readStateFile(const std::string& path, UnitState& s, uint32_t& flashSize, std::string& why) {
   std::vector<uint8_t> body;
   const StateLoad main = readChecked(path, kMagic, body, why);
   if (main != StateLoad::Loaded) return main;
-  UnitState s;
-  uint32_t flashSize = 0;
   const bool ok = forSections(body, [&](uint32_t tag, Reader& b) {
     switch (tag) {
       case kSecSettings: readSettings(b, s.settings); break;
@@ -341,11 +343,15 @@ StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& 
     why = path + ": target record inconsistent";
     return StateLoad::Damaged;
   }
-  s.targetFlash.assign(flashSize, 0xFF);
+  return StateLoad::Loaded;
+}
 
-  // The memory file: damaged or not matching the target, memory starts blank.
+// The memory file: damaged or not matching the target, memory starts blank
+// (`s` keeps what it has). Returns what the log says of it, empty when all
+// is well.
+std::string readMemoryFile(const std::string& memPath, uint32_t flashSize, UnitState& s) {
   std::string memWhy;
-  const std::string memPath = unitMemoryPath(path);
+  std::vector<uint8_t> body;
   UnitState m;
   m.targetFlash.assign(flashSize, 0xFF);
   StateLoad mem = readChecked(memPath, kMemoryMagic, body, memWhy);
@@ -386,7 +392,18 @@ StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& 
     const std::string kept = keepDamagedCopy(memPath);
     if (!kept.empty()) memWhy += ", the old file kept as " + kept;
   }
-  why = memWhy;
+  return memWhy;
+}
+
+}  // namespace
+
+StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why) {
+  UnitState s;
+  uint32_t flashSize = 0;
+  const StateLoad main = readStateFile(path, s, flashSize, why);
+  if (main != StateLoad::Loaded) return main;
+  s.targetFlash.assign(flashSize, 0xFF);
+  why = readMemoryFile(unitMemoryPath(path), flashSize, s);
   state = std::move(s);
   return StateLoad::Loaded;
 }

@@ -74,15 +74,18 @@ void onSignal(int) {
   if (activeServer) activeServer->stop();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  vrx4::setLogProgramName("vrx4-unitsim");
+// What the command line asks for.
+struct CommandLine {
   vrx4::ProgrammerOptions options;
-  options.statePath = vrx4::defaultUnitStatePath();
   std::string socketPath;
-  std::vector<std::pair<std::string, std::string>> faults;
+  std::vector<std::pair<std::string, std::string>> faults;  // name, value (empty when it takes none)
+};
 
+// Reads the command line into `cl`. Returns the exit status when the program
+// ends here (--help, --version, a wrong command line), else -1.
+int parseCommandLine(int argc, char** argv, CommandLine& cl) {
+  vrx4::ProgrammerOptions& options = cl.options;
+  options.statePath = vrx4::defaultUnitStatePath();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -103,7 +106,7 @@ int main(int argc, char** argv) {
                   vrx4::kSimFirmwareVersion, vrx4::kSimFirmwareDate);
       return 0;
     } else if (arg == "--socket") {
-      if (!value(socketPath)) return 2;
+      if (!value(cl.socketPath)) return 2;
     } else if (arg == "--state") {
       if (!value(options.statePath)) return 2;
     } else if (arg == "--no-state") {
@@ -123,31 +126,52 @@ int main(int argc, char** argv) {
     } else if (arg.rfind("--", 0) == 0) {
       const std::string name = arg.substr(2);
       if (vrx4::unitFaultTakesValue(name) && !value(v)) return 2;
-      faults.emplace_back(name, v);
+      cl.faults.emplace_back(name, v);
     } else {
       std::fprintf(stderr, "vrx4-unitsim: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
       return 2;
     }
   }
-  if (socketPath.empty()) {
+  if (cl.socketPath.empty()) {
     std::fprintf(stderr, "vrx4-unitsim: --socket PATH is required\n%s", kUsage);
     return 2;
   }
+  return -1;
+}
 
-  auto unit = std::make_shared<vrx4::SimulatedProgrammer>(options);
-  unit->setHistoryEnabled(false);
-  for (const auto& [name, v] : faults) {
+// Sets the faults of the command line on the unit; false (and said why) at
+// the first one that is unknown or has a wrong value.
+bool applyFaults(vrx4::SimulatedProgrammer& unit, const CommandLine& cl) {
+  for (const auto& [name, v] : cl.faults) {
     std::string why;
-    if (!vrx4::applyUnitFault(*unit, name, v, why)) {
+    if (!vrx4::applyUnitFault(unit, name, v, why)) {
       if (why.rfind("unknown fault", 0) == 0)
         std::fprintf(stderr, "vrx4-unitsim: unknown option --%s\n%s", name.c_str(), kUsage);
       else
         std::fprintf(stderr, "vrx4-unitsim: --%s: %s\n", name.c_str(), why.c_str());
-      return 2;
+      return false;
     }
   }
+  return true;
+}
 
-  auto server = std::make_unique<vrx4::UnitSocketServer>(unit, socketPath);
+// SIGINT and SIGTERM stop `server`; a peer that goes away mid-write is a
+// failed write, not the end of the program.
+void stopOnSignals(vrx4::UnitSocketServer& server) {
+  activeServer = &server;
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+// Serves the unit on the socket until it is stopped, then saves its state.
+// Returns the exit status.
+int serveUntilStopped(std::shared_ptr<vrx4::SimulatedProgrammer> unit, const CommandLine& cl) {
+  const vrx4::ProgrammerOptions& options = cl.options;
+  auto server = std::make_unique<vrx4::UnitSocketServer>(unit, cl.socketPath);
   server->setVerbose(options.verbose);
   server->setControlHandler(
       [&unit](const std::string& text) { return vrx4::applyUnitControl(*unit, text); });
@@ -156,15 +180,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vrx4-unitsim: %s\n", why.c_str());
     return 1;
   }
-  activeServer = server.get();
-  struct sigaction sa {};
-  sa.sa_handler = onSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  stopOnSignals(*server);
 
-  vrx4::logProgramLine("serving " + socketPath +
+  vrx4::logProgramLine("serving " + cl.socketPath +
                 (options.statePath.empty() ? std::string(" (no state file)")
                                            : " (state " + options.statePath + ")"));
   server->serve();
@@ -179,4 +197,17 @@ int main(int argc, char** argv) {
   }
   vrx4::logProgramLine(saved ? "stopped, state saved" : "stopped, state NOT saved");
   return saved ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vrx4::setLogProgramName("vrx4-unitsim");
+  CommandLine cl;
+  if (const int status = parseCommandLine(argc, argv, cl); status >= 0) return status;
+
+  auto unit = std::make_shared<vrx4::SimulatedProgrammer>(cl.options);
+  unit->setHistoryEnabled(false);
+  if (!applyFaults(*unit, cl)) return 2;
+  return serveUntilStopped(std::move(unit), cl);
 }

@@ -143,6 +143,18 @@ QPushButton* CMainView::button(const char* text, const char* name, int x, int y,
 
 void CMainView::build() {
   // Left column: the device, its CAN settings and its lock bits.
+  buildDeviceGroup();
+  buildCanGroup();
+  buildAdvancedGroup();
+  // Right column: the files and what they give, the operation.
+  buildSettingsGroup();
+  QButtonGroup* radios = buildOperationGroup();
+  // Across the bottom: the result, then the unit's version.
+  buildExecutionGroup();
+  connectControls(radios);
+}
+
+void CMainView::buildDeviceGroup() {
   group(" Device ", 7, 4, 200, 94);
   auto* typeLabel = label("&Type :", 15, 17, 28);
   deviceList_ = new CDropDownList(this);
@@ -159,13 +171,17 @@ void CMainView::build() {
   vpp_ = field("vpp", 131, 66, 60, 22);
   vcc_->setAlignment(Qt::AlignCenter);
   vpp_->setAlignment(Qt::AlignCenter);
+}
 
+void CMainView::buildCanGroup() {
   group(" CAN ", 7, 102, 200, 66);
   baudrate_ = labeledField("Baudrate :", 15, 114, 68, "baudrate", 68);
   sendFrame_ = labeledField("Send frame :", 15, 130, 68, "sendFrame", 68);
   pulseOutput_ = labeledField("Pulse Output :", 15, 146, 68, "pulseOutput", 68);
   setCan_ = button("Set CAN...", "setCan", 157, 113, 46, 15);
+}
 
+void CMainView::buildAdvancedGroup() {
   group(" Advanced Settings ", 7, 172, 200, 76);
   label("Lock Bit State", 15, 186, 94);
   lockBitState_ = field("lockBitState", 110, 184, 50);
@@ -174,8 +190,9 @@ void CMainView::build() {
   label("Lock Bit after Program", 15, 214, 94);
   lockAfterProgram_ = field("lockAfterProgram", 110, 212, 93);
   setBlocks_ = button("Set Blocks...", "setBlocks", 146, 228, 57, 15);
+}
 
-  // Right column: the files and what they give, the operation.
+void CMainView::buildSettingsGroup() {
   group(" Settings ", 212, 4, 189, 126);
   label("User Rom File :", 220, 16, 80);
   userRomFile_ = field("userRomFile", 220, 27, 134);
@@ -189,7 +206,9 @@ void CMainView::build() {
   bootLoaderLabel_ = label("Boot Loader :", 220, 110, 66);
   bootLoader_ = field("bootLoader", 288, 108, 52);
   bootFile_ = button("Boot File...", "bootFile", 346, 107, 50, 15);
+}
 
+QButtonGroup* CMainView::buildOperationGroup() {
   group(" Operation ", 212, 134, 189, 114);
   auto* radios = new QButtonGroup(this);
   for (int i = 0; i < kOperationCount; ++i) {
@@ -206,8 +225,10 @@ void CMainView::build() {
   postSending_->setObjectName(QStringLiteral("postSending"));
   place(postSending_, 328, 162, 70, 12);
   start_ = button("Start", "start", 328, 192, 68, 44);
+  return radios;
+}
 
-  // Across the bottom: the result, then the unit's version.
+void CMainView::buildExecutionGroup() {
   group(" Execution ", 7, 252, 394, 36);
   label("#1", 15, 267, 12);
   result_ = field("result", 30, 262, 364, 20);
@@ -216,7 +237,9 @@ void CMainView::build() {
 
   version_ = field("version", 270, 292, 72, 12);
   readVersion_ = button("Read Version", "readVersion", 346, 291, 55, 14);
+}
 
+void CMainView::connectControls(QButtonGroup* radios) {
   // Each control calls its handler; nothing fires while the form is drawn.
   connect(deviceList_, &QComboBox::activated, this, [this](int index) {
     if (!rendering_ && actions_.deviceChanged) actions_.deviceChanged(index);
@@ -295,8 +318,16 @@ void CMainView::showUserRomFile(const MainFormState& s) {
 void CMainView::render(const MainFormState& s) {
   rendering_ = true;
   shown_ = s;
+  renderDeviceGroup(s);
+  renderCanGroup(s);
+  renderSettingsGroup(s);
+  renderAdvancedGroup(s);
+  renderOperationGroup(s);
+  renderExecutionGroup(s);
+  rendering_ = false;
+}
 
-  // " Device "
+void CMainView::renderDeviceGroup(const MainFormState& s) {
   QStringList names;
   for (const std::string& n : s.deviceNames) names << q(n);
   QStringList present;
@@ -312,14 +343,16 @@ void CMainView::render(const MainFormState& s) {
   applyField(block_, s.block);
   applyField(vcc_, s.vcc);
   applyField(vpp_, s.vpp);
+}
 
-  // " CAN "
+void CMainView::renderCanGroup(const MainFormState& s) {
   applyField(baudrate_, s.baudrate);
   applyField(sendFrame_, s.sendFrame);
   applyField(pulseOutput_, s.pulseOutput);
   applyControl(setCan_, s.setCanButton);
+}
 
-  // " Settings "
+void CMainView::renderSettingsGroup(const MainFormState& s) {
   showUserRomFile(s);
   applyControl(load_, s.loadButton);
   applyField(idCode_, s.idCode);
@@ -332,14 +365,16 @@ void CMainView::render(const MainFormState& s) {
   applyField(bootLoader_, s.bootLoader);
   bootLoader_->setToolTip(q(s.bootFilePath));
   applyControl(bootFile_, s.bootFileButton);
+}
 
-  // " Advanced Settings "
+void CMainView::renderAdvancedGroup(const MainFormState& s) {
   applyField(lockBitState_, s.lockBitState);
   applyField(operationBlock_, s.operationBlock);
   applyField(lockAfterProgram_, s.lockAfterProgram);
   applyControl(setBlocks_, s.setBlocksButton);
+}
 
-  // " Operation "
+void CMainView::renderOperationGroup(const MainFormState& s) {
   preSending_->setChecked(s.preSending.checked);
   preSending_->setEnabled(s.preSending.enabled);
   postSending_->setChecked(s.postSending.checked);
@@ -358,8 +393,10 @@ void CMainView::render(const MainFormState& s) {
     }
   }
   applyControl(start_, s.startButton);
+}
 
-  // " Execution ": black on the result's colour, or the normal look.
+void CMainView::renderExecutionGroup(const MainFormState& s) {
+  // The result: black on the result's colour, or the normal look.
   result_->setText(q(s.resultText));
   QPalette rp = palette();
   if (s.resultColoured) {
@@ -371,7 +408,6 @@ void CMainView::render(const MainFormState& s) {
 
   version_->setText(q(s.versionText));
   applyControl(readVersion_, s.readVersionButton);
-  rendering_ = false;
 }
 
 bool CMainView::onInitialUpdate() {

@@ -11,6 +11,7 @@
 
 #include "view/MainFormState.h"
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -110,7 +111,16 @@ class CMainView : public QWidget {
   QPushButton* readVersionButton() const { return readVersion_; }
 
  private:
+  // The form's controls, group by group in the order they are made (which
+  // is also the order of the keyboard focus), then their signals.
   void build();
+  void buildDeviceGroup();
+  void buildCanGroup();
+  void buildAdvancedGroup();
+  void buildSettingsGroup();
+  QButtonGroup* buildOperationGroup();  // the radio buttons' group
+  void buildExecutionGroup();
+  void connectControls(QButtonGroup* radios);
   void bindMenus(CMainFrame& frame);
   void bindControls();
   // Draws the model's form on the view and the frame's menus.
@@ -123,6 +133,13 @@ class CMainView : public QWidget {
   QLineEdit* labeledField(const char* text, int x, int y, int labelWidth, const char* name, int width);
   QPushButton* button(const char* text, const char* name, int x, int y, int w, int h = 14);
   void place(QWidget* w, int x, int y, int width, int height);
+  // render()'s steps, one per group of the form.
+  void renderDeviceGroup(const MainFormState& s);
+  void renderCanGroup(const MainFormState& s);
+  void renderSettingsGroup(const MainFormState& s);
+  void renderAdvancedGroup(const MainFormState& s);
+  void renderOperationGroup(const MainFormState& s);
+  void renderExecutionGroup(const MainFormState& s);
   void showUserRomFile(const MainFormState& s);
   void fire(const std::function<void()>& f);
 

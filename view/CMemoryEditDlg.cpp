@@ -79,6 +79,25 @@ CMemoryEditDlg::CMemoryEditDlg(AppState& app, const EditorRequest& request, QWid
   setWindowTitle(QStringLiteral("Edit"));
   editor_ = std::make_unique<MemoryEditor>(request.area, app.settings, *app.image, request.saveEnabled);
 
+  QGroupBox* info = buildInformation(request);
+  buildDumpList();
+  QVBoxLayout* arrows = buildScrollArrows();
+  QVBoxLayout* buttons = buildButtons();
+
+  auto* body = new QHBoxLayout;
+  body->addWidget(list_, 1);
+  body->addLayout(arrows);
+  body->addLayout(buttons);
+  auto* top = new QVBoxLayout(this);
+  top->addWidget(info);
+  top->addLayout(body, 1);
+
+  save_->setEnabled(editor_->saveButtonEnabled());
+  list_->viewport()->installEventFilter(this);
+  refill();
+}
+
+QGroupBox* CMemoryEditDlg::buildInformation(const EditorRequest& request) {
   auto* info = new QGroupBox(QStringLiteral("Information"), this);
   auto* grid = new QGridLayout(info);
   infoRow(grid, info, QStringLiteral("Device Type :"), QStringLiteral("deviceType"),
@@ -87,7 +106,10 @@ CMemoryEditDlg::CMemoryEditDlg(AppState& app, const EditorRequest& request, QWid
                          QString::fromStdString(displayText(editor_->programFile())));
   infoRow(grid, info, QStringLiteral("Rom Area :"), QStringLiteral("romArea"), QString::fromStdString(request.romArea));
   infoRow(grid, info, QStringLiteral("Address :"), QStringLiteral("address"), QString::fromStdString(request.address));
+  return info;
+}
 
+void CMemoryEditDlg::buildDumpList() {
   list_ = new CHighlightListCtrl(this);
   list_->setObjectName(QStringLiteral("dump"));
   list_->setOwnerDraw(true);
@@ -111,7 +133,9 @@ CMemoryEditDlg::CMemoryEditDlg(AppState& app, const EditorRequest& request, QWid
   // Sixteen rows at least: 256 bytes, the smallest scroll step.
   list_->setMinimumHeight(16 * qMax(16, list_->fontMetrics().height() + 2) + list_->header()->sizeHint().height() +
                           2 * list_->frameWidth() + 4);
+}
 
+QVBoxLayout* CMemoryEditDlg::buildScrollArrows() {
   auto* arrows = new QVBoxLayout;
   const QColor ink = palette().color(QPalette::ButtonText);
   for (int i = 0; i < 6; ++i) {
@@ -127,7 +151,10 @@ CMemoryEditDlg::CMemoryEditDlg(AppState& app, const EditorRequest& request, QWid
     if (i == 3) arrows->addStretch(1);
     arrows->addWidget(b);
   }
+  return arrows;
+}
 
+QVBoxLayout* CMemoryEditDlg::buildButtons() {
   auto* buttons = new QVBoxLayout;
   const auto addButton = [&](const QString& text, const QString& name, void (CMemoryEditDlg::*slot)()) {
     auto* b = new QPushButton(text, this);
@@ -144,18 +171,7 @@ CMemoryEditDlg::CMemoryEditDlg(AppState& app, const EditorRequest& request, QWid
   buttons->addStretch(1);
   addButton(QStringLiteral("OK"), QStringLiteral("ok"), &CMemoryEditDlg::accept);
   addButton(QStringLiteral("Cancel"), QStringLiteral("cancel"), &CMemoryEditDlg::reject);
-
-  auto* body = new QHBoxLayout;
-  body->addWidget(list_, 1);
-  body->addLayout(arrows);
-  body->addLayout(buttons);
-  auto* top = new QVBoxLayout(this);
-  top->addWidget(info);
-  top->addLayout(body, 1);
-
-  save_->setEnabled(editor_->saveButtonEnabled());
-  list_->viewport()->installEventFilter(this);
-  refill();
+  return buttons;
 }
 
 CMemoryEditDlg::~CMemoryEditDlg() = default;

@@ -10,8 +10,10 @@
 #include "view/CommandSeam.h"
 #include "view/MemoryEditor.h"
 
+class QGroupBox;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace vrx4 {
 
@@ -49,6 +51,13 @@ class CMemoryEditDlg : public QDialog {
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
+  // The constructor's steps: the information at the top, the dump, the
+  // scroll arrows beside it and the buttons beside those.
+  QGroupBox* buildInformation(const EditorRequest& request);
+  void buildDumpList();
+  QVBoxLayout* buildScrollArrows();
+  QVBoxLayout* buildButtons();
+
   EditorSeam seam();
 
   AppState& app_;

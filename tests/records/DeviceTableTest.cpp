@@ -469,6 +469,51 @@ TEST_F(DeviceTableTest, MessageWaitsForTheStartupPictureAndQuietParseShowsNone) 
   expectNoMessage();
 }
 
+// The log line names the fault: each check of a data line has its own reason.
+TEST_F(DeviceTableTest, QuietParseNamesEachFaultOfADataLine) {
+  struct Case {
+    void (*change)(Line&);
+    const char* reason;
+  };
+  const Case cases[] = {
+      {[](Line& l) { l.count += ",1"; }, "16 commas, 15 expected"},
+      {[](Line& l) { l.name = std::string(65, 'N'); }, "name longer than 64 characters"},
+      {[](Line& l) { l.f[2] = "100000000"; }, "number too large in field F3"},
+      {[](Line& l) { l.f[1] = "10001"; }, "boot ROM size above 0x10000"},
+      {[](Line& l) { l.f[3] = "400001"; }, "user ROM size above 0x400000"},
+      {[](Line& l) { l.f[6] = "80000000"; }, "ID code length outside 0..32"},
+      {[](Line& l) { l.listA = list(33); }, "more than 32 values in the ID code address list"},
+      {[](Line& l) { l.listA = "1/100000000"; }, "number too large in the ID code address list"},
+      {[](Line& l) { l.count = "100000000"; }, "block count too large"},
+      {[](Line& l) { l.count = "41"; }, "block count outside 0..64"},
+      {[](Line& l) { l.listB = list(65); }, "more than 64 values in the block start list"},
+      {[](Line& l) { l.listC = "100000000"; }, "number too large in the block size list"},
+      {[](Line& l) { l.e[3] = "100000000"; }, "number too large in field E4"},
+      // Two faults: the one earlier in the line is reported.
+      {[](Line& l) {
+         l.f[1] = "10001";
+         l.count = "41";
+       },
+       "boot ROM size above 0x10000"},
+  };
+  for (const Case& c : cases) {
+    Line l;
+    c.change(l);
+    std::istringstream in(kHeader + Line().text() + l.text());
+    DeviceTableError error;
+    EXPECT_FALSE(parseDeviceTableQuiet(in, table, error)) << c.reason;
+    EXPECT_EQ(error.line, 3) << c.reason;
+    EXPECT_EQ(error.reason, c.reason);
+    EXPECT_EQ(table.rowCount(), 1) << c.reason;
+  }
+  // A name of exactly 64 characters fills the whole field.
+  Line l;
+  l.name = std::string(64, 'N');
+  EXPECT_TRUE(parseLine(l));
+  EXPECT_EQ(table.row(0).name(), l.name);
+  expectNoMessage();
+}
+
 TEST_F(DeviceTableTest, MissingFileIsLeftToTheCaller) {
   bool missing = false;
   EXPECT_FALSE(parseDeviceTableFile("no/such/folder/vrx4type.tbl", table, missing));
