@@ -9,6 +9,7 @@
 
 #include "base/InputFile.h"
 #include "base/Log.h"
+#include "base/TextChars.h"
 #include "base/StartupMessage.h"
 
 namespace vrx4 {
@@ -67,12 +68,6 @@ LineRead readLine(std::streambuf& in, std::string& line) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string_view trimBlanks(std::string_view t) {
   while (!t.empty() && isBlank(t.front())) t.remove_prefix(1);
@@ -91,7 +86,7 @@ bool parseHex(std::string_view text, uint32_t& value) {
   if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
   uint64_t v = 0;
   for (; i < text.size(); ++i) {
-    const int d = hexDigit(text[i]);
+    const int d = hexDigitValue(text[i]);
     if (d < 0) break;
     v = v * 16 + uint64_t(d);
     if (v > 0xFFFFFFFFu) return false;

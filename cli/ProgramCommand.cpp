@@ -17,6 +17,7 @@
 #include "image/ProgramLoader.h"
 #include "settings/BlockSettingRules.h"
 #include "view/CommandSeam.h"
+#include "view/MainViewCommands.h"
 #include "view/OperationRunner.h"
 #include "view/ProjectCommands.h"
 #include "view/ProjectFile.h"
@@ -208,47 +209,30 @@ CommandDialogs projectDialogs(ViewJob& j, bool& projectChosen) {
   return dialogs;
 }
 
-// The form's fields the project commands read and write, and back.
-CommandViewFields fieldsOf(const MainViewModel& view) {
-  CommandViewFields fields;
-  fields.operationIndex = view.operationIndex;
-  fields.preSending = view.preSending;
-  fields.postSending = view.postSending;
-  fields.userReadBackPending = view.userReadBackPending;
-  return fields;
-}
-
-void toView(const CommandViewFields& fields, MainViewModel& view) {
-  view.operationIndex = fields.operationIndex;
-  view.preSending = fields.preSending;
-  view.postSending = fields.postSending;
-  view.userReadBackPending = fields.userReadBackPending;
-}
-
 // The form's routines Project Open calls, each on the fields as the project
 // commands left them.
 MainViewRoutines projectRoutines(MainViewModel& view, CommandViewFields& fields) {
   MainViewRoutines routines;
   routines.selectDevice = [&view](int index) { view.SelectDevice(index); };
   routines.refreshAfterOpen = [&view, &fields] {
-    toView(fields, view);
+    storeFields(view, fields);
     view.RefreshDeviceDisplay();
     view.RefreshCanDisplay();
     view.RefreshLockDisplay();
     view.RefreshAllFileDisplay();
   };
   routines.sendAllSettings = [&view, &fields] {
-    toView(fields, view);
+    storeFields(view, fields);
     return view.SendAllSettings();
   };
   routines.refreshOperationButtons = [&view, &fields] {
-    toView(fields, view);
+    storeFields(view, fields);
     view.RefreshOperationButtons();
   };
   // A project whose image did not reach the unit leaves it holding no user
   // data, as a failed Load does, so that no later job programs a part of it.
   routines.userFileNotInUnit = [&view, &fields](const std::string& path) {
-    toView(fields, view);
+    storeFields(view, fields);
     const StopCleanupScope evenAfterAStop;
     view.UserFileNotInUnit(path);
     fields.operationIndex = view.operationIndex;

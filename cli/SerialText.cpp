@@ -5,21 +5,11 @@
 #include <cstdio>
 #include <sstream>
 
+#include "base/TextChars.h"
 #include "cli/HexText.h"
 #include "cli/SerialText.h"
 
 namespace vrx4::cli {
-
-namespace {
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::string trimmedText(const std::string& s) {
   size_t a = 0, b = s.size();
@@ -61,7 +51,7 @@ bool parseSerialField(const std::string& text, SerialField& f, std::string& why)
   if (a.empty() || a.size() > 8) return false;
   uint32_t address = 0;
   for (char c : a) {
-    const int d = hexDigit(c);
+    const int d = hexDigitValue(c);
     if (d < 0) return false;
     address = address << 4 | uint32_t(d);
   }
@@ -126,7 +116,7 @@ bool parseSerialValue(const std::string& raw, SerialValue& v) {
   size_t i = 0;
   while (i < line.size()) {
     if (i + 1 >= line.size()) return false;
-    const int h = hexDigit(line[i]), l = hexDigit(line[i + 1]);
+    const int h = hexDigitValue(line[i]), l = hexDigitValue(line[i + 1]);
     if (h < 0 || l < 0) return false;
     v.bytes.push_back(uint8_t(h << 4 | l));
     i += 2;

@@ -1,6 +1,7 @@
 #include "image/ProgramSaver.h"
 
 #include "base/AtomicFile.h"
+#include "base/TextChars.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,27 +23,18 @@
 namespace vrx4 {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // One number of the address grammar at text[i]: blanks, a run of hex
 // digits (none counts as 0), blanks. False when the value cannot be an
 // address at all.
 bool readNumber(std::string_view t, size_t& i, int64_t& value) {
-  while (i < t.size() && isBlank(t[i])) ++i;
+  while (i < t.size() && isSpaceOrTab(t[i])) ++i;
   int64_t v = 0;
-  while (i < t.size() && hexDigit(t[i]) >= 0) {
-    v = v * 16 + hexDigit(t[i]);
+  while (i < t.size() && hexDigitValue(t[i]) >= 0) {
+    v = v * 16 + hexDigitValue(t[i]);
     if (v > 0xFFFFFFFF) return false;
     ++i;
   }
-  while (i < t.size() && isBlank(t[i])) ++i;
+  while (i < t.size() && isSpaceOrTab(t[i])) ++i;
   value = v;
   return true;
 }
@@ -315,7 +307,7 @@ void hexRecord(OutFile& out, uint32_t type, uint32_t offset, const uint8_t* data
 
 bool parseSaveAddress(std::string_view text, uint32_t low, uint32_t high, SaveRanges& out) {
   SaveRanges result{};
-  bool blankOnly = std::all_of(text.begin(), text.end(), isBlank);
+  bool blankOnly = std::all_of(text.begin(), text.end(), isSpaceOrTab);
   if (blankOnly) {
     out = result;
     return true;

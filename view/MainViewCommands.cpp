@@ -5,8 +5,6 @@
 
 namespace vrx4 {
 
-namespace {
-
 CommandViewFields fieldsOf(const MainViewModel& m) {
   CommandViewFields f;
   f.operationIndex = m.operationIndex;
@@ -16,12 +14,14 @@ CommandViewFields fieldsOf(const MainViewModel& m) {
   return f;
 }
 
-void store(MainViewModel& m, const CommandViewFields& f) {
+void storeFields(MainViewModel& m, const CommandViewFields& f) {
   m.operationIndex = f.operationIndex;
   m.preSending = f.preSending;
   m.postSending = f.postSending;
   m.userReadBackPending = f.userReadBackPending;
 }
+
+namespace {
 
 CommandDialogs dialogsFor(MainViewModel& model, MainViewDialogs& dialogs, const EditorProjectDialogs& extra) {
   CommandDialogs d;
@@ -52,18 +52,18 @@ MainViewRoutines routinesFor(MainViewModel& model, CommandViewFields& fields) {
   MainViewRoutines r;
   r.selectDevice = [&model](int index) { model.SelectDevice(index); };
   r.refreshAfterOpen = [&model, &fields] {
-    store(model, fields);
+    storeFields(model, fields);
     model.RefreshDeviceDisplay();
     model.RefreshCanDisplay();
     model.RefreshLockDisplay();
     model.RefreshAllFileDisplay();
   };
   r.sendAllSettings = [&model, &fields] {
-    store(model, fields);
+    storeFields(model, fields);
     return model.SendAllSettings();
   };
   r.refreshOperationButtons = [&model, &fields] {
-    store(model, fields);
+    storeFields(model, fields);
     model.RefreshOperationButtons();
     fields = fieldsOf(model);
   };
@@ -75,7 +75,7 @@ MainViewRoutines routinesFor(MainViewModel& model, CommandViewFields& fields) {
   };
   r.showBootLoader = [&model] { model.RefreshAllFileDisplay(); };
   r.userFileNotInUnit = [&model, &fields](const std::string& path) {
-    store(model, fields);
+    storeFields(model, fields);
     model.UserFileNotInUnit(path);
     fields = fieldsOf(model);
   };
@@ -88,7 +88,7 @@ EditorOutcome OnEditUserRom(MainViewModel& model, MainViewDialogs& dialogs, cons
   CommandViewFields fields = fieldsOf(model);
   const EditorOutcome out =
       OnEditUserRom(model.state(), fields, dialogsFor(model, dialogs, extra), routinesFor(model, fields));
-  store(model, fields);
+  storeFields(model, fields);
   return out;
 }
 
@@ -100,7 +100,7 @@ EditorOutcome OnEditBootRom(MainViewModel& model, MainViewDialogs& dialogs, cons
 bool OnProjectOpen(MainViewModel& model, MainViewDialogs& dialogs, const EditorProjectDialogs& extra) {
   CommandViewFields fields = fieldsOf(model);
   const bool ok = OnProjectOpen(model.state(), fields, dialogsFor(model, dialogs, extra), routinesFor(model, fields));
-  store(model, fields);
+  storeFields(model, fields);
   return ok;
 }
 

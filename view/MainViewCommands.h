@@ -16,6 +16,11 @@ struct EditorProjectDialogs {
   std::function<EditorOutcome(const EditorRequest&)> runEditor;
 };
 
+// The form's fields the editor and project commands read and change, taken
+// from the model and stored back into it.
+CommandViewFields fieldsOf(const MainViewModel& model);
+void storeFields(MainViewModel& model, const CommandViewFields& fields);
+
 EditorOutcome OnEditUserRom(MainViewModel& model, MainViewDialogs& dialogs, const EditorProjectDialogs& extra);
 EditorOutcome OnEditBootRom(MainViewModel& model, MainViewDialogs& dialogs, const EditorProjectDialogs& extra);
 bool OnProjectOpen(MainViewModel& model, MainViewDialogs& dialogs, const EditorProjectDialogs& extra);

@@ -5,19 +5,11 @@
 #include <cstring>
 
 #include "base/Prompter.h"
+#include "base/TextChars.h"
 #include "image/ProgramLoader.h"
 
 namespace vrx4 {
 namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // Hexadecimal digits from i to the end of text, with a ceiling so that no
 // number of digits wraps around: values above `cap` come back as cap + 1.
@@ -25,7 +17,7 @@ bool readHexTail(std::string_view text, size_t i, bool needDigit, uint64_t cap, 
   uint64_t v = 0;
   bool any = false;
   for (; i < text.size(); ++i) {
-    int d = hexDigit(text[i]);
+    int d = hexDigitValue(text[i]);
     if (d < 0) return false;
     v = std::min<uint64_t>(v * 16 + uint64_t(d), cap + 1);
     any = true;
@@ -56,7 +48,7 @@ bool readBlockNumber(std::string_view text, size_t& i, int& value) {
 
 bool parseEditAddress(std::string_view text, int32_t low, int32_t high, int32_t& address) {
   size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) ++i;
+  while (i < text.size() && isSpaceOrTab(text[i])) ++i;
   uint64_t v = 0;
   if (!readHexTail(text, i, false, 0xFFFFFFFFull, v)) return false;
   if (int64_t(v) < int64_t(low) || int64_t(v) > int64_t(high)) return false;
@@ -66,7 +58,7 @@ bool parseEditAddress(std::string_view text, int32_t low, int32_t high, int32_t&
 
 bool parseEditData(std::string_view text, uint8_t& value) {
   size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) ++i;
+  while (i < text.size() && isSpaceOrTab(text[i])) ++i;
   uint64_t v = 0;
   if (!readHexTail(text, i, true, 0xFF, v) || v > 0xFF) return false;
   value = uint8_t(v);
