@@ -254,7 +254,9 @@ TEST_F(FaultSweep, StopAtAnyRequestEndsEveryWorkflowWithinSecondsEvenOnADripping
         EXPECT_LT(after, 6000u) << what;
         // Only a workflow that had no more than its last replies to take
         // may still end well.
-        if (ok) EXPECT_LE(after, uint64_t(kStopGraceMs) + 100) << what;
+        if (ok) {
+          EXPECT_LE(after, uint64_t(kStopGraceMs) + 100) << what;
+        }
       }
     }
   }
