@@ -10,9 +10,7 @@ AppState::AppState() : image(std::make_unique<MemoryImage>()) {
   unitInfo.firmwareDate.assign(16, ' ');
 }
 
-std::string AppState::dataFile(const std::string& name) const {
-  return findDataFile(folder(), name);
-}
+std::string AppState::dataFile(const std::string& name) const { return findDataFile(folder(), name); }
 
 void AppState::loadDialogFolders() {
   const std::string programFolder = folder();

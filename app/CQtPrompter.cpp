@@ -20,36 +20,60 @@ Answer runMessageBox(const Prompt& p) {
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromStdString(displayMessage(p.text)));
   switch (p.icon) {
-    case Icon::Stop: box.setIcon(QMessageBox::Critical); break;
+    case Icon::Stop:
+      box.setIcon(QMessageBox::Critical);
+      break;
     case Icon::Exclamation:
-    case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case Icon::Information: box.setIcon(QMessageBox::Information); break;
-    case Icon::Question: box.setIcon(QMessageBox::Question); break;
+    case Icon::Warning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case Icon::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case Icon::Question:
+      box.setIcon(QMessageBox::Question);
+      break;
   }
   QMessageBox::StandardButtons buttons;
   switch (p.buttons) {
-    case Buttons::Ok: buttons = QMessageBox::Ok; break;
-    case Buttons::OkCancel: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
-    case Buttons::YesNo: buttons = QMessageBox::Yes | QMessageBox::No; break;
-    case Buttons::YesNoCancel: buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
+    case Buttons::Ok:
+      buttons = QMessageBox::Ok;
+      break;
+    case Buttons::OkCancel:
+      buttons = QMessageBox::Ok | QMessageBox::Cancel;
+      break;
+    case Buttons::YesNo:
+      buttons = QMessageBox::Yes | QMessageBox::No;
+      break;
+    case Buttons::YesNoCancel:
+      buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+      break;
   }
   box.setStandardButtons(buttons);
   auto toStd = [](Answer a) {
     switch (a) {
-      case Answer::Ok: return QMessageBox::Ok;
-      case Answer::Cancel: return QMessageBox::Cancel;
-      case Answer::Yes: return QMessageBox::Yes;
-      case Answer::No: return QMessageBox::No;
+      case Answer::Ok:
+        return QMessageBox::Ok;
+      case Answer::Cancel:
+        return QMessageBox::Cancel;
+      case Answer::Yes:
+        return QMessageBox::Yes;
+      case Answer::No:
+        return QMessageBox::No;
     }
     return QMessageBox::Ok;
   };
   box.setDefaultButton(toStd(p.defaultButton));
   if (p.buttons != Buttons::Ok && p.buttons != Buttons::YesNo) box.setEscapeButton(QMessageBox::Cancel);
   switch (box.exec()) {
-    case QMessageBox::Cancel: return Answer::Cancel;
-    case QMessageBox::Yes: return Answer::Yes;
-    case QMessageBox::No: return Answer::No;
-    case QMessageBox::Ok: return Answer::Ok;
+    case QMessageBox::Cancel:
+      return Answer::Cancel;
+    case QMessageBox::Yes:
+      return Answer::Yes;
+    case QMessageBox::No:
+      return Answer::No;
+    case QMessageBox::Ok:
+      return Answer::Ok;
     default:
       // Closed without a button (Esc on a box without Cancel).
       return p.buttons == Buttons::YesNo ? Answer::No : p.buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
@@ -58,8 +82,7 @@ Answer runMessageBox(const Prompt& p) {
 
 bool CQtPrompter::operatorCanAnswer() {
   const QString platform = QGuiApplication::platformName();
-  return !platform.isEmpty() && platform != QLatin1String("offscreen") &&
-         platform != QLatin1String("minimal");
+  return !platform.isEmpty() && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 Answer CQtPrompter::ask(const Prompt& prompt) {
@@ -75,7 +98,8 @@ Answer CQtPrompter::ask(const Prompt& prompt) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || QThread::currentThread() == app->thread()) return runMessageBox(prompt);
   Answer answer = prompt.defaultButton;
-  QMetaObject::invokeMethod(app, [&] { answer = runMessageBox(prompt); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      app, [&] { answer = runMessageBox(prompt); }, Qt::BlockingQueuedConnection);
   return answer;
 }
 

@@ -86,8 +86,7 @@ QPixmap CSplashWindow::makePicture() {
   p.setFont(line);
   p.setPen(QColor(0xC8, 0xD6, 0xEC));
   p.drawText(QRect(0, 150, kSplashWidth, 24), Qt::AlignCenter, QStringLiteral("Control Software Ver.1.11"));
-  p.drawText(QRect(0, 200, kSplashWidth - 14, 24), Qt::AlignRight | Qt::AlignVCenter,
-             QStringLiteral("Velmora Inc."));
+  p.drawText(QRect(0, 200, kSplashWidth - 14, 24), Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Velmora Inc."));
   p.setPen(QPen(QColor(0xE0, 0x8A, 0x1C), 2));
   p.drawRect(QRectF(1, 1, kSplashWidth - 2, kSplashHeight - 2));
   return pixmap;

@@ -100,8 +100,7 @@ CAboutDlg::CAboutDlg(const std::string& hostVersion, const std::string& firmware
     return e;
   };
   form->addRow(QStringLiteral("Control Software Version :"), field(hostVersion));
-  form->addRow(QStringLiteral("Firmware Version :"),
-               field(firmwareText(firmwareVersionCollapsed, firmwareDate)));
+  form->addRow(QStringLiteral("Firmware Version :"), field(firmwareText(firmwareVersionCollapsed, firmwareDate)));
   layout->addLayout(form);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -13,8 +13,7 @@ namespace {
 bool equalsIgnoringCase(const std::string& a, const char* b) {
   size_t i = 0;
   for (; i < a.size() && b[i]; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   }
   return i == a.size() && b[i] == '\0';
 }
@@ -69,8 +68,10 @@ bool parseUsbOption(const std::vector<std::string>& args, size_t& i, UnitChoice&
   }
   if (name == "--usb-id") {
     UsbId id;
-    if (!parseUsbId(value, id)) error = usbIdUsageError(value);
-    else unit.usbId = value;
+    if (!parseUsbId(value, id))
+      error = usbIdUsageError(value);
+    else
+      unit.usbId = value;
   } else if (!parseUsbTimeout(value, unit.usbTimeoutSeconds)) {
     error = "--usb-timeout '" + value + "': expected seconds, more than 0 and at most 3600";
   }
@@ -179,10 +180,17 @@ std::string commandLineHelp(const std::string& programName) {
          "                $XDG_STATE_HOME/vrx4/ (else ~/.local/state/vrx4/)\n"
          "\n"
          "Examples:\n"
-         "  " + programName + "                      the unit on USB\n"
-         "  " + programName + " --simulate           the built-in simulated unit\n"
-         "  " + programName + " --unit socket:unit.sock  a vrx4-unitsim --socket unit.sock\n"
-         "  " + programName + " --usb-id 1234:5678   a unit with other USB IDs";
+         "  " +
+         programName +
+         "                      the unit on USB\n"
+         "  " +
+         programName +
+         " --simulate           the built-in simulated unit\n"
+         "  " +
+         programName +
+         " --unit socket:unit.sock  a vrx4-unitsim --socket unit.sock\n"
+         "  " +
+         programName + " --usb-id 1234:5678   a unit with other USB IDs";
 }
 
 std::string unknownArgumentWarning(const std::string& programName, const std::string& arg) {

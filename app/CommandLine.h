@@ -21,8 +21,8 @@ struct UnitChoice {
   UnitKind kind = UnitKind::Usb;  // without an option: the real unit on USB
   std::string socketPath;         // UnitKind::Socket only
   SimChoice sim;
-  std::string usbId;              // --usb-id VID:PID (checked); empty: not given
-  double usbTimeoutSeconds = 0;   // --usb-timeout; 0: not given
+  std::string usbId;             // --usb-id VID:PID (checked); empty: not given
+  double usbTimeoutSeconds = 0;  // --usb-timeout; 0: not given
 };
 
 struct CommandLine {

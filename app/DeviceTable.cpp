@@ -9,8 +9,8 @@
 
 #include "base/InputFile.h"
 #include "base/Log.h"
-#include "base/TextChars.h"
 #include "base/StartupMessage.h"
+#include "base/TextChars.h"
 
 namespace vrx4 {
 
@@ -39,8 +39,8 @@ bool DeviceTable::append(const DeviceDef& row) {
 
 namespace {
 
-constexpr std::string_view kHeaderPrefix = "# T552-VRX4";      // 11 characters
-constexpr std::string_view kOptionPrefix = "# OPTION MODE";    // 13 characters
+constexpr std::string_view kHeaderPrefix = "# T552-VRX4";    // 11 characters
+constexpr std::string_view kOptionPrefix = "# OPTION MODE";  // 13 characters
 constexpr std::string_view kCommentPrefix = "//";
 constexpr int kCommasPerLine = 15;
 constexpr size_t kMaxNameLength = 64;
@@ -67,7 +67,6 @@ LineRead readLine(std::streambuf& in, std::string& line) {
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
-
 
 std::string_view trimBlanks(std::string_view t) {
   while (!t.empty() && isBlank(t.front())) t.remove_prefix(1);
@@ -99,8 +98,8 @@ bool parseHex(std::string_view text, uint32_t& value) {
 // commas is given). An empty list has no values; an empty item is 0. Entries
 // past `count` keep 0. More items than the array holds are refused, except
 // empty ones at the end (a trailing "/"), which would only store zeros.
-bool parseList(std::string_view text, LeU32* out, size_t capacity, size_t& count,
-               std::string& reason, const char* what) {
+bool parseList(std::string_view text, LeU32* out, size_t capacity, size_t& count, std::string& reason,
+               const char* what) {
   count = 0;
   if (trimBlanks(text).empty()) return true;
   for (;;) {
@@ -236,8 +235,7 @@ bool parseExtraBytes(const LineFields& field, DeviceDef& d, std::string& reason)
 // The steps run in the line's order, so the first fault found is reported.
 bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
   LineFields field;
-  if (!splitFields(line, field, reason) || !parseName(field[0], d, reason) ||
-      !parseRomFields(field, d, reason))
+  if (!splitFields(line, field, reason) || !parseName(field[0], d, reason) || !parseRomFields(field, d, reason))
     return false;
   // List A: the ID code addresses.
   size_t n = 0;
@@ -248,9 +246,7 @@ bool parseDataLine(std::string_view line, DeviceDef& d, std::string& reason) {
   return true;
 }
 
-bool startsWith(std::string_view line, std::string_view prefix) {
-  return line.substr(0, prefix.size()) == prefix;
-}
+bool startsWith(std::string_view line, std::string_view prefix) { return line.substr(0, prefix.size()) == prefix; }
 
 // First character that ends the table: a control character, DEL or any
 // character above 0x7F (an empty line counts too).

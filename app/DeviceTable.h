@@ -11,10 +11,8 @@
 namespace vrx4 {
 
 inline constexpr const char* kDeviceTableFileName = "vrx4type.tbl";
-inline constexpr const char* kDeviceTableFormatError =
-    "Device definition file 'vrx4type.tbl' format error.";
-inline constexpr const char* kDeviceTableMissing =
-    "No device definition file 'vrx4type.tbl' found.";
+inline constexpr const char* kDeviceTableFormatError = "Device definition file 'vrx4type.tbl' format error.";
+inline constexpr const char* kDeviceTableMissing = "No device definition file 'vrx4type.tbl' found.";
 
 // Longest line the table may hold, not counting its line end.
 inline constexpr size_t kDeviceTableLineLimit = 2999;
@@ -43,8 +41,8 @@ class DeviceTable {
 
 // Why a table was refused (for the log; the operator sees one message).
 struct DeviceTableError {
-  int line = 0;         // 1-based line number, 0 when the header is missing
-  std::string reason;   // empty on success
+  int line = 0;        // 1-based line number, 0 when the header is missing
+  std::string reason;  // empty on success
 };
 
 // Reads the whole table from an open text stream into `table` (cleared
@@ -63,8 +61,7 @@ bool parseDeviceTableQuiet(std::istream& in, DeviceTable& table, DeviceTableErro
 // The format error message names `shownName` (default: the table the
 // program looks for); the log line gives the path, the line and the reason.
 bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing);
-bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing,
-                          const std::string& shownName);
+bool parseDeviceTableFile(const std::string& path, DeviceTable& table, bool& fileMissing, const std::string& shownName);
 
 // The two messages for a table of another name (a table given on the
 // command line): the program's own texts with that name in them.

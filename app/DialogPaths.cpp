@@ -39,9 +39,7 @@ std::string programFolder(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-void loadDialogPaths(DialogPaths& paths, const std::string& folder) {
-  loadDialogPaths(paths, folder, folder);
-}
+void loadDialogPaths(DialogPaths& paths, const std::string& folder) { loadDialogPaths(paths, folder, folder); }
 
 void loadDialogPaths(DialogPaths& paths, const std::string& folder, const std::string& storeFolder) {
   paths.clear();
@@ -75,9 +73,7 @@ bool saveDialogPaths(const DialogPaths& paths, const std::string& storeFolder) {
   return writeDialogPathFile(paths, storeFolder);
 }
 
-bool saveDialogPaths(const DialogPaths& paths) {
-  return writeDialogPathFile(paths, paths.slot(kProgramFolderSlot));
-}
+bool saveDialogPaths(const DialogPaths& paths) { return writeDialogPathFile(paths, paths.slot(kProgramFolderSlot)); }
 
 namespace {
 

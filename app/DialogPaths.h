@@ -19,7 +19,7 @@ enum DialogPathSlot : int {
   kBootFileFolderSlot = 2,
   kProjectFolderSlot = 3,
   kDataSaveFolderSlot = 4,
-  kUserFileNameSlot = 5,   // name and extension of the last user-ROM file
+  kUserFileNameSlot = 5,  // name and extension of the last user-ROM file
 };
 
 struct DialogPaths {

@@ -5,8 +5,8 @@
 
 #include "base/Clock.h"
 #include "base/Log.h"
-#include "base/StopRequest.h"
 #include "base/StartupMessage.h"
+#include "base/StopRequest.h"
 #include "image/LineReader.h"
 #include "image/ProgramLoader.h"
 #include "link/Commands.h"
@@ -31,10 +31,13 @@ bool readFirmwareFile(const std::string& path, FirmwareImage& image) {
   st.areaEnd = kFirmwareAreaEnd;
   st.outsideAccepted = 0;
   bool readError = false;
-  int result = forEachLine(f, [&](std::string_view line, bool overlong) {
-    if (overlong) return kLineMalformed;
-    return parseSRecordLine(line, std::span<uint8_t>(work.data(), work.size()), st);
-  }, readError);
+  int result = forEachLine(
+      f,
+      [&](std::string_view line, bool overlong) {
+        if (overlong) return kLineMalformed;
+        return parseSRecordLine(line, std::span<uint8_t>(work.data(), work.size()), st);
+      },
+      readError);
   if (readError) {
     logProgramLine("firmware file " + path + ": read error: " + f.reason());
     result = kLineMalformed;
@@ -56,7 +59,6 @@ bool readFirmwareFile(const std::string& path, FirmwareImage& image) {
   return true;
 }
 
-
 void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
   auto fail = [&] { progress = kUpdateFailed; };
   if (image.size() < kFirmwareImageSize) return fail();
@@ -66,8 +68,8 @@ void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
     // update mode with its old firmware, and the next start offers the
     // update again.
     if (stopRequestRaised()) {
-      logProgramLine("firmware update stopped before page " + std::to_string(page - kFirmwareFirstPage + 1) +
-                     " of " + std::to_string(kFirmwarePageCount) + "; the unit stays in update mode");
+      logProgramLine("firmware update stopped before page " + std::to_string(page - kFirmwareFirstPage + 1) + " of " +
+                     std::to_string(kFirmwarePageCount) + "; the unit stays in update mode");
       return fail();
     }
     const size_t offset = size_t(page) * 256 - kFirmwareBase;
@@ -92,8 +94,8 @@ void updateWorker(const FirmwareImage& image, std::atomic<uint32_t>& progress) {
       const uint64_t waited = clock().nowMs() - pollStart;
       if (waited > kUpdateBusyLimitMs) {
         logProgramLine("the unit still reports busy " + std::to_string(waited / 1000) + " s after the " +
-                std::to_string(kFirmwarePageCount) + " firmware pages (" + std::to_string(polls) +
-                " polls); update given up");
+                       std::to_string(kFirmwarePageCount) + " firmware pages (" + std::to_string(polls) +
+                       " polls); update given up");
         showStartupAwareMessage(kFirmwareUpdateErrorText, Icon::Stop);
         return fail();
       }

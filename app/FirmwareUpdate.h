@@ -12,7 +12,7 @@ namespace vrx4 {
 inline constexpr uint32_t kFirmwareBase = 0xF80000;
 inline constexpr uint32_t kFirmwareAreaEnd = 0xFEFFFF;
 inline constexpr size_t kFirmwareImageSize = 0x80000;
-inline constexpr uint32_t kFirmwareModelOffset = 0x60000;    // "T552-VRX4"
+inline constexpr uint32_t kFirmwareModelOffset = 0x60000;  // "T552-VRX4"
 // Where a firmware image carries its own version (8 characters) and date
 // (16) texts; the unit reports them after it has been updated.
 inline constexpr uint32_t kFirmwareVersionOffset = 0x60020;
@@ -20,8 +20,8 @@ inline constexpr uint32_t kFirmwareDateOffset = 0x60030;
 inline constexpr uint16_t kFirmwareFirstPage = 0xF800;
 inline constexpr uint16_t kFirmwareLastPage = 0xFEFF;
 inline constexpr uint32_t kFirmwarePageCount = 1792;
-inline constexpr uint32_t kUpdateTotal = 1797;           // pages + 5 steps
-inline constexpr uint32_t kUpdateFailed = 1797 + 256;    // 2053
+inline constexpr uint32_t kUpdateTotal = 1797;         // pages + 5 steps
+inline constexpr uint32_t kUpdateFailed = 1797 + 256;  // 2053
 inline constexpr const char* kFirmwareFileName = "vrx4.fwp";
 // How long the unit may stay busy writing its new firmware (it normally
 // takes seconds) before the update is given up as failed.

@@ -4,9 +4,9 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
 
 #include "base/CWorkerDialog.h"
 #include "base/Log.h"

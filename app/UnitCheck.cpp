@@ -9,8 +9,7 @@
 namespace vrx4 {
 
 bool offerFirmwareUpdate(AppState& state, const UpdateRunner& runUpdate) {
-  if (showMessageAfterSplash(kUpdateQuestionText, Icon::Exclamation, Buttons::OkCancel) != Answer::Ok)
-    return false;
+  if (showMessageAfterSplash(kUpdateQuestionText, Icon::Exclamation, Buttons::OkCancel) != Answer::Ok) return false;
   state.loadDialogFolders();
   FirmwareImage image(kFirmwareImageSize, 0xFF);
   if (!readFirmwareFile(state.dataFile(kFirmwareFileName), image)) return false;

@@ -76,8 +76,7 @@ UsbIdChoice resolveUnitUsbId(const std::string& commandLine, std::vector<std::st
 
 std::string usbIdVersionLine(const UsbIdChoice& choice) {
   std::string line = "unit USB ID " + usbIdText(choice.id) + " (" + choice.source + ")";
-  if (choice.id == kTestRangeUsbId)
-    line += "; test-range IDs, not the real unit's: give them with --usb-id VID:PID";
+  if (choice.id == kTestRangeUsbId) line += "; test-range IDs, not the real unit's: give them with --usb-id VID:PID";
   return line;
 }
 

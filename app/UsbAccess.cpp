@@ -18,7 +18,8 @@ std::string noUnitMessage(const UsbAccessProblem& problem, const std::string& ru
                "with --usb-id VID:PID.";
       break;
     case UsbAccess::Busy:
-      return "T552-VRX4 is attached" + where + ", but another program is using it.\n"
+      return "T552-VRX4 is attached" + where +
+             ", but another program is using it.\n"
              "Close that program (for example another vrx4-cli), then unplug the unit and plug it in again.";
     case UsbAccess::Denied: {
       std::string text = "T552-VRX4 is attached" + where + ", but this user may not open it.\n";
@@ -37,14 +38,17 @@ std::string noUnitMessage(const UsbAccessProblem& problem, const std::string& ru
         const std::string ids = usbIdText(unitUsbId());
         return text + "The USB access rule " + kUsbRuleFileName + " for the IDs " + ids +
                " gives the user at the computer (and the group plugdev) access to the unit. Install it:\n"
-               "  vrx4-cli udev-rule --usb-id " + ids + " | sudo tee /etc/udev/rules.d/" + kUsbRuleFileName +
+               "  vrx4-cli udev-rule --usb-id " +
+               ids + " | sudo tee /etc/udev/rules.d/" + kUsbRuleFileName +
                "\n  sudo udevadm control --reload-rules\n"
                "then unplug the unit and plug it in again.";
       }
       const std::string source = rulePath.empty() ? std::string(kUsbRuleFileName) : rulePath;
       return text + "The USB access rule " + kUsbRuleFileName +
              " gives the user at the computer (and the group plugdev) access to the unit. Install it:\n"
-             "  sudo install -m 644 " + source + " /etc/udev/rules.d/\n"
+             "  sudo install -m 644 " +
+             source +
+             " /etc/udev/rules.d/\n"
              "  sudo udevadm control --reload-rules\n"
              "then unplug the unit and plug it in again.";
     }

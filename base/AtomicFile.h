@@ -6,9 +6,9 @@
 // it is synced, given its name by a rename over the target, and the folder
 // is synced after the rename. Named temporaries that a dead process left
 // for the same target are removed when the next one is made.
+#include <sys/types.h>
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
 
 namespace vrx4 {
 

@@ -10,9 +10,7 @@ uint64_t SystemClock::nowMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void SystemClock::sleepMs(uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void SystemClock::sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 uint64_t FakeClock::nowMs() { return now_.load(); }
 

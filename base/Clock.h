@@ -30,8 +30,8 @@ class FakeClock final : public Clock {
   uint64_t nowMs() override;
   void sleepMs(uint32_t ms) override;
   void advance(uint64_t ms);
-  uint64_t sleptMs() const;    // total of all sleeps
-  uint32_t sleepCount() const; // number of sleeps
+  uint64_t sleptMs() const;     // total of all sleeps
+  uint32_t sleepCount() const;  // number of sleeps
 
  private:
   std::atomic<uint64_t> now_{0};

@@ -4,9 +4,7 @@
 
 namespace vrx4 {
 
-std::string DeviceDef::name() const {
-  return std::string(deviceName, strnlen(deviceName, sizeof deviceName));
-}
+std::string DeviceDef::name() const { return std::string(deviceName, strnlen(deviceName, sizeof deviceName)); }
 
 void DeviceDef::setName(const std::string& n) {
   std::memset(deviceName, 0, sizeof deviceName);

@@ -82,8 +82,8 @@ bool InputFile::open(const std::string& path, InputKind kind) {
   }
   if (!limit_.readPrefix && uint64_t(st.st_size) > limit_.maxBytes) {
     ::close(fd);
-    fail(Failure::TooLarge, "larger than " + std::to_string(limit_.maxBytes) + " bytes, the most a " +
-                                limit_.what + " may hold");
+    fail(Failure::TooLarge,
+         "larger than " + std::to_string(limit_.maxBytes) + " bytes, the most a " + limit_.what + " may hold");
     errno = EFBIG;
     return false;
   }
@@ -117,8 +117,8 @@ long InputFile::read(void* buffer, size_t length) {
     return 0;
   }
   if (uint64_t(got) > room)
-    return fail(Failure::TooLarge, "grew past " + std::to_string(limit_.maxBytes) + " bytes while being read, the most a " +
-                                       limit_.what + " may hold");
+    return fail(Failure::TooLarge, "grew past " + std::to_string(limit_.maxBytes) +
+                                       " bytes while being read, the most a " + limit_.what + " may hold");
   consumed_ += uint64_t(got);
   if (tap_) tap_->bytes(static_cast<const uint8_t*>(buffer), size_t(got));
   return long(got);
@@ -153,8 +153,7 @@ void InputFile::close() {
   if (tap_) {
     // The rest of the file, so that the tap has seen all of it.
     uint8_t chunk[65536];
-    while (read(chunk, sizeof chunk) > 0) {
-    }
+    while (read(chunk, sizeof chunk) > 0) {}
     tap_->closed(failure_ == Failure::None && atEnd_);
     tap_ = nullptr;
   }

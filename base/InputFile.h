@@ -31,17 +31,24 @@ constexpr InputLimit inputLimit(InputKind kind) {
   switch (kind) {
     // The whole 4 MiB user area in one-byte S3 records with CR LF line
     // ends (about 80 MiB), with room to spare.
-    case InputKind::Program: return {128 * kMiB, false, "program file"};
+    case InputKind::Program:
+      return {128 * kMiB, false, "program file"};
     // 2048 bytes of boot program, even in one-byte records, with headers.
-    case InputKind::Boot: return {1 * kMiB, false, "boot file"};
+    case InputKind::Boot:
+      return {1 * kMiB, false, "boot file"};
     // A 512 KiB firmware image in one-byte records.
-    case InputKind::Firmware: return {16 * kMiB, false, "firmware file"};
+    case InputKind::Firmware:
+      return {16 * kMiB, false, "firmware file"};
     // Files of a fixed layout: what lies past it was never read.
-    case InputKind::Project: return {3044, true, "project file"};
-    case InputKind::DialogPaths: return {6144, true, "folder list"};
+    case InputKind::Project:
+      return {3044, true, "project file"};
+    case InputKind::DialogPaths:
+      return {6144, true, "folder list"};
     // 256 rows of 3000 characters and room for comment lines.
-    case InputKind::DeviceTable: return {16 * kMiB, false, "device table"};
-    case InputKind::UnitState: return {64 * kMiB, false, "unit state file"};
+    case InputKind::DeviceTable:
+      return {16 * kMiB, false, "device table"};
+    case InputKind::UnitState:
+      return {64 * kMiB, false, "unit state file"};
   }
   return {0, false, "file"};
 }

@@ -21,17 +21,17 @@ class Le {
   }
   operator T() const { return get(); }  // NOLINT: implicit by design
   T get() const {
-    using U = std::conditional_t<sizeof(T) == 1, uint8_t,
-              std::conditional_t<sizeof(T) == 2, uint16_t,
-              std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
+    using U = std::conditional_t<
+        sizeof(T) == 1, uint8_t,
+        std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
     U u = 0;
     for (size_t i = 0; i < sizeof(T); ++i) u = U(u | (U(b_[i]) << (8 * i)));
     return std::bit_cast<T>(u);
   }
   void set(T v) {
-    using U = std::conditional_t<sizeof(T) == 1, uint8_t,
-              std::conditional_t<sizeof(T) == 2, uint16_t,
-              std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
+    using U = std::conditional_t<
+        sizeof(T) == 1, uint8_t,
+        std::conditional_t<sizeof(T) == 2, uint16_t, std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
     U u = std::bit_cast<U>(v);
     for (size_t i = 0; i < sizeof(T); ++i) b_[i] = uint8_t(u >> (8 * i));
   }

@@ -75,9 +75,7 @@ std::string userConfigFolder(const char* xdgConfigHome, const char* home) {
   return {};
 }
 
-std::string userConfigFolder() {
-  return userConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-}
+std::string userConfigFolder() { return userConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")); }
 
 bool folderWritable(const std::string& folder) {
   struct stat st {};

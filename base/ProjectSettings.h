@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/DeviceDef.h"
-#include "base/LittleEndian.h"
 #include "base/CanSetting.h"
+#include "base/DeviceDef.h"
 #include "base/IdCode.h"
+#include "base/LittleEndian.h"
 #include "base/LockBitTable.h"
 
 namespace vrx4 {
@@ -15,31 +15,31 @@ namespace vrx4 {
 inline constexpr const char* kReadDataName = "** Read Data **";
 
 struct ProjectSettings {
-  LockBitTable lockBits;          // 0
-  uint8_t reserved25[3] = {};     // 25
-  LeI32 userFileNameLength;       // 28; 0 or less: no user file
-  char userFileName[1024] = {};   // 32
-  LeU16 userChecksum;             // 1056
-  uint8_t reserved1058[2] = {};   // 1058
-  LeI32 userFileStale;            // 1060
-  LeI32 protectLevel;             // 1064
-  IdCode idCode;                  // 1068
-  CanSetting can;                 // 1104
-  DeviceDef device;               // 1156
-  LeI32 deviceIndex;              // 1908; -1 none
-  LeI32 rowCount;                 // 1912
-  LeI32 optionMode;               // 1916
-  uint8_t bootFileLoaded = 0;     // 1920
-  uint8_t reserved1921[3] = {};   // 1921
-  LeI32 bootFileNameLength;       // 1924
-  char bootFileName[1024] = {};   // 1928
-  LeU16 bootChecksum;             // 2952
-  char bootLoaderText[34] = {};   // 2954
-  LeU32 bootStart;                // 2988
-  LeU32 bootEnd;                  // 2992
-  LeU32 bootSize;                 // 2996
-  LeI32 operationIndex;           // 3000
-  LeI32 sendFlags;                // 3004
+  LockBitTable lockBits;         // 0
+  uint8_t reserved25[3] = {};    // 25
+  LeI32 userFileNameLength;      // 28; 0 or less: no user file
+  char userFileName[1024] = {};  // 32
+  LeU16 userChecksum;            // 1056
+  uint8_t reserved1058[2] = {};  // 1058
+  LeI32 userFileStale;           // 1060
+  LeI32 protectLevel;            // 1064
+  IdCode idCode;                 // 1068
+  CanSetting can;                // 1104
+  DeviceDef device;              // 1156
+  LeI32 deviceIndex;             // 1908; -1 none
+  LeI32 rowCount;                // 1912
+  LeI32 optionMode;              // 1916
+  uint8_t bootFileLoaded = 0;    // 1920
+  uint8_t reserved1921[3] = {};  // 1921
+  LeI32 bootFileNameLength;      // 1924
+  char bootFileName[1024] = {};  // 1928
+  LeU16 bootChecksum;            // 2952
+  char bootLoaderText[34] = {};  // 2954
+  LeU32 bootStart;               // 2988
+  LeU32 bootEnd;                 // 2992
+  LeU32 bootSize;                // 2996
+  LeI32 operationIndex;          // 3000
+  LeI32 sendFlags;               // 3004
 };
 
 static_assert(sizeof(ProjectSettings) == 3008);

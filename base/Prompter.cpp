@@ -7,9 +7,7 @@
 namespace vrx4 {
 namespace {
 
-Answer firstButton(Buttons b) {
-  return (b == Buttons::YesNo || b == Buttons::YesNoCancel) ? Answer::Yes : Answer::Ok;
-}
+Answer firstButton(Buttons b) { return (b == Buttons::YesNo || b == Buttons::YesNoCancel) ? Answer::Yes : Answer::Ok; }
 
 // Without a front end nobody can answer: every question takes its safe
 // answer.
@@ -32,31 +30,43 @@ Prompter* setPrompter(Prompter* p) { return current.exchange(p); }
 
 Answer safeAnswer(Buttons b) {
   switch (b) {
-    case Buttons::Ok: return Answer::Ok;
-    case Buttons::YesNo: return Answer::No;
+    case Buttons::Ok:
+      return Answer::Ok;
+    case Buttons::YesNo:
+      return Answer::No;
     case Buttons::OkCancel:
-    case Buttons::YesNoCancel: return Answer::Cancel;
+    case Buttons::YesNoCancel:
+      return Answer::Cancel;
   }
   return Answer::Cancel;
 }
 
 const char* answerName(Answer a) {
   switch (a) {
-    case Answer::Ok: return "OK";
-    case Answer::Cancel: return "Cancel";
-    case Answer::Yes: return "Yes";
-    case Answer::No: return "No";
+    case Answer::Ok:
+      return "OK";
+    case Answer::Cancel:
+      return "Cancel";
+    case Answer::Yes:
+      return "Yes";
+    case Answer::No:
+      return "No";
   }
   return "?";
 }
 
 const char* iconName(Icon i) {
   switch (i) {
-    case Icon::Stop: return "stop";
-    case Icon::Exclamation: return "exclamation";
-    case Icon::Warning: return "warning";
-    case Icon::Information: return "information";
-    case Icon::Question: return "question";
+    case Icon::Stop:
+      return "stop";
+    case Icon::Exclamation:
+      return "exclamation";
+    case Icon::Warning:
+      return "warning";
+    case Icon::Information:
+      return "information";
+    case Icon::Question:
+      return "question";
   }
   return "?";
 }

@@ -44,15 +44,12 @@ Prompter* setPrompter(Prompter* p);
 
 // Shows one message and logs it as one line. The default button is the first
 // button of the set (OK or Yes) unless given.
-Answer showMessage(const std::string& text, Icon icon = Icon::Stop,
-                   Buttons buttons = Buttons::Ok);
-Answer showMessage(const std::string& text, Icon icon, Buttons buttons,
-                   Answer defaultButton);
+Answer showMessage(const std::string& text, Icon icon = Icon::Stop, Buttons buttons = Buttons::Ok);
+Answer showMessage(const std::string& text, Icon icon, Buttons buttons, Answer defaultButton);
 
 // A message whose log line also says which file and why ("text (detail)");
 // the box shows the text alone.
-Answer showMessageWithDetail(const std::string& text, const std::string& detail,
-                             Icon icon = Icon::Stop);
+Answer showMessageWithDetail(const std::string& text, const std::string& detail, Icon icon = Icon::Stop);
 
 // The log line of a message: "<program>: <icon>: <text>[ (<detail>)]", line
 // breaks folded.

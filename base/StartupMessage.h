@@ -22,8 +22,7 @@ void pauseAndHideSplash();
 void setStartupPauseEnabled(bool enabled);
 
 // pauseAndHideSplash, then the message box; returns its answer.
-Answer showMessageAfterSplash(const std::string& text, Icon icon = Icon::Stop,
-                              Buttons buttons = Buttons::Ok);
+Answer showMessageAfterSplash(const std::string& text, Icon icon = Icon::Stop, Buttons buttons = Buttons::Ok);
 
 // Marks the start-up checks for its lifetime (phases may nest). Code that
 // runs both during start-up and later, such as the unit commands, shows its
@@ -40,7 +39,6 @@ class StartupPhase {
 bool inStartupPhase();
 
 // showMessageAfterSplash during the start-up checks, showMessage otherwise.
-Answer showStartupAwareMessage(const std::string& text, Icon icon = Icon::Stop,
-                               Buttons buttons = Buttons::Ok);
+Answer showStartupAwareMessage(const std::string& text, Icon icon = Icon::Stop, Buttons buttons = Buttons::Ok);
 
 }  // namespace vrx4

@@ -41,7 +41,8 @@ std::vector<std::string> makeLines(bool hex) {
       s += buf;
       sum += b;
     }
-    std::snprintf(buf, sizeof buf, "%02X\r\n", hex ? unsigned((0x100 - (sum & 0xFF)) & 0xFF) : unsigned(0xFF - (sum & 0xFF)));
+    std::snprintf(buf, sizeof buf, "%02X\r\n",
+                  hex ? unsigned((0x100 - (sum & 0xFF)) & 0xFF) : unsigned(0xFF - (sum & 0xFF)));
     s += buf;
     lines.push_back(s);
   }

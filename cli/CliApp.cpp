@@ -133,8 +133,7 @@ class CommandLine {
     program = app.add_subcommand("program");
     program->add_option("file", g.job.file);
     program->add_option("--project", g.job.project);
-    program->add_option("--op", g.job.operation)
-        ->check(CLI::IsMember({"epv", "blank", "erase", "ep", "verify"}));
+    program->add_option("--op", g.job.operation)->check(CLI::IsMember({"epv", "blank", "erase", "ep", "verify"}));
     program->add_option("--blocks", g.job.blocks);
     program->add_option("--lock-after", g.job.lockAfter);
     program->add_option("--lock-state", g.job.lockState)->check(CLI::IsMember({"effective", "ignore"}));
@@ -333,8 +332,9 @@ std::optional<int> checkJobLine(CommandLine& c, const std::string& folder) {
     if (const auto status = checkReadLine(c)) return status;
   }
   if ((c.program->parsed() || c.read->parsed() || c.info->parsed()) && c.app.count("--table") > 0)
-    return usageError("--table is for convert, checksum and devices; a job with a unit uses the table beside "
-                      "the program, the one the unit is checked against");
+    return usageError(
+        "--table is for convert, checksum and devices; a job with a unit uses the table beside "
+        "the program, the one the unit is checked against");
   if (!c.program->parsed() && !c.check->parsed()) return std::nullopt;
   if (const auto status = checkProgramLine(c)) return status;
   if (!c.check->parsed() && !c.dryRun) return std::nullopt;

@@ -56,8 +56,9 @@ bool CliDialogs::sendImage(ImageArea area, const MemoryImage& image, const Proje
   events_.phaseStart(phase);
   // A stop ends the send as the dialog's Esc does; the form then tells the
   // unit that it holds no user data.
-  runWorker(events_, phase, [&] { sendImageWorker(progress, plan, image, settings); },
-            [&] { return barOf(progress); }, [&] { progress.abandon(); });
+  runWorker(
+      events_, phase, [&] { sendImageWorker(progress, plan, image, settings); }, [&] { return barOf(progress); },
+      [&] { progress.abandon(); });
   const bool ok = !progress.abandoned();
   if (ok) events_.progress(phase, progress.maximum, progress.maximum);  // the dialog's OK: a full bar
   events_.phaseEnd(phase, ok);
@@ -70,8 +71,9 @@ bool CliDialogs::fetchImage(ImageArea area, MemoryImage& image, const ProjectSet
   TransferProgress progress;
   prepareFetch(progress, area, settings);
   events_.phaseStart("fetch");
-  runWorker(events_, "fetch", [&] { fetchImageWorker(progress, area, image, settings); },
-            [&] { return barOf(progress); }, [&] { progress.abandon(); });
+  runWorker(
+      events_, "fetch", [&] { fetchImageWorker(progress, area, image, settings); }, [&] { return barOf(progress); },
+      [&] { progress.abandon(); });
   const bool ok = !progress.abandoned();
   if (ok) events_.progress("fetch", progress.maximum, progress.maximum);
   events_.phaseEnd("fetch", ok);
@@ -85,8 +87,9 @@ OperationOutcome CliDialogs::programming(int operationIndex, uint32_t total) {
   progress.total = total;
   progress.operation = operationIndex;  // the poll's deadline
   events_.phaseStart("operation");
-  runWorker(events_, "operation", [&] { programmingThreadProc(progress, {}); },
-            [&] { return std::pair<uint64_t, uint64_t>(progress.position.load(), total); });
+  runWorker(
+      events_, "operation", [&] { programmingThreadProc(progress, {}); },
+      [&] { return std::pair<uint64_t, uint64_t>(progress.position.load(), total); });
   const OperationOutcome outcome = finishOperation(progress);
   events_.phaseEnd("operation", outcome.ok);
   return outcome;

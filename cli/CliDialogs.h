@@ -31,7 +31,10 @@ class CliDialogs final : public MainViewDialogs {
   bool transferRan() const { return transferRan_; }
   bool canSent() const { return canSent_; }
   bool initializingFailed() const { return initializingFailed_; }
-  void forgetTransfers() { transferRan_ = false; transferOk_ = true; }
+  void forgetTransfers() {
+    transferRan_ = false;
+    transferOk_ = true;
+  }
   // Called before every send of the user image, to change it first (the
   // board's serial number); the send and the sums that follow have it.
   void beforeUserSend(std::function<void()> patch) { beforeUserSend_ = std::move(patch); }

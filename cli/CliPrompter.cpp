@@ -8,10 +8,14 @@ namespace vrx4::cli {
 
 Answer cliAnswer(const Prompt& p, bool consent) {
   switch (p.buttons) {
-    case Buttons::Ok: return Answer::Ok;
-    case Buttons::OkCancel: return consent ? Answer::Ok : Answer::Cancel;
-    case Buttons::YesNo: return consent ? Answer::Yes : Answer::No;
-    case Buttons::YesNoCancel: return consent ? Answer::Yes : Answer::Cancel;
+    case Buttons::Ok:
+      return Answer::Ok;
+    case Buttons::OkCancel:
+      return consent ? Answer::Ok : Answer::Cancel;
+    case Buttons::YesNo:
+      return consent ? Answer::Yes : Answer::No;
+    case Buttons::YesNoCancel:
+      return consent ? Answer::Yes : Answer::Cancel;
   }
   return Answer::Cancel;
 }

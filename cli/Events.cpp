@@ -13,10 +13,14 @@ Events::Events(OutputMode mode, std::FILE* out, std::FILE* err, bool progressBar
 
 const char* buttonsName(Buttons b) {
   switch (b) {
-    case Buttons::Ok: return "ok";
-    case Buttons::OkCancel: return "ok-cancel";
-    case Buttons::YesNo: return "yes-no";
-    case Buttons::YesNoCancel: return "yes-no-cancel";
+    case Buttons::Ok:
+      return "ok";
+    case Buttons::OkCancel:
+      return "ok-cancel";
+    case Buttons::YesNo:
+      return "yes-no";
+    case Buttons::YesNoCancel:
+      return "yes-no-cancel";
   }
   return "?";
 }
@@ -80,8 +84,7 @@ void Events::progress(const std::string& phase, uint64_t done, uint64_t total) {
   barShown_ = true;
 }
 
-void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer answer,
-                     const std::string& detail) {
+void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer answer, const std::string& detail) {
   std::lock_guard lock(mutex_);
   if (icon == Icon::Stop) lastProblem_ = detail.empty() ? text : text + " (" + detail + ")";
   if (mode_ == OutputMode::Json) {
@@ -98,8 +101,8 @@ void Events::message(const std::string& text, Icon icon, Buttons buttons, Answer
   }
 }
 
-void Events::result(int code, const std::string& word, int status, const std::string& failedPhase,
-                    const json& extra, const std::string& shown) {
+void Events::result(int code, const std::string& word, int status, const std::string& failedPhase, const json& extra,
+                    const std::string& shown) {
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::Json) {
     json e = {{"event", "result"}, {"code", code}, {"word", word}, {"status", status}};

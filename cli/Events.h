@@ -33,8 +33,7 @@ class Events {
   void phaseEnd(const std::string& phase, bool ok);
   void progress(const std::string& phase, uint64_t done, uint64_t total);
   // A message or question of the program and the answer it was given.
-  void message(const std::string& text, Icon icon, Buttons buttons, Answer answer,
-               const std::string& detail = {});
+  void message(const std::string& text, Icon icon, Buttons buttons, Answer answer, const std::string& detail = {});
   // The job's last event: the unit's result code and word (0 and "" when the
   // job stopped before the operation), and the exit status. `extra` adds
   // fields to the JSON event; `shown` replaces the word on the human

@@ -1,25 +1,25 @@
 #include "cli/FileCommands.h"
 
-#include <algorithm>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <algorithm>
 
-#include <csignal>
 #include <pthread.h>
+#include <csignal>
 #include <iterator>
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <vector>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -108,8 +108,7 @@ int chooseFormat(const std::string& path, const std::string& given, const char* 
   }
   format = formatOfName(path);
   if (format != FileFormat::Unknown) return kExitPass;
-  fail(path + ": not a program file name; accepted are " + kAcceptedNames + " (or give " + option +
-       " hex|srec)");
+  fail(path + ": not a program file name; accepted are " + kAcceptedNames + " (or give " + option + " hex|srec)");
   return kExitFile;
 }
 
@@ -365,16 +364,15 @@ int checksumFile(const FileOptions& o, const std::string& folder) {
   int blocks = std::clamp<int32_t>(device.blockCount, 0, kMaxBlocks);
   char text[64];
   std::snprintf(text, sizeof text, "%04X", sum);
-  nlohmann::ordered_json fact = {{"event", "checksum"}, {"file", o.files[0]}, {"checksum", text},
-                                 {"blocks", nlohmann::ordered_json::array()}};
+  nlohmann::ordered_json fact = {
+      {"event", "checksum"}, {"file", o.files[0]}, {"checksum", text}, {"blocks", nlohmann::ordered_json::array()}};
   if (!o.json) std::printf("Check Sum : %s\n", text);
   for (int i = 0; i < blocks; ++i) {
     uint32_t start = device.blockStart[i];
     uint32_t size = device.blockSize[i];
     std::snprintf(text, sizeof text, "%04X", unsigned(sums[i]));
     fact["blocks"].push_back({{"block", i}, {"start", start}, {"end", start + size - 1}, {"checksum", text}});
-    if (!o.json)
-      std::printf("Block %d : %06X-%06X %s\n", i, unsigned(start), unsigned(start + size - 1), text);
+    if (!o.json) std::printf("Block %d : %06X-%06X %s\n", i, unsigned(start), unsigned(start + size - 1), text);
   }
   if (o.json) std::printf("%s\n", fact.dump().c_str());
   return kExitPass;

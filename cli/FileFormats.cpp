@@ -17,17 +17,23 @@ FileFormat formatOfName(std::string_view path) {
 }
 
 bool parseFormatName(std::string_view text, FileFormat& format) {
-  if (text == "hex") format = FileFormat::IntelHex;
-  else if (text == "srec") format = FileFormat::SRecord;
-  else return false;
+  if (text == "hex")
+    format = FileFormat::IntelHex;
+  else if (text == "srec")
+    format = FileFormat::SRecord;
+  else
+    return false;
   return true;
 }
 
 ProgramFormat loaderFormat(FileFormat format) {
   switch (format) {
-    case FileFormat::IntelHex: return ProgramFormat::IntelHex;
-    case FileFormat::SRecord: return ProgramFormat::SRecord;
-    case FileFormat::Unknown: break;
+    case FileFormat::IntelHex:
+      return ProgramFormat::IntelHex;
+    case FileFormat::SRecord:
+      return ProgramFormat::SRecord;
+    case FileFormat::Unknown:
+      break;
   }
   return ProgramFormat::ByName;
 }
@@ -37,9 +43,12 @@ FileFormat windowFormatOf(std::string_view path) {
   if (letter == 'H') return FileFormat::IntelHex;
   if (letter == 'M') return FileFormat::SRecord;
   switch (commonNameFormat(path)) {
-    case ProgramFormat::IntelHex: return FileFormat::IntelHex;
-    case ProgramFormat::SRecord: return FileFormat::SRecord;
-    case ProgramFormat::ByName: break;
+    case ProgramFormat::IntelHex:
+      return FileFormat::IntelHex;
+    case ProgramFormat::SRecord:
+      return FileFormat::SRecord;
+    case ProgramFormat::ByName:
+      break;
   }
   return FileFormat::Unknown;
 }

@@ -34,7 +34,7 @@ struct Child {
   pid_t pid = -1;
   int out = -1, err = -1;
   std::string outBuffer, errBuffer;
-  json result;  // the child's result event
+  json result;         // the child's result event
   std::string serial;  // the board's serial number, when the child took one
   int status = kExitLink;
   std::string barText;  // the last progress, for the terminal's line of this unit
@@ -111,8 +111,8 @@ class GangOutput {
     const bool quiet = events_.mode() == OutputMode::Quiet;
     if (kind == "progress") {
       if (!bars_) return;
-      const std::string bar = progressBarText(e.value("phase", ""), e.value("done", uint64_t(0)),
-                                              e.value("total", uint64_t(0)), 30);
+      const std::string bar =
+          progressBarText(e.value("phase", ""), e.value("done", uint64_t(0)), e.value("total", uint64_t(0)), 30);
       if (bar == c.barText) return;
       c.barText = bar;
       eraseBars();
@@ -211,7 +211,8 @@ std::vector<pid_t> startChildren(Events& events, std::vector<Child>& children, c
 
 // The lines a second signal leaves: the gang's interrupted result.
 void setGangInterruptLines(const Events& events) {
-  std::string lastResult = "{\"event\":\"result\",\"word\":\"interrupted\",\"signal\":\"@SIGNAL@\",\"status\":@STATUS@}\n";
+  std::string lastResult =
+      "{\"event\":\"result\",\"word\":\"interrupted\",\"signal\":\"@SIGNAL@\",\"status\":@STATUS@}\n";
   if (events.mode() != OutputMode::Json) lastResult = "Gang : interrupted (@SIGNAL@)\n";
   setInterruptLines(-1, {}, lastResult, "vrx4-cli: interrupted by @SIGNAL@, ended at once by a second signal\n");
 }
@@ -267,8 +268,7 @@ int waitForChild(const Child& c, int sig, int& raw) {
   int exitStatus = kExitLink;
   raw = 0;
   if (c.pid > 0) {
-    while (::waitpid(c.pid, &raw, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(c.pid, &raw, 0) < 0 && errno == EINTR) {}
     exitStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : sig ? interruptExitStatus(sig) : kExitLink;
   }
   if (exitStatus == kExitPass && c.result.is_null()) exitStatus = kExitLink;  // never 0 without a result
@@ -286,15 +286,22 @@ struct GangFacts {
 // The record line of a unit whose process ended without a result. A child
 // writes its own line before its result event, so this one has neither.
 json missingRecordLine(const Child& c, int raw, const std::string& word, const GangFacts& gang) {
-  std::string reason = c.pid <= 0                ? "no process could be started for the unit"
-                       : WIFSIGNALED(raw)        ? "the unit's process was ended by " + signalName(WTERMSIG(raw))
-                                                 : "the unit's process ended without a result";
+  std::string reason = c.pid <= 0         ? "no process could be started for the unit"
+                       : WIFSIGNALED(raw) ? "the unit's process was ended by " + signalName(WTERMSIG(raw))
+                                          : "the unit's process ended without a result";
   if (gang.killed) reason += " (it did not end within " + std::to_string(kGangStopWaitMs / 1000) + " s of the stop)";
   const std::string now = utcTimestamp();
-  json r = {{"time", now},            {"job_id", randomUuid()}, {"gang_id", gang.id},
-            {"started", gang.started}, {"ended", now},           {"tool_version", kProgramVersion},
-            {"host", hostName()},     {"unit", {{"path", c.unit}, {"serial", ""}}},
-            {"result", {{"code", 0}, {"word", word}}}, {"status", c.status}, {"reason", reason}};
+  json r = {{"time", now},
+            {"job_id", randomUuid()},
+            {"gang_id", gang.id},
+            {"started", gang.started},
+            {"ended", now},
+            {"tool_version", kProgramVersion},
+            {"host", hostName()},
+            {"unit", {{"path", c.unit}, {"serial", ""}}},
+            {"result", {{"code", 0}, {"word", word}}},
+            {"status", c.status},
+            {"reason", reason}};
   if (gang.signal) r["signal"] = signalName(gang.signal);
   return r;
 }

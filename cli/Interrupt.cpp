@@ -54,7 +54,10 @@ void writeAll(int fd, const char* p, size_t n) {
 }
 
 size_t nameOf(int signal, char* out) {
-  const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "SIGNAL";
+  const char* name = signal == SIGINT    ? "SIGINT"
+                     : signal == SIGTERM ? "SIGTERM"
+                     : signal == SIGHUP  ? "SIGHUP"
+                                         : "SIGNAL";
   size_t n = 0;
   while (name[n]) {
     out[n] = name[n];
@@ -155,7 +158,8 @@ std::string signalName(int signal) {
 }
 
 void setInterruptLines(int recordFd, std::string recordLine, std::string resultLine, std::string message) {
-  auto lines = std::make_unique<Lines>(Lines{recordFd, std::move(recordLine), std::move(resultLine), std::move(message)});
+  auto lines =
+      std::make_unique<Lines>(Lines{recordFd, std::move(recordLine), std::move(resultLine), std::move(message)});
   const Lines* now = lines.get();
   publishedLines().kept.push_back(std::move(lines));
   published.store(now);

@@ -71,7 +71,9 @@ json JobEnd::recordOf(int status, uint8_t code, const std::string& word, const s
       {"device", s.device.name().empty() ? job.device : s.device.name()},
       {"file", absolutePath(read ? job.output : job.file)},
       {"sha256", read ? savedSha : fileSha},
-      {"checksum", read ? savedChecksum : s.userFileNameLength > 0 ? hex4(s.userChecksum) : std::string()},
+      {"checksum", read                       ? savedChecksum
+                   : s.userFileNameLength > 0 ? hex4(s.userChecksum)
+                                              : std::string()},
       {"operation", job.operation},
       {"blocks", blocks},
       {"result", {{"code", code}, {"word", word}}},
@@ -100,8 +102,8 @@ void JobEnd::prepareInterruptLines() {
   }
   std::string result = "Result : interrupted (@SIGNAL@)\n";
   if (events.mode() == OutputMode::Json) {
-    json e = {{"event", "result"}, {"code", 0}, {"word", "interrupted"}, {"status", "@STATUS@"},
-              {"phase", phase}, {"signal", "@SIGNAL@"}};
+    json e = {{"event", "result"},    {"code", 0},      {"word", "interrupted"},
+              {"status", "@STATUS@"}, {"phase", phase}, {"signal", "@SIGNAL@"}};
     result = e.dump() + "\n";
     replaceAll(result, "\"@STATUS@\"", "@STATUS@");
   }

@@ -68,8 +68,13 @@ bool tableBesideProgram(const std::string& self, DeviceTable& table) {
 }
 
 ViewJob::ViewJob(Events& events, UnitSession& session, JobOptions job)
-    : events(events), session(session), job(std::move(job)), prompter(this->job.consent, &events),
-      windows(events), view(state, windows), end(events, this->job, session, state) {
+    : events(events),
+      session(session),
+      job(std::move(job)),
+      prompter(this->job.consent, &events),
+      windows(events),
+      view(state, windows),
+      end(events, this->job, session, state) {
   state.executablePath = this->job.self;
   if (!this->job.serialField.empty()) configureSerial();
 }
@@ -139,7 +144,8 @@ void ViewJob::tellUnitNoFile() {
   // still go out after the stop.
   const StopCleanupScope ending;
   const bool told = vrx4::setUserDataPresent(false) && vrx4::setUserFileName({});
-  if (!told) events.error("the unit could not be told that it holds no program file; load a file before the next Start");
+  if (!told)
+    events.error("the unit could not be told that it holds no program file; load a file before the next Start");
 }
 
 bool ViewJob::fileRefusedSince(size_t before) const {

@@ -40,16 +40,18 @@ int listDevices(Events& events, const std::string& givenTable, const std::string
                   areaText(d.userRomStart, d.userRomEnd).c_str(), int(d.blockCount), vcc.empty() ? "-" : vcc.c_str(),
                   vpp.empty() ? "-" : vpp.c_str(), int(d.idCodeLength),
                   boot ? areaText(d.bootRomStart, d.bootRomEnd).c_str() : "-");
-    json f = {{"name", d.name()},
-              {"user_rom", {{"start", uint32_t(d.userRomStart)}, {"end", uint32_t(d.userRomEnd)},
-                            {"size", uint32_t(d.userRomSize)}}},
-              {"blocks", int(d.blockCount)},
-              {"vcc", vcc},
-              {"vpp", vpp},
-              {"id_code_length", int(d.idCodeLength)},
-              {"boot", boot ? json{{"start", uint32_t(d.bootRomStart)}, {"end", uint32_t(d.bootRomEnd)},
-                                   {"size", uint32_t(d.bootRomSize)}}
-                            : json(nullptr)}};
+    json f = {
+        {"name", d.name()},
+        {"user_rom",
+         {{"start", uint32_t(d.userRomStart)}, {"end", uint32_t(d.userRomEnd)}, {"size", uint32_t(d.userRomSize)}}},
+        {"blocks", int(d.blockCount)},
+        {"vcc", vcc},
+        {"vpp", vpp},
+        {"id_code_length", int(d.idCodeLength)},
+        {"boot", boot ? json{{"start", uint32_t(d.bootRomStart)},
+                             {"end", uint32_t(d.bootRomEnd)},
+                             {"size", uint32_t(d.bootRomSize)}}
+                      : json(nullptr)}};
     events.fact("device", f, line);
   }
   events.result(0, "", kExitPass, "");
@@ -59,8 +61,10 @@ int listDevices(Events& events, const std::string& givenTable, const std::string
 int listUnits(Events& events) {
   std::vector<UsbUnit> units = listUsbUnits();
   for (const UsbUnit& u : units) {
-    std::string text = "usb:" + (u.serial.empty() ? std::string("-") : displayText(u.serial)) + "  " + displayText(u.path);
-    if (!u.accessible) text += "  (cannot be opened: is the USB rule 60-vrx4.rules installed? \"vrx4-cli info\" says more)";
+    std::string text =
+        "usb:" + (u.serial.empty() ? std::string("-") : displayText(u.serial)) + "  " + displayText(u.path);
+    if (!u.accessible)
+      text += "  (cannot be opened: is the USB rule 60-vrx4.rules installed? \"vrx4-cli info\" says more)";
     events.fact("unit", {{"path", u.path}, {"serial", u.serial}, {"accessible", u.accessible}}, text);
   }
   if (units.empty()) events.line("no unit on USB");

@@ -30,7 +30,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-
 std::string oneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
   std::string out;
@@ -111,7 +110,8 @@ class PreflightBuilder {
     std::string why;
     auto project = std::make_unique<ProjectSettings>();
     switch (readProjectFile(job_.project, table_.rowCount(), *project, &why)) {
-      case ProjectReadResult::Ok: break;
+      case ProjectReadResult::Ok:
+        break;
       case ProjectReadResult::OpenFailed:
         showMessageWithDetail(kFileOpenError, why, Icon::Stop);
         return kExitFile;
@@ -189,8 +189,8 @@ class PreflightBuilder {
       logProgramLine(why);
       return kExitUsage;
     }
-    report_["serial_field"] = {{"start", hex6(f.address)}, {"end", hex6(f.address + uint32_t(f.width) - 1)},
-                               {"width", f.width}};
+    report_["serial_field"] = {
+        {"start", hex6(f.address)}, {"end", hex6(f.address + uint32_t(f.width) - 1)}, {"width", f.width}};
     return kExitPass;
   }
 
@@ -248,8 +248,7 @@ class PreflightBuilder {
     if (ranges.size() > 8) text += ", ...";
     const uint64_t bytes = LoadReport::totalBytes(loaded_.outside);
     json w = warning("outside_rom", "data outside the user ROM (" + text + ", " + std::to_string(bytes) +
-                                        " bytes, skipped); the loader asks \"" + oneLine(kOutsideAreaQuestion) +
-                                        "\"");
+                                        " bytes, skipped); the loader asks \"" + oneLine(kOutsideAreaQuestion) + "\"");
     w["ranges"] = ranges;
     w["bytes"] = bytes;
     w["question"] = kOutsideAreaQuestion;
@@ -301,12 +300,24 @@ class PreflightBuilder {
     if (!operated_.test(b)) return json::array({"left alone"});
     json actions = json::array();
     switch (plan_.operation) {
-      case 0: actions = {"erased", "programmed", "verified"}; break;
-      case 1: actions = {"checked blank"}; break;
-      case 2: actions = {"erased"}; break;
-      case 3: actions = {"erased", "programmed"}; break;
-      case 4: actions = {"verified"}; break;
-      default: actions = {"read"}; break;
+      case 0:
+        actions = {"erased", "programmed", "verified"};
+        break;
+      case 1:
+        actions = {"checked blank"};
+        break;
+      case 2:
+        actions = {"erased"};
+        break;
+      case 3:
+        actions = {"erased", "programmed"};
+        break;
+      case 4:
+        actions = {"verified"};
+        break;
+      default:
+        actions = {"read"};
+        break;
     }
     if (locks_ && plan_.lockAfter.test(b)) actions.push_back("locked after");
     return actions;
@@ -317,10 +328,10 @@ class PreflightBuilder {
     if (!lost.empty()) {
       BlockMask m;
       for (int b : lost) m.set(b);
-      json w = warning("erased_without_data", "block" + std::string(lost.size() > 1 ? "s " : " ") +
-                                                  FormatBlockList(m, 0, 63) +
-                                                  " will be erased but get no data from the file: " +
-                                                  (lost.size() > 1 ? "their" : "its") + " contents are lost");
+      json w = warning("erased_without_data",
+                       "block" + std::string(lost.size() > 1 ? "s " : " ") + FormatBlockList(m, 0, 63) +
+                           " will be erased but get no data from the file: " + (lost.size() > 1 ? "their" : "its") +
+                           " contents are lost");
       w["blocks"] = lost;
       warnings_.push_back(w);
     }
@@ -330,8 +341,8 @@ class PreflightBuilder {
                                                                "all of them, whatever --blocks says"));
     }
     if (programs_ && device().lockBitMode != 1 && plan_.lockAfter.any()) {
-      warnings_.push_back(warning("lock_after_ignored", "device " + device().name() +
-                                                            " cannot have lock bits set: --lock-after does nothing"));
+      warnings_.push_back(warning(
+          "lock_after_ignored", "device " + device().name() + " cannot have lock bits set: --lock-after does nothing"));
     }
   }
 
@@ -344,8 +355,8 @@ class PreflightBuilder {
       const uint32_t a = device().idCodeAddress[i];
       if (LoadReport::bytesWithin(loaded_.filled, a, a) == 0) continue;  // not in the image
       if (found_.idBytes[i] == plan_.id.idBytes[i]) continue;
-      differ.push_back({{"index", i}, {"address", hex6(a)}, {"image", hex2(found_.idBytes[i])},
-                        {"id", hex2(plan_.id.idBytes[i])}});
+      differ.push_back(
+          {{"index", i}, {"address", hex6(a)}, {"image", hex2(found_.idBytes[i])}, {"id", hex2(plan_.id.idBytes[i])}});
       text += (text.empty() ? "" : ", ") + hex6(a) + " " + hex2(found_.idBytes[i]) + "/" + hex2(plan_.id.idBytes[i]);
     }
     if (differ.empty()) return;

@@ -12,10 +12,10 @@
 namespace vrx4::cli {
 
 struct PreflightOptions {
-  std::string table;   // --table; empty: the table beside the program
-  std::string folder;  // the program's folder
-  bool strict = false; // --strict: a warning ends with status 3 too
-  bool json = false;   // one JSON object instead of the text
+  std::string table;    // --table; empty: the table beside the program
+  std::string folder;   // the program's folder
+  bool strict = false;  // --strict: a warning ends with status 3 too
+  bool json = false;    // one JSON object instead of the text
 };
 
 // Builds the report of the job (every field of the JSON object) and its

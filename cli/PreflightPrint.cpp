@@ -17,10 +17,10 @@ void printHuman(const json& r) {
   if (r.contains("project")) out += "Project : " + displayText(text("project")) + "\n";
   out += "File : " + (r.contains("file") ? displayText(text("file")) : std::string("(none)")) + "\n";
   if (r.contains("boot_file")) out += "Boot File : " + displayText(text("boot_file")) + "\n";
-  out += "Device : " + displayText(text("device")) + "  user ROM " + r["user_rom"]["start"].get<std::string>() +
-         "-" + r["user_rom"]["end"].get<std::string>() + "\n";
-  out += "Operation : " + text("operation_label") + "  blocks " + text("blocks") + "  lock bits " +
-         text("lock_state") + (text("lock_after").empty() ? "" : "  lock after " + text("lock_after")) + "\n";
+  out += "Device : " + displayText(text("device")) + "  user ROM " + r["user_rom"]["start"].get<std::string>() + "-" +
+         r["user_rom"]["end"].get<std::string>() + "\n";
+  out += "Operation : " + text("operation_label") + "  blocks " + text("blocks") + "  lock bits " + text("lock_state") +
+         (text("lock_after").empty() ? "" : "  lock after " + text("lock_after")) + "\n";
   out += "Block  Address          Filled  Sum   Action\n";
   for (const json& b : r["block_list"]) {
     std::string actions;

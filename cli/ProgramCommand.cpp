@@ -96,7 +96,8 @@ JobStop sendDeviceAndFiles(ViewJob& j, int row) {
     j.showFile();
   }
   if (!job.bootFile.empty()) {
-    if (int s = j.loadBootFile(job.bootFile); s != kExitPass || stopRequestRaised()) return {s ? s : kExitLink, "load-boot"};
+    if (int s = j.loadBootFile(job.bootFile); s != kExitPass || stopRequestRaised())
+      return {s ? s : kExitLink, "load-boot"};
   }
   return {};
 }
@@ -157,7 +158,8 @@ JobStop readProjectBeforeUnit(ViewJob& j) {
   auto project = std::make_unique<ProjectSettings>();
   std::string why;
   switch (readProjectFile(job.project, table.rowCount(), *project, &why)) {
-    case ProjectReadResult::Ok: break;
+    case ProjectReadResult::Ok:
+      break;
     case ProjectReadResult::OpenFailed:
       showMessageWithDetail(kFileOpenError, why, Icon::Stop);
       return {kExitFile, "project"};
@@ -173,7 +175,8 @@ JobStop readProjectBeforeUnit(ViewJob& j) {
   job.operation = kOperationNames[std::clamp<int32_t>(project->operationIndex, 0, 5)];
   const int row = project->deviceIndex;
   if (row < 0) {
-    j.events.error(job.project + ": the project selects no device; open it in vrx4, choose the device and save it again");
+    j.events.error(job.project +
+                   ": the project selects no device; open it in vrx4, choose the device and save it again");
     return {kExitFile, "project"};
   }
   // The program file it names follows the rule of `program FILE`.
@@ -304,7 +307,8 @@ int programTarget(Events& events, UnitSession& session, const JobOptions& option
   }
   if (int s = j.takeSerial(nullptr); s != kExitPass) return j.finish(s, "serial");
 
-  if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");
+  if (int status = j.start(); status != kExitPass || stopRequestRaised())
+    return j.finish(status ? status : kExitLink, "connect");
   const int row = j.deviceRow();
   if (row < 0) return j.finish(kExitUsage, "device");
   TargetChoices choices;
@@ -321,7 +325,8 @@ int programProject(Events& events, UnitSession& session, const JobOptions& optio
   ProgramFileDigest digest(j.end.fileSha);
   if (const JobStop stop = readProjectBeforeUnit(j)) return j.finish(stop);
 
-  if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");
+  if (int status = j.start(); status != kExitPass || stopRequestRaised())
+    return j.finish(status ? status : kExitLink, "connect");
   if (const JobStop stop = openProject(j)) return j.finish(stop);
   j.job.operation = kOperationNames[std::clamp(j.view.operationIndex, 0, 5)];
   j.end.blocks = FormatBlockList(j.state.settings.lockBits.operationBlockMask, 0, 63);

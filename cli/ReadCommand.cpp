@@ -106,7 +106,8 @@ int readTarget(Events& events, UnitSession& session, const JobOptions& options) 
     events.error("the output cannot be written, so the read does not start: " + why);
     return j.finish(kExitFile, "save");
   }
-  if (int status = j.start(); status != kExitPass || stopRequestRaised()) return j.finish(status ? status : kExitLink, "connect");
+  if (int status = j.start(); status != kExitPass || stopRequestRaised())
+    return j.finish(status ? status : kExitLink, "connect");
   const int row = j.deviceRow();
   if (row < 0) return j.finish(kExitUsage, "device");
   const DeviceDef& device = j.state.deviceTable.row(row);

@@ -49,15 +49,23 @@ int JobSerial::take(const DeviceDef& device, const std::string& operation, Event
     return kExitUsage;
   }
   switch (takeSerial(source_, field_, value_, why)) {
-    case TakeResult::Taken: break;
-    case TakeResult::Refused: events.error(why); return kExitUsage;
-    case TakeResult::Failed: events.error("serial number not taken: " + why); return kExitFile;
+    case TakeResult::Taken:
+      break;
+    case TakeResult::Refused:
+      events.error(why);
+      return kExitUsage;
+    case TakeResult::Failed:
+      events.error("serial number not taken: " + why);
+      return kExitFile;
   }
   encodeSerial(field_, value_.value, bytes_, why);
   taken_ = true;
   const std::string text = value_.value.text();
-  events.fact("serial", {{"serial", text}, {"address", hex6(field_.address)}, {"width", field_.width},
-                         {"format", serialFormatName(field_.format)}},
+  events.fact("serial",
+              {{"serial", text},
+               {"address", hex6(field_.address)},
+               {"width", field_.width},
+               {"format", serialFormatName(field_.format)}},
               "Serial : " + text);
   return kExitPass;
 }

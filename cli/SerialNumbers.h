@@ -57,7 +57,7 @@ struct SerialSource {
   std::string counter;  // --serial-counter FILE
   std::string list;     // --serial-list FILE
   bool haveStart = false;
-  uint64_t start = 0;   // --serial-start N: the first number of a new counter
+  uint64_t start = 0;  // --serial-start N: the first number of a new counter
 };
 
 enum class TakeResult {

@@ -103,9 +103,7 @@ struct NumberFile {
     return t;
   }
   // The value a take hands out: the smallest handed back, else next.
-  uint64_t peek() const {
-    return returned.empty() ? next : *std::min_element(returned.begin(), returned.end());
-  }
+  uint64_t peek() const { return returned.empty() ? next : *std::min_element(returned.begin(), returned.end()); }
   void take() {
     if (returned.empty()) {
       ++next;
@@ -120,7 +118,8 @@ struct NumberFile {
 class SourceLock {
  public:
   bool acquire(const std::string& path, bool create, std::string& why) {
-    fd_ = create ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ =
+        create ? ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
       why = path + ": " + std::strerror(errno);
       return false;

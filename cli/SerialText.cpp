@@ -30,17 +30,23 @@ bool decimalNumber(const std::string& s, uint64_t& v) {
 
 const char* serialFormatName(SerialFormat f) {
   switch (f) {
-    case SerialFormat::Le: return "le";
-    case SerialFormat::Be: return "be";
-    case SerialFormat::Bcd: return "bcd";
-    case SerialFormat::Ascii: return "ascii";
-    case SerialFormat::Hex: return "hex";
+    case SerialFormat::Le:
+      return "le";
+    case SerialFormat::Be:
+      return "be";
+    case SerialFormat::Bcd:
+      return "bcd";
+    case SerialFormat::Ascii:
+      return "ascii";
+    case SerialFormat::Hex:
+      return "hex";
   }
   return "le";
 }
 
 bool parseSerialField(const std::string& text, SerialField& f, std::string& why) {
-  why = "--serial '" + text + "': expected ADDR:WIDTH[:FORMAT] such as 3F000:4:le (ADDR hexadecimal, WIDTH "
+  why = "--serial '" + text +
+        "': expected ADDR:WIDTH[:FORMAT] such as 3F000:4:le (ADDR hexadecimal, WIDTH "
         "1-32 bytes, FORMAT le, be, bcd, ascii or hex)";
   std::vector<std::string> parts;
   std::stringstream in(text);
@@ -60,12 +66,18 @@ bool parseSerialField(const std::string& text, SerialField& f, std::string& why)
   SerialFormat format = SerialFormat::Le;
   if (parts.size() == 3) {
     const std::string& n = parts[2];
-    if (n == "le") format = SerialFormat::Le;
-    else if (n == "be") format = SerialFormat::Be;
-    else if (n == "bcd") format = SerialFormat::Bcd;
-    else if (n == "ascii") format = SerialFormat::Ascii;
-    else if (n == "hex") format = SerialFormat::Hex;
-    else return false;
+    if (n == "le")
+      format = SerialFormat::Le;
+    else if (n == "be")
+      format = SerialFormat::Be;
+    else if (n == "bcd")
+      format = SerialFormat::Bcd;
+    else if (n == "ascii")
+      format = SerialFormat::Ascii;
+    else if (n == "hex")
+      format = SerialFormat::Hex;
+    else
+      return false;
   }
   f.address = address;
   f.width = int(width);

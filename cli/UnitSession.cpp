@@ -44,8 +44,10 @@ bool parseUnitSpec(const std::string& text, UnitSpec& choice, std::string& why) 
 bool sameUnit(const UnitSpec& a, const UnitSpec& b) {
   if (a.kind != b.kind) return false;
   switch (a.kind) {
-    case UnitKind::Sim: return true;
-    case UnitKind::Usb: return a.serial == b.serial;
+    case UnitKind::Sim:
+      return true;
+    case UnitKind::Usb:
+      return a.serial == b.serial;
     case UnitKind::Socket: {
       std::error_code ec;
       const auto pa = std::filesystem::weakly_canonical(a.socketPath, ec);
@@ -139,8 +141,9 @@ int UnitSession::connect(AppState& state, Events& events, CliPrompter& prompter)
   auto runUpdate = [&](const FirmwareImage& image) {
     std::atomic<uint32_t> progress{0};
     events.phaseStart("firmware");
-    runWorker(events, "firmware", [&] { updateWorker(image, progress); },
-              [&] { return std::pair<uint64_t, uint64_t>(std::min(progress.load(), kUpdateTotal), kUpdateTotal); });
+    runWorker(
+        events, "firmware", [&] { updateWorker(image, progress); },
+        [&] { return std::pair<uint64_t, uint64_t>(std::min(progress.load(), kUpdateTotal), kUpdateTotal); });
     events.phaseEnd("firmware", progress.load() == kUpdateTotal);
   };
   if (!checkUnit(state, runUpdate)) return fail(unitRefused(prompter) ? kExitNoUnit : kExitLink);

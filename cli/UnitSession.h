@@ -32,11 +32,11 @@ bool sameUnit(const UnitSpec& a, const UnitSpec& b);
 
 // How the built-in simulated unit (--unit sim) starts.
 struct SimSettings {
-  bool instant = false;    // busy phases and operations take no time; nothing waits
-  std::string statePath;   // empty: the user's state folder, as for the program
-  bool noState = false;    // keep nothing
-  bool fresh = false;      // start as a new unit
-  bool noTarget = false;   // operations end with "Contact Err"
+  bool instant = false;   // busy phases and operations take no time; nothing waits
+  std::string statePath;  // empty: the user's state folder, as for the program
+  bool noState = false;   // keep nothing
+  bool fresh = false;     // start as a new unit
+  bool noTarget = false;  // operations end with "Contact Err"
 };
 
 class UnitSession {

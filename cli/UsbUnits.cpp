@@ -114,8 +114,12 @@ int listUsbDevices(Events& events) {
       text += "  " + d.manufacturer + (d.manufacturer.empty() || d.product.empty() ? "" : " ") + d.product;
     if (!d.serial.empty()) text += "  serial " + d.serial;
     events.fact("usb_device",
-                {{"path", d.path}, {"id", usbIdText(d.id)}, {"manufacturer", d.manufacturer},
-                 {"product", d.product}, {"serial", d.serial}, {"unit", d.matches}},
+                {{"path", d.path},
+                 {"id", usbIdText(d.id)},
+                 {"manufacturer", d.manufacturer},
+                 {"product", d.product},
+                 {"serial", d.serial},
+                 {"unit", d.matches}},
                 text);
   }
   if (devices.empty()) events.line("no USB device is listed (is libusb able to see the bus?)");

@@ -15,8 +15,8 @@ namespace vrx4::cli {
 class Events;
 
 struct UsbUnit {
-  std::string path;    // the link's device path, "/usb/3-1.4"
-  std::string serial;  // empty when the device has none or cannot be opened
+  std::string path;        // the link's device path, "/usb/3-1.4"
+  std::string serial;      // empty when the device has none or cannot be opened
   bool accessible = true;  // false: the device could not be opened (permissions)
 };
 
@@ -30,14 +30,14 @@ struct UsbDevice {
   std::string path;  // "/usb/3-1.4"
   UsbId id;
   std::string serial, product, manufacturer;  // empty where unknown
-  bool matches = false;  // has the unit's IDs in use
+  bool matches = false;                       // has the unit's IDs in use
 };
 std::vector<UsbDevice> listAllUsbDevices();
 
 // The options of the USB transport, given on the command line.
 struct UsbOptions {
-  std::string usbId;           // --usb-id VID:PID, empty: not given
-  std::string timeout;         // --usb-timeout SECONDS, empty: not given
+  std::string usbId;    // --usb-id VID:PID, empty: not given
+  std::string timeout;  // --usb-timeout SECONDS, empty: not given
   double timeoutSeconds = 0;
 };
 // Registers --usb-id and --usb-timeout as global options.

@@ -11,8 +11,7 @@
 namespace vrx4::cli {
 
 void runWorker(Events& events, const std::string& phase, const std::function<void()>& work,
-               const std::function<std::pair<uint64_t, uint64_t>()>& progress,
-               const std::function<void()>& onStop) {
+               const std::function<std::pair<uint64_t, uint64_t>()>& progress, const std::function<void()>& onStop) {
   std::mutex m;
   std::condition_variable doneSignal;
   bool done = false;

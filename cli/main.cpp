@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "base/ProgramFiles.h"
 #include "base/Log.h"
+#include "base/ProgramFiles.h"
 #include "base/StartupMessage.h"
 #include "cli/CliApp.h"
 

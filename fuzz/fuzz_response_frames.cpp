@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)clockSet;
   static ReplayDriver* driver = [] {
     auto* d = new ReplayDriver;
-      ProgrammerOptions o;
+    ProgrammerOptions o;
     o.timeScale = 0;
     o.deviceTablePath = "/nonexistent/vrx4type.tbl";
     d->sim.addUnit(std::make_shared<SimulatedProgrammer>(o));

@@ -46,23 +46,27 @@ bool loadBootFile(const std::string& path, MemoryImage& image, ProjectSettings& 
   bool anyData = false;
   int lineNumber = 0;
   std::string problem;
-  const int result = forEachLine(f, [&](std::string_view line, bool overlong) {
-    ++lineNumber;
-    if (overlong) {
-      problem = "line longer than " + std::to_string(kMaxLineLength) + " characters";
-      return kLineMalformed;
-    }
-    const uint32_t before = st.areaEnd, beforeMin = st.areaStart;
-    const int r = parseSRecordLine(line, buffer, st);
-    if (st.areaEnd != before || st.areaStart != beforeMin) anyData = true;
-    if (r == kLineMalformed || r == kLineBadChecksum) problem = describeRefusedLine(line, false, r);
-    return r;
-  }, readError);
+  const int result = forEachLine(
+      f,
+      [&](std::string_view line, bool overlong) {
+        ++lineNumber;
+        if (overlong) {
+          problem = "line longer than " + std::to_string(kMaxLineLength) + " characters";
+          return kLineMalformed;
+        }
+        const uint32_t before = st.areaEnd, beforeMin = st.areaStart;
+        const int r = parseSRecordLine(line, buffer, st);
+        if (st.areaEnd != before || st.areaStart != beforeMin) anyData = true;
+        if (r == kLineMalformed || r == kLineBadChecksum) problem = describeRefusedLine(line, false, r);
+        return r;
+      },
+      readError);
   f.close();
 
   if (readError) {
-    showMessageWithDetail(kFileOpenError, fileProblemDetail(path, 0, "read error after line " + std::to_string(lineNumber) +
-                                                                          ": " + f.reason()));
+    showMessageWithDetail(
+        kFileOpenError,
+        fileProblemDetail(path, 0, "read error after line " + std::to_string(lineNumber) + ": " + f.reason()));
     return false;
   }
   if (result == kLineMalformed || result == kLineBadChecksum) {

@@ -30,9 +30,7 @@ int CSaveProgressDlg::exec() {
   return CWorkerDialog::exec();
 }
 
-void CSaveProgressDlg::onTick() {
-  progressBar()->setValue(int(std::min<uint32_t>(position_.load(), maximum_)));
-}
+void CSaveProgressDlg::onTick() { progressBar()->setValue(int(std::min<uint32_t>(position_.load(), maximum_))); }
 
 void CSaveProgressDlg::onCancelRequest() {
   // The writer goes on and completes the file; the dialog then ends with

@@ -5,8 +5,8 @@
 // the operator.
 #include <atomic>
 
-#include "image/ProgramSaver.h"
 #include "base/CWorkerDialog.h"
+#include "image/ProgramSaver.h"
 
 namespace vrx4 {
 

@@ -24,7 +24,8 @@ CSendImageDlg::CSendImageDlg(ImageArea area, const MemoryImage& image, const Pro
   buildLayout(true, true);
   cancelButton()->hide();
   if (!filePath.empty())
-    textLine()->setText(QString::fromStdString(displayText(QFileInfo(QString::fromStdString(filePath)).fileName().toStdString())));
+    textLine()->setText(
+        QString::fromStdString(displayText(QFileInfo(QString::fromStdString(filePath)).fileName().toStdString())));
   plan_ = prepareSend(progress_, area_, image_, settings_);
   progressBar()->setRange(0, int(std::min<uint32_t>(progress_.maximum, INT32_MAX)));
   progressBar()->setValue(0);
@@ -43,8 +44,7 @@ void CSendImageDlg::onWorkerDone() {
   finish(!progress_.abandoned());
 }
 
-CFetchImageDlg::CFetchImageDlg(ImageArea area, MemoryImage& image, const ProjectSettings& settings,
-                               QWidget* parent)
+CFetchImageDlg::CFetchImageDlg(ImageArea area, MemoryImage& image, const ProjectSettings& settings, QWidget* parent)
     : CWorkerDialog(parent), area_(area), image_(image), settings_(settings) {
   setWindowTitle(QStringLiteral("Saving..."));
   buildLayout(false, true);

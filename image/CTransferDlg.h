@@ -3,8 +3,8 @@
 // modal dialogs of a page transfer, each with its worker thread.
 #include <string>
 
-#include "image/ImageTransfer.h"
 #include "base/CWorkerDialog.h"
+#include "image/ImageTransfer.h"
 
 namespace vrx4 {
 
@@ -32,8 +32,7 @@ class CSendImageDlg : public CWorkerDialog {
 
 class CFetchImageDlg : public CWorkerDialog {
  public:
-  CFetchImageDlg(ImageArea area, MemoryImage& image, const ProjectSettings& settings,
-                 QWidget* parent = nullptr);
+  CFetchImageDlg(ImageArea area, MemoryImage& image, const ProjectSettings& settings, QWidget* parent = nullptr);
   int exec() override;
   const TransferProgress& progress() const { return progress_; }
 

@@ -18,8 +18,7 @@ struct AreaBounds {
 };
 
 AreaBounds boundsOf(ImageArea area, const ProjectSettings& s) {
-  if (area == ImageArea::User)
-    return {unitUserAddress(s.device.userRomStart), unitUserAddress(s.device.userRomEnd)};
+  if (area == ImageArea::User) return {unitUserAddress(s.device.userRomStart), unitUserAddress(s.device.userRomEnd)};
   return {unitBootAddress(s.bootStart), unitBootAddress(s.bootEnd)};
 }
 
@@ -165,23 +164,23 @@ void prepareFetch(TransferProgress& progress, ImageArea area, const ProjectSetti
     progress.maximum = uint32_t(settings.bootEnd) - uint32_t(settings.bootStart) + 1;
 }
 
-void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image,
-                      const ProjectSettings& settings) {
+void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image, const ProjectSettings& settings) {
   // The same bounds as the send: a boot area across a 64 KiB boundary runs
   // on past the top of bank 15 and its pages there come from the bank's start.
   const AreaBounds b = sendBoundsOf(area, settings);
   uint8_t* target = area == ImageArea::User ? image.userImage.data() : image.bootImage.data();
   const size_t targetSize = area == ImageArea::User ? image.userImage.size() : image.bootImage.size();
   // An area without a byte: no device (user ROM of size 0) or no boot file.
-  const bool empty = area == ImageArea::User ? uint32_t(settings.device.userRomSize) == 0
-                                             : uint32_t(settings.bootSize) == 0;
+  const bool empty =
+      area == ImageArea::User ? uint32_t(settings.device.userRomSize) == 0 : uint32_t(settings.bootSize) == 0;
   if (empty || b.last < b.first) return;
   uint8_t page[256];
   // Page a >> 8 holds the unit addresses a .. a + 255: the walk goes in whole
   // pages from the one holding the area's first byte to the one holding its
   // last, and each byte goes to the image index of its own address. The bar
   // counts the area's bytes.
-  for (uint64_t a = b.first & ~0xFFu; a <= b.last && progress.position < progress.maximum && !progress.abandoned(); a += 256) {
+  for (uint64_t a = b.first & ~0xFFu; a <= b.last && progress.position < progress.maximum && !progress.abandoned();
+       a += 256) {
     if (stopRequestRaised()) {
       progress.abandon();
       return;

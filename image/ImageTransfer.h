@@ -33,9 +33,7 @@ struct SendPlan {
   ImageArea area = ImageArea::User;
   uint32_t bankMaskLow = 0;   // bit i: bank i (0..31)
   uint32_t bankMaskHigh = 0;  // bit i: bank 32 + i
-  bool bankMarked(int bank) const {
-    return bank < 32 ? (bankMaskLow >> bank) & 1 : (bankMaskHigh >> (bank - 32)) & 1;
-  }
+  bool bankMarked(int bank) const { return bank < 32 ? (bankMaskLow >> bank) & 1 : (bankMaskHigh >> (bank - 32)) & 1; }
 };
 
 inline constexpr const char* kMsgStoreNotFinished = "T552-VRX4 did not finish storing the data.";
@@ -58,7 +56,6 @@ void sendImageWorker(TransferProgress& progress, const SendPlan& plan, const Mem
 void prepareFetch(TransferProgress& progress, ImageArea area, const ProjectSettings& settings);
 // The fetch worker; the pages read so far stay in the image after a failure.
 // A stop request abandons it before the next page.
-void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image,
-                      const ProjectSettings& settings);
+void fetchImageWorker(TransferProgress& progress, ImageArea area, MemoryImage& image, const ProjectSettings& settings);
 
 }  // namespace vrx4

@@ -64,8 +64,8 @@ class LineReader {
   size_t blockSize_;
   Block blocks_[kBlocks];
   int current_ = -1;  // no block yet
-  size_t pos_ = 0;  // first unread character of the current block
-  size_t end_ = 0;  // one past its last character
+  size_t pos_ = 0;    // first unread character of the current block
+  size_t end_ = 0;    // one past its last character
   bool noMoreData_ = false;
   bool error_ = false;
   bool overlong_ = false;  // skipping the rest of an overlong line

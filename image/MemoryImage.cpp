@@ -22,7 +22,7 @@ uint16_t sum16(const uint8_t* data, size_t count) {
 }  // namespace
 
 int classifyProtect(uint8_t b) {
-  if ((b & 0x30) == 0x00) return 0;   // protect released
+  if ((b & 0x30) == 0x00) return 0;  // protect released
   if ((b & 0x0C) != 0x0C) return 2;
   if ((b & 0xC0) != 0xC0) return 1;
   return 0;

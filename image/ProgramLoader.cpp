@@ -47,8 +47,10 @@ Parser parserFor(const std::string& path, ProgramFormat format) {
   if (format == ProgramFormat::IntelHex) return parseHexLine;
   if (format == ProgramFormat::SRecord) return parseSRecordLine;
   switch (fileTypeLetter(path)) {
-    case 'H': return parseHexLine;
-    case 'M': return parseSRecordLine;
+    case 'H':
+      return parseHexLine;
+    case 'M':
+      return parseSRecordLine;
     default:
       // The other common names of the two formats; any other name has no
       // parser: its lines are read and ignored.
@@ -65,15 +67,13 @@ bool confirmProtectAndTakeIdCode(const DeviceDef& device, std::span<const uint8_
                                  int32_t& protectLevel) {
   const uint32_t romStart = device.userRomStart;
   const uint32_t romEnd = device.userRomEnd;
-  auto inArea = [&](uint32_t a) {
-    return a >= romStart && a <= romEnd && uint64_t(a - romStart) < kUserImageSize;
-  };
+  auto inArea = [&](uint32_t a) { return a >= romStart && a <= romEnd && uint64_t(a - romStart) < kUserImageSize; };
   int level = 0;
   if (inArea(device.protectAddress)) level = classifyProtect(buffer[device.protectAddress - romStart]);
   protectLevel = level;
   if (level == 1 || level == 2) {
-    Answer a = showMessage(level == 1 ? kLevel1Question : kLevel2Question, Icon::Warning,
-                           Buttons::OkCancel, Answer::Ok);
+    Answer a =
+        showMessage(level == 1 ? kLevel1Question : kLevel2Question, Icon::Warning, Buttons::OkCancel, Answer::Ok);
     if (a != Answer::Ok) return false;
   }
   int n = std::min<int>(idCode.idLength, kMaxIdCodeLength);
@@ -171,9 +171,8 @@ uint64_t LoadReport::totalBytes(const std::vector<std::pair<uint32_t, uint32_t>>
   return bytesWithin(ranges, 0, 0xFFFFFFFF);
 }
 
-bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
-                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel, ProgramFormat format,
-                     LoadReport* report) {
+bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device, MemoryImage& image,
+                     IdCode& idCode, int32_t& protectLevel, ProgramFormat format, LoadReport* report) {
   const bool silent = mode == LoadMode::Silent;
   auto fail = [silent, &path](const char* text, int lineNumber, const std::string& reason) {
     if (silent) pauseAndHideSplash();
@@ -201,36 +200,40 @@ bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& de
   bool readError = false;
   int lineNumber = 0;
   std::string problem;  // why the last line read was refused
-  int result = forEachLine(f, [&](std::string_view line, bool overlong) {
-    anyLine = true;
-    ++lineNumber;
-    if (!parser) return kLineOk;  // lines are read and ignored
-    if (overlong) {
-      problem = "line longer than " + std::to_string(kMaxLineLength) + " characters";
-      return kLineMalformed;
-    }
-    const int r = parser(line, buffer, st);
-    if (r == kLineOk) {
-      if (st.recordFirst != kNoAddress) image.bankHasData[size_t(bankOf(st.recordFirst))] = 1;
-      if (st.recordLast != kNoAddress) image.bankHasData[size_t(bankOf(st.recordLast))] = 1;
-      if (report) {
-        // A termination record inside the area marks a bank but stores nothing.
-        if (st.recordFirst != kNoAddress && st.recordLast != kNoAddress)
-          addRange(report->filled, st.recordFirst, st.recordLast);
-        if (st.outsideFirst != kNoAddress) addRange(report->outside, st.outsideFirst, st.outsideLast);
-      }
-    } else if (r == kLineMalformed || r == kLineBadChecksum) {
-      problem = describeRefusedLine(line, parser == parseHexLine, r);
-    }
-    return r;
-  }, readError);
+  int result = forEachLine(
+      f,
+      [&](std::string_view line, bool overlong) {
+        anyLine = true;
+        ++lineNumber;
+        if (!parser) return kLineOk;  // lines are read and ignored
+        if (overlong) {
+          problem = "line longer than " + std::to_string(kMaxLineLength) + " characters";
+          return kLineMalformed;
+        }
+        const int r = parser(line, buffer, st);
+        if (r == kLineOk) {
+          if (st.recordFirst != kNoAddress) image.bankHasData[size_t(bankOf(st.recordFirst))] = 1;
+          if (st.recordLast != kNoAddress) image.bankHasData[size_t(bankOf(st.recordLast))] = 1;
+          if (report) {
+            // A termination record inside the area marks a bank but stores nothing.
+            if (st.recordFirst != kNoAddress && st.recordLast != kNoAddress)
+              addRange(report->filled, st.recordFirst, st.recordLast);
+            if (st.outsideFirst != kNoAddress) addRange(report->outside, st.outsideFirst, st.outsideLast);
+          }
+        } else if (r == kLineMalformed || r == kLineBadChecksum) {
+          problem = describeRefusedLine(line, parser == parseHexLine, r);
+        }
+        return r;
+      },
+      readError);
   f.close();
   if (report) {
     mergeRanges(report->filled);
     mergeRanges(report->outside);
   }
 
-  if (readError) return fail(kFileOpenError, 0, "read error after line " + std::to_string(lineNumber) + ": " + f.reason());
+  if (readError)
+    return fail(kFileOpenError, 0, "read error after line " + std::to_string(lineNumber) + ": " + f.reason());
   // A program file without a single line holds no program: refused like
   // any other file that is not in the format its name promises.
   if (parser && !anyLine) {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "base/DeviceDef.h"
-#include "image/MemoryImage.h"
 #include "base/IdCode.h"
+#include "image/MemoryImage.h"
 
 namespace vrx4 {
 
@@ -22,8 +22,8 @@ enum class LoadMode {
 
 // Results of one line.
 inline constexpr int kLineOk = 0;
-inline constexpr int kLineEnd = 100;        // end of data, stop reading
-inline constexpr int kLineAbandoned = 1;    // operator refused data outside the area
+inline constexpr int kLineEnd = 100;      // end of data, stop reading
+inline constexpr int kLineAbandoned = 1;  // operator refused data outside the area
 inline constexpr int kLineMalformed = -11;
 inline constexpr int kLineBadChecksum = -12;
 
@@ -39,13 +39,13 @@ inline constexpr const char* kLevel2Question = "Level2 protect enabled\nLoad con
 
 // Working record of one load, shared by the line parsers.
 struct ParseState {
-  int32_t collectMode = 0;   // 1: boot file reader (no area test, addresses mod 64 KiB)
-  uint32_t base = 0;         // extended address of HEX record types 02/04/FF
-  uint32_t areaStart = 0;    // loader: the user-ROM area; collect mode: running min
-  uint32_t areaEnd = 0;      // loader: the user-ROM area; collect mode: running max
+  int32_t collectMode = 0;            // 1: boot file reader (no area test, addresses mod 64 KiB)
+  uint32_t base = 0;                  // extended address of HEX record types 02/04/FF
+  uint32_t areaStart = 0;             // loader: the user-ROM area; collect mode: running min
+  uint32_t areaEnd = 0;               // loader: the user-ROM area; collect mode: running max
   uint32_t recordFirst = kNoAddress;  // data stored by the current line
   uint32_t recordLast = kNoAddress;
-  int32_t outsideAccepted = 0;  // 1 once data outside the area may be skipped
+  int32_t outsideAccepted = 0;         // 1 once data outside the area may be skipped
   uint32_t outsideFirst = kNoAddress;  // a record of the current line skipped as outside
   uint32_t outsideLast = kNoAddress;
 };
@@ -58,8 +58,7 @@ struct LoadReport {
   std::vector<std::pair<uint32_t, uint32_t>> filled;
   std::vector<std::pair<uint32_t, uint32_t>> outside;
   // Bytes of the ranges within [first, last].
-  static uint64_t bytesWithin(const std::vector<std::pair<uint32_t, uint32_t>>& ranges, uint32_t first,
-                              uint32_t last);
+  static uint64_t bytesWithin(const std::vector<std::pair<uint32_t, uint32_t>>& ranges, uint32_t first, uint32_t last);
   static uint64_t totalBytes(const std::vector<std::pair<uint32_t, uint32_t>>& ranges);
 };
 
@@ -104,8 +103,8 @@ ProgramFormat commonNameFormat(std::string_view path);
 // success; bankHasData is rewritten in any case). In Interactive mode
 // `protectLevel` receives the protect level and idCode.idBytes the ID code
 // bytes (idCode.idLength of them, as set by the caller).
-bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device,
-                     MemoryImage& image, IdCode& idCode, int32_t& protectLevel,
-                     ProgramFormat format = ProgramFormat::ByName, LoadReport* report = nullptr);
+bool loadProgramFile(LoadMode mode, const std::string& path, const DeviceDef& device, MemoryImage& image,
+                     IdCode& idCode, int32_t& protectLevel, ProgramFormat format = ProgramFormat::ByName,
+                     LoadReport* report = nullptr);
 
 }  // namespace vrx4

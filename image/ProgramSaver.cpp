@@ -13,12 +13,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace vrx4 {
 namespace {
@@ -168,8 +168,7 @@ class OutFile {
         if (w <= 0) {
           failed = true;
           writeErrno_ = w < 0 ? errno : ENOSPC;
-        }
-        else
+        } else
           done += size_t(w);
       }
       lock.lock();
@@ -351,9 +350,12 @@ SaveResult failed(SaveResult r, const OutFile& out, std::string* why) {
 
 const char* saveResultMessage(SaveResult r) {
   switch (r) {
-    case SaveResult::Ok: return "";
-    case SaveResult::CreateFailed: return kFileCreateError;
-    case SaveResult::WriteFailed: return kFileWriteError;
+    case SaveResult::Ok:
+      return "";
+    case SaveResult::CreateFailed:
+      return kFileCreateError;
+    case SaveResult::WriteFailed:
+      return kFileWriteError;
   }
   return "";
 }
@@ -452,8 +454,7 @@ bool savesAsIntelHex(std::string_view path) {
 }
 
 SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position, std::string* why) {
-  return savesAsIntelHex(request.path) ? writeIntelHex(request, position, why)
-                                       : writeSRecords(request, position, why);
+  return savesAsIntelHex(request.path) ? writeIntelHex(request, position, why) : writeSRecords(request, position, why);
 }
 
 }  // namespace vrx4

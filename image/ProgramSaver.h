@@ -2,8 +2,8 @@
 // Writes an image area, or up to five address ranges of it, as Intel HEX or
 // Motorola S-record text with CR LF line ends and upper-case digits.
 #include <array>
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,8 +40,8 @@ struct SaveRanges {
 struct SaveRequest {
   const uint8_t* image = nullptr;  // image[0] holds address areaStart
   uint32_t areaStart = 0;
-  uint32_t areaEnd = 0;            // also selects the record address width
-  SaveRanges ranges{};             // none given: the whole area
+  uint32_t areaEnd = 0;  // also selects the record address width
+  SaveRanges ranges{};   // none given: the whole area
   std::string path;
 };
 
@@ -65,22 +65,18 @@ const char* saveResultMessage(SaveResult r);
 // `position` advances by 16 per record written. On failure `why` (when
 // given) receives the reason for the log line ("Permission denied",
 // "No such file or directory", "Is a directory", ...).
-SaveResult writeIntelHex(const SaveRequest& request, std::atomic<uint32_t>& position,
-                         std::string* why = nullptr);
-SaveResult writeSRecords(const SaveRequest& request, std::atomic<uint32_t>& position,
-                         std::string* why = nullptr);
+SaveResult writeIntelHex(const SaveRequest& request, std::atomic<uint32_t>& position, std::string* why = nullptr);
+SaveResult writeSRecords(const SaveRequest& request, std::atomic<uint32_t>& position, std::string* why = nullptr);
 
 // Writes `size` bytes as the whole file at `path` the same way: beside it
 // first, renamed into place only when every byte is written.
-SaveResult writeWholeFile(const std::string& path, const void* data, size_t size,
-                          std::string* why = nullptr);
+SaveResult writeWholeFile(const std::string& path, const void* data, size_t size, std::string* why = nullptr);
 
 // True when the path's extension (first character after its last '.')
 // begins with H or h: such files are written as Intel HEX.
 bool savesAsIntelHex(std::string_view path);
 
 // Picks the writer by the path's extension.
-SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position,
-                           std::string* why = nullptr);
+SaveResult saveProgramFile(const SaveRequest& request, std::atomic<uint32_t>& position, std::string* why = nullptr);
 
 }  // namespace vrx4

@@ -20,7 +20,6 @@
 
 namespace vrx4::records {
 
-
 // Value of each character as a hex digit, -1 for anything else.
 inline constexpr std::array<int8_t, 256> makeHexTable() {
   std::array<int8_t, 256> t{};
@@ -62,11 +61,10 @@ inline int pairValue(const char* p) { return kPairs.v[uint8_t(p[0]) << 8 | uint8
   const __m128i l = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
   const __m128i isLetter = _mm_cmplt_epi8(_mm_xor_si128(l, bias), _mm_set1_epi8(char(0x80 + 6)));
   if (_mm_movemask_epi8(_mm_or_si128(isDigit, isLetter)) != 0xFFFF) return false;
-  const __m128i v = _mm_or_si128(_mm_and_si128(d, isDigit),
-                                 _mm_and_si128(_mm_add_epi8(l, _mm_set1_epi8(10)), isLetter));
+  const __m128i v =
+      _mm_or_si128(_mm_and_si128(d, isDigit), _mm_and_si128(_mm_add_epi8(l, _mm_set1_epi8(10)), isLetter));
   // Each 16-bit lane holds (first digit, second digit): byte = first << 4 | second.
-  const __m128i pairs = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, _mm_set1_epi16(0x00FF)), 4),
-                                     _mm_srli_epi16(v, 8));
+  const __m128i pairs = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(v, _mm_set1_epi16(0x00FF)), 4), _mm_srli_epi16(v, 8));
   const __m128i bytes = _mm_packus_epi16(pairs, pairs);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
   sum += uint32_t(_mm_cvtsi128_si32(_mm_sad_epu8(bytes, _mm_setzero_si128())));

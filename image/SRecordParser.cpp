@@ -40,12 +40,27 @@ int parseSRecordLine(std::string_view line, std::span<uint8_t> buffer, ParseStat
     case '5':  // record count, 16 bits
     case '6':  // record count, 24 bits (files of more than 65 535 records)
       return kLineOk;
-    case '1': addressBytes = 2; break;
-    case '2': addressBytes = 3; break;
-    case '3': addressBytes = 4; break;
-    case '9': addressBytes = 2; termination = true; break;
-    case '8': addressBytes = 3; termination = true; break;
-    case '7': addressBytes = 4; termination = true; break;
+    case '1':
+      addressBytes = 2;
+      break;
+    case '2':
+      addressBytes = 3;
+      break;
+    case '3':
+      addressBytes = 4;
+      break;
+    case '9':
+      addressBytes = 2;
+      termination = true;
+      break;
+    case '8':
+      addressBytes = 3;
+      termination = true;
+      break;
+    case '7':
+      addressBytes = 4;
+      termination = true;
+      break;
     default:
       return kLineMalformed;
   }
@@ -90,14 +105,22 @@ std::string records::sRecordLineProblem(std::string_view line) {
   const uint32_t computed = 0xFF - (sum & 0xFF);
   if (check != computed) return checksumProblem(check, computed);
   if (line.empty() || line[0] != 'S')
-    return line.size() > 0 && line[0] == 's' ? "record starts with 's', not 'S'"
-                                             : "record does not start with 'S'";
+    return line.size() > 0 && line[0] == 's' ? "record starts with 's', not 'S'" : "record does not start with 'S'";
   const char kind = line.size() > 1 ? line[1] : '\0';
   int addressBytes = 0;
   switch (kind) {
-    case '1': case '9': addressBytes = 2; break;
-    case '2': case '8': addressBytes = 3; break;
-    case '3': case '7': addressBytes = 4; break;
+    case '1':
+    case '9':
+      addressBytes = 2;
+      break;
+    case '2':
+    case '8':
+      addressBytes = 3;
+      break;
+    case '3':
+    case '7':
+      addressBytes = 4;
+      break;
     default:
       if (uint8_t(kind) >= 0x20 && uint8_t(kind) < 0x7F) return std::string("record type S") + kind + " is not read";
       return "unknown record type";

@@ -271,9 +271,7 @@ bool initializeUnit() { return sendBare(kCmdInitializeUnit); }
 bool beginUserDataDownload() { return sendBare(kCmdBeginUserDataDownload); }
 bool beginBootDataDownload() { return sendBare(kCmdBeginBootDataDownload); }
 
-bool writeDataPage(uint16_t page, const uint8_t* data256) {
-  return writePage(kCmdWriteDataPage, page, data256);
-}
+bool writeDataPage(uint16_t page, const uint8_t* data256) { return writePage(kCmdWriteDataPage, page, data256); }
 
 bool getBusyState(bool& busy) { return readBusyFlag(kCmdGetBusyState, busy); }
 
@@ -323,11 +321,10 @@ LoadDataResult getInitialLoadData(InitialLoadData& data) {
     ok = p != nullptr;
   }
   ok = ok && in.byte(d.idLength) && d.idLength <= 64 && in.bytes(d.idBytes, d.idLength);
-  ok = ok && in.byte(d.operationCode) && in.byte(d.lockBitState) &&
-       in.bytes(d.operationBlockMask.bytes, 8) && in.bytes(d.lockAfterProgramMask.bytes, 8) &&
-       in.bytes(d.canTiming, sizeof d.canTiming) && in.byte(d.sendFrameMask) &&
-       in.bytes(&d.preFrame, sizeof d.preFrame) && in.bytes(&d.postFrame, sizeof d.postFrame) &&
-       in.byte(d.pulseEnabled);
+  ok = ok && in.byte(d.operationCode) && in.byte(d.lockBitState) && in.bytes(d.operationBlockMask.bytes, 8) &&
+       in.bytes(d.lockAfterProgramMask.bytes, 8) && in.bytes(d.canTiming, sizeof d.canTiming) &&
+       in.byte(d.sendFrameMask) && in.bytes(&d.preFrame, sizeof d.preFrame) &&
+       in.bytes(&d.postFrame, sizeof d.postFrame) && in.byte(d.pulseEnabled);
   if (ok) {
     const uint8_t* p = in.take(2);
     if (p) d.pulseCycleMs = get16(p);

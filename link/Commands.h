@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "base/DeviceDef.h"
-#include "base/LittleEndian.h"
 #include "base/CanSetting.h"
+#include "base/DeviceDef.h"
 #include "base/IdCode.h"
+#include "base/LittleEndian.h"
 #include "base/LockBitTable.h"
 
 namespace vrx4 {
@@ -49,10 +49,10 @@ enum ExecutionMode : uint8_t { kUpdateMode = 1, kFirmwareMode = 2 };
 inline constexpr uint16_t kFirmwareUpdateKey = 0xF007;
 
 struct UnitInfo {
-  std::string model;             // must begin with "T552-VRX4"
+  std::string model;  // must begin with "T552-VRX4"
   std::string secondName;
   std::string secondDate;
-  std::string firmwareVersion;   // first 8 characters compared with the host's
+  std::string firmwareVersion;           // first 8 characters compared with the host's
   std::string firmwareVersionCollapsed;  // runs of spaces collapsed (display)
   std::string firmwareDate;
 };

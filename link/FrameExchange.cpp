@@ -28,19 +28,24 @@ void frameChecksum(uint8_t* frame) {
   frame[2 + n] = sumBody(frame, n);
 }
 
-uint8_t responseChecksum(const uint8_t* frame) {
-  return sumBody(frame, CommandFrame::bodyLength(frame));
-}
+uint8_t responseChecksum(const uint8_t* frame) { return sumBody(frame, CommandFrame::bodyLength(frame)); }
 
 const char* statusMessage(uint8_t code) {
   switch (code) {
-    case kStatusChecksum: return "Checksum error.";
-    case kStatusCommand: return "Command error.";
-    case kStatusExecution: return "Command execution error.";
-    case kStatusNoTarget: return "No target.";
-    case kStatusFlashWrite: return "Flash ROM write error.";
-    case kStatusExternalFlashWrite: return "External Flash ROM write error.";
-    default: return nullptr;
+    case kStatusChecksum:
+      return "Checksum error.";
+    case kStatusCommand:
+      return "Command error.";
+    case kStatusExecution:
+      return "Command execution error.";
+    case kStatusNoTarget:
+      return "No target.";
+    case kStatusFlashWrite:
+      return "Flash ROM write error.";
+    case kStatusExternalFlashWrite:
+      return "External Flash ROM write error.";
+    default:
+      return nullptr;
   }
 }
 
@@ -80,8 +85,8 @@ namespace {
 
 // The log line of a failed exchange: which command, where it failed, how
 // long it took and how many bytes came back, for a unit nobody here has.
-void logFailure(uint8_t command, const char* where, std::chrono::steady_clock::time_point started,
-                size_t seen, size_t readLength) {
+void logFailure(uint8_t command, const char* where, std::chrono::steady_clock::time_point started, size_t seen,
+                size_t readLength) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   char text[160];
   std::snprintf(text, sizeof text, "usb: command 0x%02X failed at the %s after %lld ms (%zu of %zu bytes back)",

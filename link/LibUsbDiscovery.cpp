@@ -25,12 +25,24 @@ std::tuple<int, std::vector<uint8_t>, int> orderOf(libusb_device* dev) {
 // libusb hands the descriptor over parsed into host order; put the wire
 // layout back together.
 std::array<uint8_t, 18> wireDescriptor(const libusb_device_descriptor& desc) {
-  return {desc.bLength, desc.bDescriptorType, uint8_t(desc.bcdUSB), uint8_t(desc.bcdUSB >> 8),
-          desc.bDeviceClass, desc.bDeviceSubClass, desc.bDeviceProtocol, desc.bMaxPacketSize0,
-          uint8_t(desc.idVendor), uint8_t(desc.idVendor >> 8),
-          uint8_t(desc.idProduct), uint8_t(desc.idProduct >> 8),
-          uint8_t(desc.bcdDevice), uint8_t(desc.bcdDevice >> 8),
-          desc.iManufacturer, desc.iProduct, desc.iSerialNumber, desc.bNumConfigurations};
+  return {desc.bLength,
+          desc.bDescriptorType,
+          uint8_t(desc.bcdUSB),
+          uint8_t(desc.bcdUSB >> 8),
+          desc.bDeviceClass,
+          desc.bDeviceSubClass,
+          desc.bDeviceProtocol,
+          desc.bMaxPacketSize0,
+          uint8_t(desc.idVendor),
+          uint8_t(desc.idVendor >> 8),
+          uint8_t(desc.idProduct),
+          uint8_t(desc.idProduct >> 8),
+          uint8_t(desc.bcdDevice),
+          uint8_t(desc.bcdDevice >> 8),
+          desc.iManufacturer,
+          desc.iProduct,
+          desc.iSerialNumber,
+          desc.bNumConfigurations};
 }
 
 }  // namespace
@@ -78,8 +90,7 @@ std::optional<std::string> LibUsbDriver::enumerateInterface(int index) {
     if (ConfigDescriptor(dev).interface(kInterface)) devices.push_back(dev);
   }
   if (size_t(index) >= devices.size()) return std::nullopt;
-  std::sort(devices.begin(), devices.end(),
-            [](libusb_device* a, libusb_device* b) { return orderOf(a) < orderOf(b); });
+  std::sort(devices.begin(), devices.end(), [](libusb_device* a, libusb_device* b) { return orderOf(a) < orderOf(b); });
   return devicePathOf(devices[size_t(index)]);
 }
 
@@ -131,8 +142,7 @@ UsbAccessProblem LibUsbDriver::accessProblem(uint16_t vendorId, uint16_t product
   problem.searchedUsb = true;
   DeviceList list(ctx_);
   std::vector<libusb_device*> devices(list.begin(), list.end());
-  std::sort(devices.begin(), devices.end(),
-            [](libusb_device* a, libusb_device* b) { return orderOf(a) < orderOf(b); });
+  std::sort(devices.begin(), devices.end(), [](libusb_device* a, libusb_device* b) { return orderOf(a) < orderOf(b); });
   std::lock_guard lock(mutex_);
   for (libusb_device* dev : devices) {
     // The descriptor comes from the system's device list: no need to open.

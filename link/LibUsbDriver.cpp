@@ -20,8 +20,8 @@ LibUsbDriver::LibUsbDriver(LibUsbOptions options)
   if (options_.useHotplug && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
     const int h = libusb_hotplug_register_callback(
         ctx_, libusb_hotplug_event(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
-        libusb_hotplug_flag(0), LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-        LIBUSB_HOTPLUG_MATCH_ANY, &LibUsbDriver::hotplugCallback, this, &hotplugHandle_);
+        libusb_hotplug_flag(0), LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+        &LibUsbDriver::hotplugCallback, this, &hotplugHandle_);
     if (h == LIBUSB_SUCCESS) {
       hotplugRegistered_ = true;
     } else {

@@ -90,8 +90,8 @@ class LibUsbDriver final : public UsbDriver {
   void notifyChange();
   void eventLoop();
   void pollLoop();
-  static int LIBUSB_CALL hotplugCallback(libusb_context* ctx, libusb_device* dev,
-                                         libusb_hotplug_event event, void* self);
+  static int LIBUSB_CALL hotplugCallback(libusb_context* ctx, libusb_device* dev, libusb_hotplug_event event,
+                                         void* self);
 
   LibUsbOptions options_;
   libusb_context* ctx_ = nullptr;

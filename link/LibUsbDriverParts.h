@@ -64,8 +64,7 @@ class ConfigDescriptor {
     if (!config_) return nullptr;
     for (int i = 0; i < config_->bNumInterfaces; ++i) {
       const libusb_interface& itf = config_->interface[i];
-      if (itf.num_altsetting > 0 && itf.altsetting[0].bInterfaceNumber == number)
-        return &itf.altsetting[0];
+      if (itf.num_altsetting > 0 && itf.altsetting[0].bInterfaceNumber == number) return &itf.altsetting[0];
     }
     return nullptr;
   }

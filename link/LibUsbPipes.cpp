@@ -18,8 +18,7 @@ namespace vrx4 {
 namespace {
 
 // Splits "<device path>/ifIIIpipePPP" into its parts; false for any other path.
-bool splitPipePath(const std::string& path, std::string& devicePath, int& interfaceNumber,
-                   int& pipeNumber) {
+bool splitPipePath(const std::string& path, std::string& devicePath, int& interfaceNumber, int& pipeNumber) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return false;
   int itf = -1, pipe = -1;
@@ -36,11 +35,16 @@ bool splitPipePath(const std::string& path, std::string& devicePath, int& interf
 
 const char* speedText(int speed) {
   switch (speed) {
-    case LIBUSB_SPEED_LOW: return "low speed (1.5 Mbit/s)";
-    case LIBUSB_SPEED_FULL: return "full speed (12 Mbit/s)";
-    case LIBUSB_SPEED_HIGH: return "high speed (480 Mbit/s)";
-    case LIBUSB_SPEED_SUPER: return "super speed (5 Gbit/s)";
-    default: return "unknown speed";
+    case LIBUSB_SPEED_LOW:
+      return "low speed (1.5 Mbit/s)";
+    case LIBUSB_SPEED_FULL:
+      return "full speed (12 Mbit/s)";
+    case LIBUSB_SPEED_HIGH:
+      return "high speed (480 Mbit/s)";
+    case LIBUSB_SPEED_SUPER:
+      return "super speed (5 Gbit/s)";
+    default:
+      return "unknown speed";
   }
 }
 
@@ -88,8 +92,7 @@ std::shared_ptr<LibUsbDriver::OpenDevice> LibUsbDriver::openDevice(const std::st
   if (r < 0) {
     // The search opens every device on the bus, ten times over while it
     // waits for the unit: say once per device why one cannot be opened.
-    if (openFailuresLogged_.insert(devicePath + " " + libusb_error_name(r)).second)
-      logUsb("open " + devicePath, r);
+    if (openFailuresLogged_.insert(devicePath + " " + libusb_error_name(r)).second) logUsb("open " + devicePath, r);
     lastErrors_[devicePath] = r;
     device->handle = nullptr;
     return nullptr;
@@ -143,8 +146,8 @@ UsbHandle LibUsbDriver::open(const std::string& path) {
   if (kind != Kind::Device) {
     const int endpoint = kind == Kind::PipeIn ? device->inEndpoint : device->outEndpoint;
     if (endpoint < 0) {
-      logProgramLine("usb: interface 0 of " + devicePath + " has no bulk " +
-              (kind == Kind::PipeIn ? "IN" : "OUT") + " endpoint");
+      logProgramLine("usb: interface 0 of " + devicePath + " has no bulk " + (kind == Kind::PipeIn ? "IN" : "OUT") +
+                     " endpoint");
       return kInvalidHandle;
     }
     if (!device->claimed) {
@@ -208,8 +211,8 @@ int LibUsbDriver::bulk(OpenDevice& d, bool in, uint8_t* data, size_t length, uns
   if (!t) return LIBUSB_ERROR_NO_MEM;
   uint8_t none = 0;  // a zero-length packet still needs a buffer address
   int completed = 0;
-  libusb_fill_bulk_transfer(t, d.handle, uint8_t(in ? d.inEndpoint : d.outEndpoint), length ? data : &none,
-                            int(length), &transferDone, &completed, std::max(timeoutMs, 1u));
+  libusb_fill_bulk_transfer(t, d.handle, uint8_t(in ? d.inEndpoint : d.outEndpoint), length ? data : &none, int(length),
+                            &transferDone, &completed, std::max(timeoutMs, 1u));
   int r = libusb_submit_transfer(t);
   if (r < 0) {
     libusb_free_transfer(t);
@@ -233,13 +236,27 @@ int LibUsbDriver::bulk(OpenDevice& d, bool in, uint8_t* data, size_t length, uns
   }
   done = size_t(std::max(t->actual_length, 0));
   switch (t->status) {
-    case LIBUSB_TRANSFER_COMPLETED: r = LIBUSB_SUCCESS; break;
-    case LIBUSB_TRANSFER_TIMED_OUT: r = LIBUSB_ERROR_TIMEOUT; break;
-    case LIBUSB_TRANSFER_STALL: r = LIBUSB_ERROR_PIPE; break;
-    case LIBUSB_TRANSFER_NO_DEVICE: r = LIBUSB_ERROR_NO_DEVICE; break;
-    case LIBUSB_TRANSFER_OVERFLOW: r = LIBUSB_ERROR_OVERFLOW; break;
-    case LIBUSB_TRANSFER_CANCELLED: r = LIBUSB_ERROR_INTERRUPTED; break;
-    default: r = LIBUSB_ERROR_IO; break;
+    case LIBUSB_TRANSFER_COMPLETED:
+      r = LIBUSB_SUCCESS;
+      break;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+      r = LIBUSB_ERROR_TIMEOUT;
+      break;
+    case LIBUSB_TRANSFER_STALL:
+      r = LIBUSB_ERROR_PIPE;
+      break;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+      r = LIBUSB_ERROR_NO_DEVICE;
+      break;
+    case LIBUSB_TRANSFER_OVERFLOW:
+      r = LIBUSB_ERROR_OVERFLOW;
+      break;
+    case LIBUSB_TRANSFER_CANCELLED:
+      r = LIBUSB_ERROR_INTERRUPTED;
+      break;
+    default:
+      r = LIBUSB_ERROR_IO;
+      break;
   }
   libusb_free_transfer(t);
   if (r == LIBUSB_ERROR_PIPE) (in ? d.inStalled : d.outStalled) = true;
@@ -257,13 +274,13 @@ bool LibUsbDriver::write(UsbHandle pipe, const uint8_t* data, size_t length) {
   const int r = bulk(*d, false, const_cast<uint8_t*>(data), length, writeTimeoutMs_, done);
   if (r < 0) {
     if (r != LIBUSB_ERROR_INTERRUPTED)
-      logUsb("bulk write to " + d->path + " (" + std::to_string(done) + " of " + std::to_string(length) +
-                 " bytes sent)", r);
+      logUsb(
+          "bulk write to " + d->path + " (" + std::to_string(done) + " of " + std::to_string(length) + " bytes sent)",
+          r);
     return false;
   }
   if (done != length) {
-    logProgramLine("usb: short bulk write (" + std::to_string(done) + " of " +
-            std::to_string(length) + " bytes)");
+    logProgramLine("usb: short bulk write (" + std::to_string(done) + " of " + std::to_string(length) + " bytes)");
     return false;
   }
   return true;
@@ -304,8 +321,8 @@ bool LibUsbDriver::read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t&
       if (frameLength > maxLength) {
         // A response longer than the read: what is left of it must not
         // become the next answer.
-        logProgramLine("usb: a " + std::to_string(frameLength) + "-byte response to a " +
-                       std::to_string(maxLength) + "-byte read from " + d->path + "; the rest is thrown away");
+        logProgramLine("usb: a " + std::to_string(frameLength) + "-byte response to a " + std::to_string(maxLength) +
+                       "-byte read from " + d->path + "; the rest is thrown away");
         drain(pipe);
       }
       return true;
@@ -313,7 +330,8 @@ bool LibUsbDriver::read(UsbHandle pipe, uint8_t* data, size_t maxLength, size_t&
     if (r < 0) {
       if (r != LIBUSB_ERROR_INTERRUPTED)
         logUsb("bulk read from " + d->path + " (" + std::to_string(got) + " bytes in" +
-                   (frameLength ? " of " + std::to_string(frameLength) : std::string()) + ")", r);
+                   (frameLength ? " of " + std::to_string(frameLength) : std::string()) + ")",
+               r);
       return false;
     }
     if (n < request) {
@@ -339,7 +357,8 @@ size_t LibUsbDriver::drain(UsbHandle pipe) {
     total += n;
     if (r < 0) break;  // the time-out says the pipe is empty
   }
-  if (total) logProgramLine("usb: threw away " + std::to_string(total) + " bytes left in the inbound pipe of " + d->path);
+  if (total)
+    logProgramLine("usb: threw away " + std::to_string(total) + " bytes left in the inbound pipe of " + d->path);
   return total;
 }
 
@@ -370,8 +389,7 @@ void LibUsbDriver::logPipesOpen(const OpenDevice& d) {
                 "usb: pipes open on %s (%04x:%04x, serial \"%s\"): bulk IN 0x%02X and OUT 0x%02X, "
                 "%zu-byte packets, %s",
                 d.path.c_str(), unsigned(desc.idVendor), unsigned(desc.idProduct), serial.c_str(),
-                unsigned(d.inEndpoint), unsigned(d.outEndpoint), d.inPacket,
-                speedText(libusb_get_device_speed(d.dev)));
+                unsigned(d.inEndpoint), unsigned(d.outEndpoint), d.inPacket, speedText(libusb_get_device_speed(d.dev)));
   logProgramLine(text);
 }
 

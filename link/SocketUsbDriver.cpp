@@ -51,7 +51,8 @@ struct RequestDeadline {
       const auto now = SteadyClock::now();
       int64_t first = 0;
       if (!inStopCleanup() && !stopSeenAt.compare_exchange_strong(first, now.time_since_epoch().count()))
-        at = std::min(at, SteadyClock::time_point(SteadyClock::duration(first)) + std::chrono::milliseconds(kStopGraceMs));
+        at = std::min(at,
+                      SteadyClock::time_point(SteadyClock::duration(first)) + std::chrono::milliseconds(kStopGraceMs));
       else
         at = std::min(at, now + std::chrono::milliseconds(kStopGraceMs));
     }
@@ -131,8 +132,7 @@ bool SocketUsbDriver::ensureConnected() {
   if (fd_ >= 0) return true;
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (socketPath_.empty() || socketPath_.size() >= sizeof addr.sun_path)
-    return connectFailed(ENAMETOOLONG);
+  if (socketPath_.empty() || socketPath_.size() >= sizeof addr.sun_path) return connectFailed(ENAMETOOLONG);
   std::memcpy(addr.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return connectFailed(errno);
@@ -187,8 +187,8 @@ void SocketUsbDriver::connectionLost(bool notify) {
   if (handler) handler();
 }
 
-bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
-                               std::vector<uint8_t>& reply, size_t maxReply) {
+bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length, std::vector<uint8_t>& reply,
+                               size_t maxReply) {
   reply.clear();
   // The read of a reply belongs to the request already sent: it gets its
   // grace. Anything else starts a new request.
@@ -224,8 +224,8 @@ bool SocketUsbDriver::transact(char type, const uint8_t* payload, size_t length,
         reply.resize(n);
         ok = !n || recvAll(fd, reply.data(), n, deadline);
       } else {
-        logLine("socket unit: a reply of " + std::to_string(n) + " bytes, at most " +
-                std::to_string(maxReply) + " expected");
+        logLine("socket unit: a reply of " + std::to_string(n) + " bytes, at most " + std::to_string(maxReply) +
+                " expected");
       }
     }
     if (!ok && msLeft(deadline.at) == 0) {
@@ -287,16 +287,14 @@ bool SocketUsbDriver::isHandle(UsbHandle h, Kind kind) const {
 
 bool SocketUsbDriver::getDeviceDescriptor(UsbHandle device, std::array<uint8_t, 18>& out) {
   std::vector<uint8_t> reply;
-  if (!isHandle(device, Kind::Device) || !transact('D', nullptr, 0, reply, 18) || reply.size() != 18)
-    return false;
+  if (!isHandle(device, Kind::Device) || !transact('D', nullptr, 0, reply, 18) || reply.size() != 18) return false;
   std::memcpy(out.data(), reply.data(), 18);
   return true;
 }
 
 bool SocketUsbDriver::getConfiguration(UsbHandle device, uint32_t& value) {
   std::vector<uint8_t> reply;
-  if (!isHandle(device, Kind::Device) || !transact('C', nullptr, 0, reply, 4) || reply.size() != 4)
-    return false;
+  if (!isHandle(device, Kind::Device) || !transact('C', nullptr, 0, reply, 4) || reply.size() != 4) return false;
   value = get32(reply.data());
   return true;
 }

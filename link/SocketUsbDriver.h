@@ -58,8 +58,7 @@ class SocketUsbDriver final : public UsbDriver {
   bool connectFailed(int error);  // logs the reason (once per reason); false
   // One request and its reply, both within the time-out; a reply longer
   // than maxReply is refused.
-  bool transact(char type, const uint8_t* payload, size_t length, std::vector<uint8_t>& reply,
-                size_t maxReply);
+  bool transact(char type, const uint8_t* payload, size_t length, std::vector<uint8_t>& reply, size_t maxReply);
   bool isHandle(UsbHandle h, Kind kind) const;
   // notify false: the program gave up (a stop), no device change is reported.
   void connectionLost(bool notify = true);
@@ -67,14 +66,15 @@ class SocketUsbDriver final : public UsbDriver {
 
   const std::string socketPath_;
   const int timeoutMs_;
-  mutable std::mutex mutex_;     // handles, state, handler
-  std::mutex ioMutex_;           // one request on the socket at a time
-  std::vector<uint8_t> request_; // the message being sent (under ioMutex_)
+  mutable std::mutex mutex_;      // handles, state, handler
+  std::mutex ioMutex_;            // one request on the socket at a time
+  std::vector<uint8_t> request_;  // the message being sent (under ioMutex_)
   int fd_ = -1;
   bool lost_ = false;
   int lastConnectError_ = 0;
   std::atomic<bool> refusalLogged_{false};
-  std::atomic<int64_t> stopSeenAt_{0};  // steady-clock ticks when a wait first saw the stop  // errno of the last failed connect, logged once
+  std::atomic<int64_t> stopSeenAt_{
+      0};  // steady-clock ticks when a wait first saw the stop  // errno of the last failed connect, logged once
   std::map<UsbHandle, Kind> handles_;
   UsbHandle nextHandle_ = 1;
   std::function<void()> changeHandler_;

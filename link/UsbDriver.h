@@ -25,8 +25,8 @@ enum class UsbAccess {
 
 struct UsbAccessProblem {
   UsbAccess kind = UsbAccess::None;
-  std::string devicePath;  // the driver's path of the device
-  std::string node;        // the system's name for it, e.g. /dev/bus/usb/001/004
+  std::string devicePath;    // the driver's path of the device
+  std::string node;          // the system's name for it, e.g. /dev/bus/usb/001/004
   bool searchedUsb = false;  // the transport looked on the computer's USB bus
   bool idsPresent = false;   // a device with the IDs is attached (searchedUsb only)
 };

@@ -152,8 +152,8 @@ bool descriptorMatches(const std::array<uint8_t, 18>& d, uint32_t matchFlags, ui
 }
 }  // namespace
 
-int findDevice(uint32_t matchFlags, uint8_t deviceClass, uint8_t deviceSubClass,
-               uint16_t vendorId, uint16_t productId, uint8_t deviceRelease) {
+int findDevice(uint32_t matchFlags, uint8_t deviceClass, uint8_t deviceSubClass, uint16_t vendorId, uint16_t productId,
+               uint8_t deviceRelease) {
   UsbDriver* driver = usbDriver();
   if (!driver) return -1;
   for (int index = 0;; ++index) {

@@ -41,8 +41,8 @@ inline constexpr uint32_t kMatchProduct = 0x08;
 inline constexpr uint32_t kMatchRelease = 0x10;
 
 void initSlots();
-int findDevice(uint32_t matchFlags, uint8_t deviceClass, uint8_t deviceSubClass,
-               uint16_t vendorId, uint16_t productId, uint8_t deviceRelease);
+int findDevice(uint32_t matchFlags, uint8_t deviceClass, uint8_t deviceSubClass, uint16_t vendorId, uint16_t productId,
+               uint8_t deviceRelease);
 // -1 when the handle is invalid, the path does not fit its 260-byte field,
 // or all slots are in use.
 int registerSlot(const std::string& path, UsbHandle handle);

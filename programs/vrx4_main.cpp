@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "view/CProgrammerApp.h"
-#include "app/CommandLine.h"
 #include "app/CQtPrompter.h"
+#include "app/CommandLine.h"
 #include "app/ProgramStop.h"
 #include "base/Log.h"
 #include "base/Prompter.h"
 #include "programs/UnitTransport.h"
+#include "view/CProgrammerApp.h"
 
 namespace {
 
@@ -32,7 +32,8 @@ bool answeredWithoutDisplay(int argc, char** argv, int& status) {
     return true;
   }
   if (!cl.showHelp && !cl.showVersion) return false;
-  const std::string text = cl.showHelp ? vrx4::commandLineHelp(program) : vrx4::commandLineVersion(program, cl.unit.usbId);
+  const std::string text =
+      cl.showHelp ? vrx4::commandLineHelp(program) : vrx4::commandLineVersion(program, cl.unit.usbId);
   std::fputs((text + "\n").c_str(), stdout);
   status = std::fflush(stdout) == 0 ? 0 : 1;
   return true;

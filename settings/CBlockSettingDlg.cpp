@@ -114,8 +114,10 @@ void CBlockSettingDlg::applyControlStates(const LockBitTable& table, const LockC
   readLockBits_->setEnabled(states.readLockBits);
   effective_->setEnabled(states.radios);
   ignore_->setEnabled(states.radios);
-  if (table.lockBitState == 1) effective_->setChecked(true);
-  else if (table.lockBitState == 0) ignore_->setChecked(true);
+  if (table.lockBitState == 1)
+    effective_->setChecked(true);
+  else if (table.lockBitState == 0)
+    ignore_->setChecked(true);
 }
 
 void CBlockSettingDlg::bindControls(QButtonGroup* radios) {

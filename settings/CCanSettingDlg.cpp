@@ -41,8 +41,7 @@ void refuse(QLineEdit* edit, const FieldRejection& r) {
 
 }  // namespace
 
-CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent)
-    : QDialog(parent), setting_(setting) {
+CCanSettingDlg::CCanSettingDlg(CanSetting& setting, QWidget* parent) : QDialog(parent), setting_(setting) {
   setWindowTitle("CAN Setting");
   auto* top = new QVBoxLayout(this);
   buildBaudrateGroup(top);
@@ -124,8 +123,7 @@ void CCanSettingDlg::buildFrameRow(QGridLayout* grid, QWidget* frameBox, int r) 
 void CCanSettingDlg::bindFrameRow(int r) {
   FrameRow& row = rows_[r];
   connect(row.format, &QComboBox::currentIndexChanged, this, [this, r] { applyEidRule(rows_[r]); });
-  connect(row.type, &QComboBox::currentIndexChanged, this,
-          [this, r] { applyDlcAndDataRule(rows_[r]); });
+  connect(row.type, &QComboBox::currentIndexChanged, this, [this, r] { applyDlcAndDataRule(rows_[r]); });
   connect(row.sid, &QLineEdit::textChanged, this,
           [this, r] { checkFrameField(rows_[r].sid, CanField::Sid, &rows_[r]); });
   connect(row.eid, &QLineEdit::textChanged, this,

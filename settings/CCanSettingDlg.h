@@ -4,8 +4,8 @@
 // on a copy of the record; OK rebuilds the record and sends it to the unit.
 #include <QDialog>
 
-#include "settings/CanDialogRules.h"
 #include "base/CanSetting.h"
+#include "settings/CanDialogRules.h"
 
 class QCheckBox;
 class QComboBox;

@@ -91,7 +91,7 @@ QVector<QPixmap> CCheckListCtrl::makeLockImages() {
     g.setBrush(Qt::white);
     g.drawEllipse(QRectF(3.5, 6.5, 3, 3));
     g.setBrush(gold);
-    g.drawRect(QRectF(8.5, 7, 6, 2));    // shaft
+    g.drawRect(QRectF(8.5, 7, 6, 2));     // shaft
     g.drawRect(QRectF(11.5, 9, 1.5, 3));  // bit
     g.drawRect(QRectF(13.5, 9, 1.5, 2));
   }
@@ -138,8 +138,7 @@ QRect CCheckListCtrl::cellRect(int row, int column) const {
   QTreeWidgetItem* it = topLevelItem(row);
   if (!it || column < 0 || column >= columnCount()) return {};
   const QRect r = visualItemRect(it);
-  return QRect(header()->sectionViewportPosition(column), r.top(), header()->sectionSize(column),
-               r.height());
+  return QRect(header()->sectionViewportPosition(column), r.top(), header()->sectionSize(column), r.height());
 }
 
 QString CCheckListCtrl::drawnText(int row, int column) const {
@@ -154,8 +153,7 @@ QString CCheckListCtrl::drawnText(int row, int column) const {
   return shortened(fm, text, width, textMargin(column));
 }
 
-void CCheckListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-                             const QModelIndex& index) const {
+void CCheckListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   const int k = index.row();
   QTreeWidgetItem* it = topLevelItem(k);
   if (!it) return;
@@ -172,8 +170,8 @@ void CCheckListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& opti
   const int textFlags = Qt::TextSingleLine | Qt::TextDontClip | Qt::AlignVCenter;
 
   // Label, centred in the first column. No selection or focus is drawn.
-  QRect label(header()->sectionViewportPosition(0) - stateImageOffset, top,
-              header()->sectionSize(0) + stateImageOffset, height);
+  QRect label(header()->sectionViewportPosition(0) - stateImageOffset, top, header()->sectionSize(0) + stateImageOffset,
+              height);
   painter->drawText(label, textFlags | Qt::AlignHCenter, drawnText(k, 0));
 
   for (int n = 1; n < columnCount(); ++n) {
@@ -186,8 +184,7 @@ void CCheckListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& opti
         centred = true;
       } else if (n == 2) {
         const int img = bit(lockedBits) ? 0 : 1;
-        if (img < smallImages_.size())
-          painter->drawPixmap(x + (w - kIconSize) / 2, top, smallImages_[img]);
+        if (img < smallImages_.size()) painter->drawPixmap(x + (w - kIconSize) / 2, top, smallImages_[img]);
       } else {
         int img = bit(n == 3 ? afterLockBits : operationBits) ? 1 : 0;
         if (n == 3 && afterLockReadOnly) img += 2;

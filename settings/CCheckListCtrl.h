@@ -52,8 +52,7 @@ class CCheckListCtrl : public QTreeWidget {
   QColor textColour, textBkColour, bkColour;
 
  protected:
-  void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override;
+  void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void mousePressEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 

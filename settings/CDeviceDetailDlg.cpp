@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/DisplayText.h"
 #include "settings/CHighlightListCtrl.h"
 #include "settings/DeviceDetailTexts.h"
-#include "base/DisplayText.h"
 
 namespace vrx4 {
 
@@ -21,9 +21,9 @@ CDeviceDetailDlg::CDeviceDetailDlg(const DeviceDef& device, QWidget* parent) : Q
 
   auto* box = new QGroupBox(" Device ", this);
   auto* form = new QFormLayout(box);
-  const std::pair<const char*, const std::string*> fields[] = {
-      {"Type :", &t.type}, {"Top address :", &t.topAddress}, {"Size :", &t.size},
-      {"Block :", &t.block}, {"Vcc :", &t.vcc}, {"Vpp :", &t.vpp}};
+  const std::pair<const char*, const std::string*> fields[] = {{"Type :", &t.type}, {"Top address :", &t.topAddress},
+                                                               {"Size :", &t.size}, {"Block :", &t.block},
+                                                               {"Vcc :", &t.vcc},   {"Vpp :", &t.vpp}};
   const char* names[] = {"type", "topAddress", "size", "block", "vcc", "vpp"};
   for (int i = 0; i < 6; ++i) {
     auto* edit = new QLineEdit(QString::fromStdString(displayText(*fields[i].second)), box);

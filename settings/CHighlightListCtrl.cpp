@@ -83,14 +83,13 @@ void CHighlightListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& 
   int labelLeft = header()->sectionViewportPosition(0);
   const QIcon icon = it->icon(0);
   if (!icon.isNull()) {
-    icon.paint(painter, QRect(labelLeft, option.rect.top(), 16, 16),
-               Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
+    icon.paint(painter, QRect(labelLeft, option.rect.top(), 16, 16), Qt::AlignCenter,
+               selected ? QIcon::Selected : QIcon::Normal);
     labelLeft += 16;
   }
   const int labelRight = header()->sectionViewportPosition(0) + header()->sectionSize(0) - stateImageOffset;
   painter->setPen(cellTextColour(index.row(), 0));
-  painter->drawText(QRect(labelLeft + 2, option.rect.top(), labelRight - 2 - (labelLeft + 2),
-                          option.rect.height()),
+  painter->drawText(QRect(labelLeft + 2, option.rect.top(), labelRight - 2 - (labelLeft + 2), option.rect.height()),
                     flags, it->text(0).left(259));
 
   for (int n = 1; n < columnCount(); ++n) {

@@ -34,8 +34,7 @@ class CHighlightListCtrl : public QTreeWidget {
   static QColor changedColour() { return QColor(0, 0, 255); }
 
  protected:
-  void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override;
+  void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
  private:
   bool rowSelected(const QModelIndex& index) const;

@@ -64,8 +64,7 @@ bool CSetIdDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn) {
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
     auto* edit = qobject_cast<QLineEdit*>(watched);
-    if (edit && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-                 reason == Qt::ShortcutFocusReason))
+    if (edit && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason))
       edit->selectAll();
   }
   return QDialog::eventFilter(watched, event);

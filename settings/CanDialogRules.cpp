@@ -6,9 +6,7 @@ namespace vrx4 {
 
 namespace {
 
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 // Leading decimal digits as a number, saturating; nullopt when there are none.
 std::optional<uint32_t> leadingDecimal(const std::string& text) {
@@ -75,24 +73,19 @@ std::optional<FieldRejection> checkCanFrameField(CanField field, const std::stri
   if (!isHexText(text)) return FieldRejection{"Wrong input data. Not Hex Data", Icon::Stop, "0"};
   switch (field) {
     case CanField::Data:
-      if (text.size() > 2)
-        return FieldRejection{"Wrong input data. Over 2 Byte size", Icon::Stop, "00"};
+      if (text.size() > 2) return FieldRejection{"Wrong input data. Over 2 Byte size", Icon::Stop, "00"};
       break;
     case CanField::Sid:
-      if (hexTextValue(text) > 0x7FF)
-        return FieldRejection{"Wrong input data [ 0 <= SID <= 7FF ]", Icon::Stop, "000"};
-      if (text.size() > 3)
-        return FieldRejection{"Wrong input data. Over 3 Byte size", Icon::Stop, "000"};
+      if (hexTextValue(text) > 0x7FF) return FieldRejection{"Wrong input data [ 0 <= SID <= 7FF ]", Icon::Stop, "000"};
+      if (text.size() > 3) return FieldRejection{"Wrong input data. Over 3 Byte size", Icon::Stop, "000"};
       break;
     case CanField::Eid:
       if (hexTextValue(text) > 0x3FFFF)
         return FieldRejection{"Wrong input data [ 0 <= EID <= 3FFFF ]", Icon::Stop, "00000"};
-      if (text.size() > 5)
-        return FieldRejection{"Wrong input data. Over 5 Byte size", Icon::Stop, "00000"};
+      if (text.size() > 5) return FieldRejection{"Wrong input data. Over 5 Byte size", Icon::Stop, "00000"};
       break;
     case CanField::Dlc:
-      if (canDlcValue(text) < 0)
-        return FieldRejection{"Wrong input data [ 0 <= dlc <= 8 ]", Icon::Stop, "0"};
+      if (canDlcValue(text) < 0) return FieldRejection{"Wrong input data [ 0 <= dlc <= 8 ]", Icon::Stop, "0"};
       break;
   }
   return std::nullopt;
@@ -117,8 +110,7 @@ std::optional<int64_t> pulseCycleNumber(const std::string& text) {
 std::optional<FieldRejection> checkPulseCycle(const std::string& text) {
   if (text.empty()) return std::nullopt;
   auto v = pulseCycleNumber(text);
-  if (!v || *v < 1 || *v > 1000)
-    return FieldRejection{"You can input pulse data 1 to 1000", Icon::Exclamation, "100"};
+  if (!v || *v < 1 || *v > 1000) return FieldRejection{"You can input pulse data 1 to 1000", Icon::Exclamation, "100"};
   return std::nullopt;
 }
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "base/Prompter.h"
 #include "base/CanSetting.h"
+#include "base/Prompter.h"
 #include "settings/CanTiming.h"
 
 namespace vrx4 {

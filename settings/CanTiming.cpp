@@ -28,10 +28,8 @@ const CanBitTimingEntry none{};
 // hold the same values and the look-ups compare them exactly.
 const CanBitTimingEntry CanBitTimingTable[kCanTimingRows][kCanTimingSlots] = {
     {e(1000.0f, 2, 80, 1, 11, 3), e(1000.0f, 2, 70, 2, 6, 3), none, none},
-    {e(500.0f, 4, 80, 3, 11, 3), e(500.0f, 4, 75, 4, 8, 3), e(500.0f, 4, 70, 2, 13, 6),
-     e(500.0f, 4, 65, 2, 12, 7)},
-    {e(250.0f, 4, 80, 7, 11, 3), e(250.0f, 4, 75, 9, 8, 3), e(250.0f, 4, 70, 5, 13, 6),
-     e(250.0f, 4, 65, 5, 12, 7)},
+    {e(500.0f, 4, 80, 3, 11, 3), e(500.0f, 4, 75, 4, 8, 3), e(500.0f, 4, 70, 2, 13, 6), e(500.0f, 4, 65, 2, 12, 7)},
+    {e(250.0f, 4, 80, 7, 11, 3), e(250.0f, 4, 75, 9, 8, 3), e(250.0f, 4, 70, 5, 13, 6), e(250.0f, 4, 65, 5, 12, 7)},
     {e(125.0f, 4, 80, 15, 11, 3), e(125.0f, 4, 75, 14, 11, 4), e(125.0f, 4, 70, 11, 13, 6),
      e(125.0f, 4, 65, 11, 12, 7)},
     {e(100.0f, 3, 80, 19, 11, 3), e(100.0f, 3, 70, 14, 13, 6), e(100.0f, 3, 65, 14, 12, 7), none},
@@ -67,8 +65,8 @@ void findTimingByRegisters(CanSetting& can) {
     const int n = canTimingEntryCount(r);
     for (int k = 0; k < n; ++k) {
       const CanBitTimingEntry& t = CanBitTimingTable[r][k];
-      if (t.clockMhz == can.clockMhz && t.prescalerMinus1 == can.prescalerMinus1 &&
-          t.tseg1 == can.tseg1 && t.tseg2 == can.tseg2 && t.sjw == can.sjw) {
+      if (t.clockMhz == can.clockMhz && t.prescalerMinus1 == can.prescalerMinus1 && t.tseg1 == can.tseg1 &&
+          t.tseg2 == can.tseg2 && t.sjw == can.sjw) {
         can.baudKbps = float(t.baudKbps);
         can.samplePointPct = t.samplePointPct;
         return;

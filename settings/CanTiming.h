@@ -5,21 +5,21 @@
 #include <cstdint>
 #include <string>
 
-#include "base/LittleEndian.h"
 #include "base/CanSetting.h"
+#include "base/LittleEndian.h"
 
 namespace vrx4 {
 
 struct CanBitTimingEntry {
-  LeF32 baudKbps;               // same in every used slot of a row
+  LeF32 baudKbps;  // same in every used slot of a row
   uint8_t samplePointPct = 0;
-  uint8_t clockMhz = 0;         // 30 in every used slot
+  uint8_t clockMhz = 0;  // 30 in every used slot
   uint8_t prescalerMinus1 = 0;
-  uint8_t tseg1 = 0;            // quanta from the end of the sync segment to the sample point
-  uint8_t tseg2 = 0;            // quanta from the sample point to the end of the bit
-  uint8_t sjw = 0;              // 1 in every used slot
+  uint8_t tseg1 = 0;  // quanta from the end of the sync segment to the sample point
+  uint8_t tseg2 = 0;  // quanta from the sample point to the end of the bit
+  uint8_t sjw = 0;    // 1 in every used slot
   uint8_t zero[2] = {};
-  LeI32 entryCount;             // used slots of the row (1..4); 0 in empty slots
+  LeI32 entryCount;  // used slots of the row (1..4); 0 in empty slots
 };
 static_assert(sizeof(CanBitTimingEntry) == 16);
 static_assert(offsetof(CanBitTimingEntry, samplePointPct) == 4);

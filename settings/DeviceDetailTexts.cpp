@@ -26,11 +26,16 @@ std::string blockRangeText(int blockCount) {
 
 std::string voltageText(unsigned nibble) {
   switch (nibble) {
-    case 1: return "3.3V";
-    case 2: return "5V";
-    case 3: return "3.3/5V";
-    case 4: return "12V";
-    default: return "";
+    case 1:
+      return "3.3V";
+    case 2:
+      return "5V";
+    case 3:
+      return "3.3/5V";
+    case 4:
+      return "12V";
+    default:
+      return "";
   }
 }
 

@@ -7,9 +7,7 @@
 
 namespace vrx4 {
 
-int usedIdLength(const IdCode& id) {
-  return id.idLength > kMaxIdCodeLength ? kMaxIdCodeLength : id.idLength;
-}
+int usedIdLength(const IdCode& id) { return id.idLength > kMaxIdCodeLength ? kMaxIdCodeLength : id.idLength; }
 
 std::string idCodeText(const IdCode& id) {
   std::string out;

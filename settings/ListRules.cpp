@@ -21,10 +21,14 @@ std::optional<uint32_t> rowAddressOfLabel(const std::string& label) {
   uint32_t v = 0;
   for (char c : label) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else return std::nullopt;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else
+      return std::nullopt;
     v = v * 16 + uint32_t(d);
   }
   return v;

@@ -14,12 +14,27 @@ std::vector<PlannedStep> plannedOperationSteps(uint8_t opCode, const std::vector
   };
   using K = OperationStepKind;
   switch (opCode) {
-    case 1: add(K::Erase, 2, 20); add(K::Program, 6, 0); add(K::Verify, 2, 0); break;
-    case 2: add(K::Blank, 1, 0); break;
-    case 3: add(K::Erase, 2, 20); break;
-    case 4: add(K::Erase, 2, 20); add(K::Program, 6, 0); break;
-    case 5: add(K::Verify, 2, 0); break;
-    default: add(K::Read, 2, 0); break;
+    case 1:
+      add(K::Erase, 2, 20);
+      add(K::Program, 6, 0);
+      add(K::Verify, 2, 0);
+      break;
+    case 2:
+      add(K::Blank, 1, 0);
+      break;
+    case 3:
+      add(K::Erase, 2, 20);
+      break;
+    case 4:
+      add(K::Erase, 2, 20);
+      add(K::Program, 6, 0);
+      break;
+    case 5:
+      add(K::Verify, 2, 0);
+      break;
+    default:
+      add(K::Read, 2, 0);
+      break;
   }
   return steps;
 }

@@ -12,8 +12,8 @@ enum class OperationStepKind { Connect, Blank, Erase, Program, Verify, Read };
 
 struct PlannedStep {
   OperationStepKind kind;
-  int block;   // -1 for the connect step
-  double ms;   // at time scale 1
+  int block;  // -1 for the connect step
+  double ms;  // at time scale 1
 };
 
 struct PlannedBlock {

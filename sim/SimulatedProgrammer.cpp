@@ -20,8 +20,7 @@ using namespace unitsim;
 SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options)
     : SimulatedProgrammer(std::move(options), kUnitVendorId, kUnitProductId) {}
 
-SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options, uint16_t vendorId,
-                                         uint16_t productId)
+SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options, uint16_t vendorId, uint16_t productId)
     : SimulatedUnit(vendorId, productId), options_(std::move(options)) {
   targetConnected_ = options_.targetConnected;
   forcedResult_ = options_.forcedResult;
@@ -45,8 +44,8 @@ SimulatedProgrammer::SimulatedProgrammer(ProgrammerOptions options, uint16_t ven
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     DeviceTableError error;
     if (read && !parseDeviceTableQuiet(in, catalogue_, error))
-      logLine("unit: device table " + table + " refused (line " + std::to_string(error.line) +
-              ": " + error.reason + ")");
+      logLine("unit: device table " + table + " refused (line " + std::to_string(error.line) + ": " + error.reason +
+              ")");
   }
   loadState();
   if (!options_.firmwareVersion.empty()) state_.firmwareVersion = options_.firmwareVersion;
@@ -121,39 +120,66 @@ std::vector<uint8_t> SimulatedProgrammer::userBufferBytes(uint32_t address, size
 
 const char* SimulatedProgrammer::commandName(uint8_t command) {
   switch (command) {
-    case 0x01: return "setExecutionMode";
-    case 0x02: return "getExecutionState";
-    case 0x03: return "beginFirmwareUpdate";
-    case 0x04: return "writeFirmwarePage";
-    case 0x05: return "getUpdateState";
-    case 0x06: return "getUnitInfo";
-    case 0x11: return "setDevice";
-    case 0x12: return "setUserDataPresent";
-    case 0x13: return "setUserFileName";
-    case 0x14: return "setBlockChecksums";
-    case 0x15: return "setIdCode";
-    case 0x16: return "setOperation";
-    case 0x17: return "setBlockSettings";
-    case 0x18: return "setCanSetting";
-    case 0x19: return "initializeUnit";
-    case 0x1A: return "beginUserDataDownload";
-    case 0x1B: return "beginBootDataDownload";
-    case 0x1C: return "writeDataPage";
-    case 0x1D: return "getBusyState";
-    case 0x1E: return "readDataPage";
-    case 0x1F: return "startOperation";
-    case 0x20: return "getOperationStatus";
-    case 0x21: return "abortOperation";
-    case 0x22: return "getInitialLoadData";
-    case 0x23: return "readLockBits";
-    case 0x24: return "readVersion";
-    case 0x41: return "getBootAreaInfo";
-    default: return "unknown";
+    case 0x01:
+      return "setExecutionMode";
+    case 0x02:
+      return "getExecutionState";
+    case 0x03:
+      return "beginFirmwareUpdate";
+    case 0x04:
+      return "writeFirmwarePage";
+    case 0x05:
+      return "getUpdateState";
+    case 0x06:
+      return "getUnitInfo";
+    case 0x11:
+      return "setDevice";
+    case 0x12:
+      return "setUserDataPresent";
+    case 0x13:
+      return "setUserFileName";
+    case 0x14:
+      return "setBlockChecksums";
+    case 0x15:
+      return "setIdCode";
+    case 0x16:
+      return "setOperation";
+    case 0x17:
+      return "setBlockSettings";
+    case 0x18:
+      return "setCanSetting";
+    case 0x19:
+      return "initializeUnit";
+    case 0x1A:
+      return "beginUserDataDownload";
+    case 0x1B:
+      return "beginBootDataDownload";
+    case 0x1C:
+      return "writeDataPage";
+    case 0x1D:
+      return "getBusyState";
+    case 0x1E:
+      return "readDataPage";
+    case 0x1F:
+      return "startOperation";
+    case 0x20:
+      return "getOperationStatus";
+    case 0x21:
+      return "abortOperation";
+    case 0x22:
+      return "getInitialLoadData";
+    case 0x23:
+      return "readLockBits";
+    case 0x24:
+      return "readVersion";
+    case 0x41:
+      return "getBootAreaInfo";
+    default:
+      return "unknown";
   }
 }
 
-SimulatedUnit::Reply SimulatedProgrammer::handleCommand(uint8_t command, const uint8_t* payload,
-                                                        size_t length) {
+SimulatedUnit::Reply SimulatedProgrammer::handleCommand(uint8_t command, const uint8_t* payload, size_t length) {
   tick(command);
   Reply r = dispatch(command, payload, length);
   if (dirtyParts_) saveState(dirtyParts_);
@@ -192,12 +218,11 @@ SimulatedUnit::Reply SimulatedProgrammer::dispatch(uint8_t command, const uint8_
   const uint64_t now = clock().nowMs();
 
   // Update mode knows only its own commands; firmware mode refuses them.
-  if (mode_ == 1 && command > 0x06) return command == 0x41 || (command >= 0x11 && command <= 0x24)
-                                                ? Reply::fail(kExec)
-                                                : Reply::fail(kUnknown);
+  if (mode_ == 1 && command > 0x06)
+    return command == 0x41 || (command >= 0x11 && command <= 0x24) ? Reply::fail(kExec) : Reply::fail(kUnknown);
   if (running_) {
-    const bool refused = (command >= 0x11 && command <= 0x1C) || command == 0x1E ||
-                         command == 0x1F || command == 0x23 || command == 0x24 || command == 0x01;
+    const bool refused = (command >= 0x11 && command <= 0x1C) || command == 0x1E || command == 0x1F ||
+                         command == 0x23 || command == 0x24 || command == 0x01;
     if (refused) return Reply::fail(kExec);
   }
 

@@ -87,16 +87,16 @@
 namespace vrx4 {
 
 struct ProgrammerOptions {
-  std::string statePath;         // empty: nothing survives the unit
-  bool freshState = false;       // start fresh even when the state file exists
+  std::string statePath;    // empty: nothing survives the unit
+  bool freshState = false;  // start fresh even when the state file exists
   bool startInUpdateMode = false;
-  std::string firmwareVersion;   // non-empty: report this version text instead
-  std::string firmwareDate;      // non-empty: report this firmware date instead
-  double timeScale = 1.0;        // 0: instant
-  bool targetConnected = true;   // false: operations end with "Contact Err"
-  uint8_t forcedResult = 0;      // non-zero: operations end with this code
-  std::string targetVersion;     // version text of a newly fitted target
-  bool verbose = false;          // one log line per command handled
+  std::string firmwareVersion;  // non-empty: report this version text instead
+  std::string firmwareDate;     // non-empty: report this firmware date instead
+  double timeScale = 1.0;       // 0: instant
+  bool targetConnected = true;  // false: operations end with "Contact Err"
+  uint8_t forcedResult = 0;     // non-zero: operations end with this code
+  std::string targetVersion;    // version text of a newly fitted target
+  bool verbose = false;         // one log line per command handled
   // Keep every transfer and request for transfers()/requests(); off by
   // default, since a long session would keep every page it was sent.
   bool keepHistory = false;

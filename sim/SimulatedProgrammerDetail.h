@@ -12,7 +12,7 @@
 namespace vrx4::unitsim {
 
 // The answer codes are the error statuses the host reads.
-inline constexpr uint8_t kExec = kStatusExecution;  // refused: wrong mode, length or value
+inline constexpr uint8_t kExec = kStatusExecution;   // refused: wrong mode, length or value
 inline constexpr uint8_t kUnknown = kStatusCommand;  // no such command
 inline constexpr uint8_t kNoTarget = kStatusNoTarget;
 inline constexpr uint32_t kStagingSize = 0x70000;

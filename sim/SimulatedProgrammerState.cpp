@@ -26,16 +26,15 @@ void SimulatedProgrammer::loadState() {
       case StateLoad::Loaded:
         if (!why.empty()) logLine("unit: " + why + "; the unit's memory and the target start blank");
         break;
-      case StateLoad::Missing: break;
-      case StateLoad::Damaged:
-      {
+      case StateLoad::Missing:
+        break;
+      case StateLoad::Damaged: {
         // Kept aside for a look, never used again.
         const std::string kept = keepDamagedCopy(options_.statePath);
         logLine("unit: state file damaged (" + why + "); starting as a fresh unit" +
                 (kept.empty() ? std::string() : ", the old file kept as " + kept));
         state_ = UnitState{};
-      }
-        break;
+      } break;
     }
   }
   if (!state_.targetPayload.empty()) {
@@ -137,8 +136,7 @@ void SimulatedProgrammer::fitTarget(const TargetGeometry& g) {
   const int row = catalogue_.findByName(g.name);
   if (row >= 0) {
     const DeviceDef& d = catalogue_.row(row);
-    if (d.idCodeLength == int32_t(g.idCodeLength) && g.idCodeLength &&
-        d.idCodeAddress[0] == g.idCodeAddress0)
+    if (d.idCodeLength == int32_t(g.idCodeLength) && g.idCodeLength && d.idCodeAddress[0] == g.idCodeAddress0)
       for (int i = 0; i < g.idCodeLength; ++i) ids.push_back(d.idCodeAddress[i]);
   }
   target_.setIdCodeAddresses(std::move(ids));
@@ -154,10 +152,8 @@ void SimulatedProgrammer::installFirmware() {
     logLine("unit: new firmware lacks the model text; staying in update mode");
     return;
   }
-  if (printable(img + kFirmwareVersionOffset, 8))
-    state_.firmwareVersion = textField(img + kFirmwareVersionOffset, 8);
-  if (printable(img + kFirmwareDateOffset, 1))
-    state_.firmwareDate = textField(img + kFirmwareDateOffset, 16);
+  if (printable(img + kFirmwareVersionOffset, 8)) state_.firmwareVersion = textField(img + kFirmwareVersionOffset, 8);
+  if (printable(img + kFirmwareDateOffset, 1)) state_.firmwareDate = textField(img + kFirmwareDateOffset, 16);
   updateOpen_ = false;
   staging_.clear();
   staging_.shrink_to_fit();

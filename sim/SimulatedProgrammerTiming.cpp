@@ -12,9 +12,7 @@ namespace vrx4 {
 
 using namespace unitsim;
 
-uint64_t SimulatedProgrammer::scaled(double ms) const {
-  return uint64_t(std::ceil(ms * timeScale_));
-}
+uint64_t SimulatedProgrammer::scaled(double ms) const { return uint64_t(std::ceil(ms * timeScale_)); }
 
 bool SimulatedProgrammer::lockEffective() const {
   return state_.settings.lockBitState != 0 && target_.geometry().lockBitMode != 0;

@@ -5,16 +5,29 @@
 
 namespace vrx4 {
 
-SimulatedUnit::SimulatedUnit(uint16_t vendorId, uint16_t productId)
-    : vendorId_(vendorId), productId_(productId) {}
+SimulatedUnit::SimulatedUnit(uint16_t vendorId, uint16_t productId) : vendorId_(vendorId), productId_(productId) {}
 
 std::array<uint8_t, 18> SimulatedUnit::deviceDescriptor() const {
   // Full-speed vendor-specific device, 64-byte control endpoint, one
   // configuration.
-  return {18, 1, 0x00, 0x02, 0xFF, 0x00, 0x00, 64,
-          uint8_t(vendorId_), uint8_t(vendorId_ >> 8),
-          uint8_t(productId_), uint8_t(productId_ >> 8),
-          0x11, 0x01, 1, 2, 3, 1};
+  return {18,
+          1,
+          0x00,
+          0x02,
+          0xFF,
+          0x00,
+          0x00,
+          64,
+          uint8_t(vendorId_),
+          uint8_t(vendorId_ >> 8),
+          uint8_t(productId_),
+          uint8_t(productId_ >> 8),
+          0x11,
+          0x01,
+          1,
+          2,
+          3,
+          1};
 }
 
 uint32_t SimulatedUnit::configuration() const {
@@ -97,8 +110,7 @@ void SimulatedUnit::injectFaultAtRequest(unsigned n, Fault fault, uint8_t code) 
   armed_.push_back({fault, code, requestSerial_ + (n ? n : 1), -1, false});
 }
 
-void SimulatedUnit::injectFaultOnCommand(uint8_t command, Fault fault, uint8_t code,
-                                         bool everyTime) {
+void SimulatedUnit::injectFaultOnCommand(uint8_t command, Fault fault, uint8_t code, bool everyTime) {
   std::lock_guard lock(mutex_);
   armed_.push_back({fault, code, 0, command, everyTime});
 }
@@ -225,9 +237,7 @@ void SimulatedUnit::clearHistory() {
   recoveries_ = 0;
 }
 
-SimulatedUnit::Reply SimulatedUnit::handleCommand(uint8_t, const uint8_t*, size_t) {
-  return Reply::ok();
-}
+SimulatedUnit::Reply SimulatedUnit::handleCommand(uint8_t, const uint8_t*, size_t) { return Reply::ok(); }
 
 std::vector<uint8_t> SimulatedUnit::buildResponse(uint8_t command, const Reply& reply) const {
   std::vector<uint8_t> body;

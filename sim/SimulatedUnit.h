@@ -21,21 +21,21 @@ class SimulatedUnit {
  public:
   // One-shot faults, each applied to the next request that arrives.
   enum class Fault {
-    ErrorStatus,       // error response (byte 3 = 0xAA) with the given code
-    BadChecksum,       // response checksum off by one
-    WrongEcho,         // response echoes another command code (checksum right)
-    ShortReply,        // only the first bytes of the response are sent
-    EmptyReply,        // a zero-length IN transfer
-    BodyLengthPastEnd, // bodyLength claims more bytes than are sent
-    FailWrite,         // the OUT transfer of the request fails
-    FailRead,          // the IN transfer of the response fails
-    FailZeroLength,    // the zero-length OUT packet fails
-    Stall,             // both pipes stay halted until the recovery request
-    NoReply,           // the request is taken but no response comes (a time-out)
-    Withhold,          // the request is taken and the read of its response
-                       // hangs until the host gives up (a real stall; ends
-                       // with the recovery request)
-    Unplug,            // the unit leaves the bus when this request arrives
+    ErrorStatus,        // error response (byte 3 = 0xAA) with the given code
+    BadChecksum,        // response checksum off by one
+    WrongEcho,          // response echoes another command code (checksum right)
+    ShortReply,         // only the first bytes of the response are sent
+    EmptyReply,         // a zero-length IN transfer
+    BodyLengthPastEnd,  // bodyLength claims more bytes than are sent
+    FailWrite,          // the OUT transfer of the request fails
+    FailRead,           // the IN transfer of the response fails
+    FailZeroLength,     // the zero-length OUT packet fails
+    Stall,              // both pipes stay halted until the recovery request
+    NoReply,            // the request is taken but no response comes (a time-out)
+    Withhold,           // the request is taken and the read of its response
+                        // hangs until the host gives up (a real stall; ends
+                        // with the recovery request)
+    Unplug,             // the unit leaves the bus when this request arrives
   };
 
   SimulatedUnit(uint16_t vendorId, uint16_t productId);
@@ -76,8 +76,7 @@ class SimulatedUnit {
   // faults of the response side apply here (all but FailWrite,
   // FailZeroLength and Stall, which act before a request is complete).
   void injectFaultAtRequest(unsigned n, Fault fault, uint8_t code = 0);
-  void injectFaultOnCommand(uint8_t command, Fault fault, uint8_t code = 0,
-                            bool everyTime = false);
+  void injectFaultOnCommand(uint8_t command, Fault fault, uint8_t code = 0, bool everyTime = false);
 
   // Pulls the unit off the bus: configuration 0, both pipes fail from now
   // on, and the detach handler runs (outside the unit's lock). Used for the

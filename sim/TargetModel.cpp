@@ -38,8 +38,7 @@ std::optional<TargetGeometry> TargetGeometry::parse(const uint8_t* p, size_t len
   g.extraByte2 = q[1];
   g.lockBitMode = q[2];
   g.blockSelectFlags = q[3];
-  if (g.userRomSize > 0x400000 || g.bootRomSize > 0x10000 || g.idCodeLength > 32)
-    return std::nullopt;
+  if (g.userRomSize > 0x400000 || g.bootRomSize > 0x10000 || g.idCodeLength > 32) return std::nullopt;
   return g;
 }
 
@@ -66,9 +65,8 @@ std::vector<uint8_t> TargetGeometry::encode() const {
 }
 
 bool TargetGeometry::sameChip(const TargetGeometry& o) const {
-  if (name != o.name || userRomStart != o.userRomStart || userRomSize != o.userRomSize ||
-      blockCount != o.blockCount || idCodeLength != o.idCodeLength ||
-      idCodeAddress0 != o.idCodeAddress0 || lockBitMode != o.lockBitMode)
+  if (name != o.name || userRomStart != o.userRomStart || userRomSize != o.userRomSize || blockCount != o.blockCount ||
+      idCodeLength != o.idCodeLength || idCodeAddress0 != o.idCodeAddress0 || lockBitMode != o.lockBitMode)
     return false;
   for (int i = 0; i < blockCount; ++i)
     if (blockStart[i] != o.blockStart[i] || blockSize[i] != o.blockSize[i]) return false;
@@ -92,9 +90,7 @@ void TargetModel::remove() {
   lockBits_ = BlockMask{};
 }
 
-void TargetModel::setIdCodeAddresses(std::vector<uint32_t> addresses) {
-  idAddresses_ = std::move(addresses);
-}
+void TargetModel::setIdCodeAddresses(std::vector<uint32_t> addresses) { idAddresses_ = std::move(addresses); }
 
 void TargetModel::setVersionText(const std::string& v) {
   version_ = v.substr(0, 8);

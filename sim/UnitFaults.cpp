@@ -28,13 +28,12 @@ int parseCommandCode(const std::string& text) {
 }
 
 bool unitFaultTakesValue(const std::string& name) {
-  return name == "no-target-status" || name == "error-status" || name == "bad-checksum" ||
-         name == "wrong-echo" || name == "stall" || name == "hang" || name == "drip" || name == "unplug-at" || name == "result" ||
+  return name == "no-target-status" || name == "error-status" || name == "bad-checksum" || name == "wrong-echo" ||
+         name == "stall" || name == "hang" || name == "drip" || name == "unplug-at" || name == "result" ||
          name == "time-scale";
 }
 
-bool applyUnitFault(SimulatedProgrammer& unit, const std::string& name, const std::string& value,
-                    std::string& why) {
+bool applyUnitFault(SimulatedProgrammer& unit, const std::string& name, const std::string& value, std::string& why) {
   using Fault = SimulatedUnit::Fault;
   long long n = 0;
   if (name == "no-target") {

@@ -33,8 +33,7 @@ namespace vrx4 {
 class SimulatedProgrammer;
 
 // Applies one fault. False with why when the name or value is not understood.
-bool applyUnitFault(SimulatedProgrammer& unit, const std::string& name, const std::string& value,
-                    std::string& why);
+bool applyUnitFault(SimulatedProgrammer& unit, const std::string& name, const std::string& value, std::string& why);
 // Whether the fault of that name takes a value.
 bool unitFaultTakesValue(const std::string& name);
 // A control message: "NAME" or "NAME VALUE". Returns "ok" or "error: why".

@@ -7,8 +7,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -88,8 +88,7 @@ bool UnitSocketServer::listen(std::string& why) {
     }
     ::unlink(path_.c_str());
   }
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listenFd_, 4) != 0) {
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 4) != 0) {
     why = path_ + ": " + std::strerror(errno);
     ::close(listenFd_);
     listenFd_ = -1;
@@ -249,8 +248,10 @@ void UnitSocketServer::serve() {
     const bool goOn = serveClient(fd);
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
-    if (unit_->detached()) logProgramLine("unit unplugged");
-    else if (verbose_) logProgramLine("program disconnected");
+    if (unit_->detached())
+      logProgramLine("unit unplugged");
+    else if (verbose_)
+      logProgramLine("program disconnected");
     if (!goOn) break;
   }
 }

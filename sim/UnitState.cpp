@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -166,8 +166,7 @@ uint32_t crc32(const uint8_t* data, size_t length, uint32_t crc) {
   return ~crc;
 }
 
-UnitState::UnitState()
-    : userBuffer(kUnitUserBufferSize, 0xFF), bootBuffer(kUnitBootBufferSize, 0xFF) {}
+UnitState::UnitState() : userBuffer(kUnitUserBufferSize, 0xFF), bootBuffer(kUnitBootBufferSize, 0xFF) {}
 
 namespace {
 
@@ -176,8 +175,7 @@ enum : uint32_t { kSecTargetMemory = 6 };
 
 // Reads a whole file and checks its magic, CRC and format version; the
 // reader then stands on the first section.
-StateLoad readChecked(const std::string& path, const char (&magic)[8], std::vector<uint8_t>& file,
-                      std::string& why) {
+StateLoad readChecked(const std::string& path, const char (&magic)[8], std::vector<uint8_t>& file, std::string& why) {
   InputFile in;
   if (!in.open(path, InputKind::UnitState)) {
     if (in.failure() == InputFile::Failure::CannotOpen) return StateLoad::Missing;
@@ -313,7 +311,9 @@ StateLoad readStateFile(const std::string& path, UnitState& s, uint32_t& flashSi
   if (main != StateLoad::Loaded) return main;
   const bool ok = forSections(body, [&](uint32_t tag, Reader& b) {
     switch (tag) {
-      case kSecSettings: readSettings(b, s.settings); break;
+      case kSecSettings:
+        readSettings(b, s.settings);
+        break;
       case kSecFirmware:
         s.firmwareVersion = b.text(32);
         s.firmwareDate = b.text(16);
@@ -324,7 +324,8 @@ StateLoad readStateFile(const std::string& path, UnitState& s, uint32_t& flashSi
         b.raw(s.targetLockBits.bytes, 8);
         s.targetVersion = b.text(8);
         break;
-      default: break;  // a section of a later version: skipped
+      default:
+        break;  // a section of a later version: skipped
     }
   });
   if (!ok) {
@@ -359,7 +360,9 @@ std::string readMemoryFile(const std::string& memPath, uint32_t flashSize, UnitS
     bool fits = true;
     const bool memOk = forSections(body, [&](uint32_t tag, Reader& b) {
       switch (tag) {
-        case kSecUser: b.pages(m.userBuffer); break;
+        case kSecUser:
+          b.pages(m.userBuffer);
+          break;
         case kSecBoot:
           m.bootDataPresent = b.u8() != 0;
           b.pages(m.bootBuffer);
@@ -371,11 +374,14 @@ std::string readMemoryFile(const std::string& memPath, uint32_t flashSize, UnitS
           }
           b.pages(m.targetFlash);
           break;
-        default: break;
+        default:
+          break;
       }
     });
-    if (!memOk) memWhy = memPath + ": truncated or malformed section";
-    else if (!fits) memWhy = memPath + ": flash size differs from the target's";
+    if (!memOk)
+      memWhy = memPath + ": truncated or malformed section";
+    else if (!fits)
+      memWhy = memPath + ": flash size differs from the target's";
     if (memOk && fits) {
       s.userBuffer = std::move(m.userBuffer);
       s.bootBuffer = std::move(m.bootBuffer);
@@ -408,8 +414,7 @@ StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& 
   return StateLoad::Loaded;
 }
 
-bool saveUnitState(const std::string& path, const UnitState& state, std::string& why,
-                   unsigned parts) {
+bool saveUnitState(const std::string& path, const UnitState& state, std::string& why, unsigned parts) {
   if (parts & kStateMemory) {
     Writer body, sec;
     sec.pages(state.userBuffer);

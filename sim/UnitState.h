@@ -72,8 +72,7 @@ enum StateParts : unsigned { kStateSettings = 1, kStateMemory = 2, kStateAll = 3
 StateLoad loadUnitState(const std::string& path, UnitState& state, std::string& why);
 // Writes the chosen parts atomically (temporary file, then rename); false
 // with why on failure.
-bool saveUnitState(const std::string& path, const UnitState& state, std::string& why,
-                   unsigned parts = kStateAll);
+bool saveUnitState(const std::string& path, const UnitState& state, std::string& why, unsigned parts = kStateAll);
 std::string unitMemoryPath(const std::string& statePath);
 // Puts a damaged file aside for a look, under a name with the time
 // (PATH.damaged-YYYYMMDD-HHMMSS, UTC), and keeps the newest

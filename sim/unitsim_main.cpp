@@ -102,8 +102,8 @@ int parseCommandLine(int argc, char** argv, CommandLine& cl) {
       return 0;
     } else if (arg == "--version") {
       // The firmware this simulated unit reports (getUnitInfo), as info shows it.
-      std::printf("vrx4-unitsim %s\nsimulated unit firmware %s %s\n", vrx4::kProgramVersion,
-                  vrx4::kSimFirmwareVersion, vrx4::kSimFirmwareDate);
+      std::printf("vrx4-unitsim %s\nsimulated unit firmware %s %s\n", vrx4::kProgramVersion, vrx4::kSimFirmwareVersion,
+                  vrx4::kSimFirmwareDate);
       return 0;
     } else if (arg == "--socket") {
       if (!value(cl.socketPath)) return 2;
@@ -173,8 +173,7 @@ int serveUntilStopped(std::shared_ptr<vrx4::SimulatedProgrammer> unit, const Com
   const vrx4::ProgrammerOptions& options = cl.options;
   auto server = std::make_unique<vrx4::UnitSocketServer>(unit, cl.socketPath);
   server->setVerbose(options.verbose);
-  server->setControlHandler(
-      [&unit](const std::string& text) { return vrx4::applyUnitControl(*unit, text); });
+  server->setControlHandler([&unit](const std::string& text) { return vrx4::applyUnitControl(*unit, text); });
   std::string why;
   if (!server->listen(why)) {
     std::fprintf(stderr, "vrx4-unitsim: %s\n", why.c_str());
@@ -182,9 +181,9 @@ int serveUntilStopped(std::shared_ptr<vrx4::SimulatedProgrammer> unit, const Com
   }
   stopOnSignals(*server);
 
-  vrx4::logProgramLine("serving " + cl.socketPath +
-                (options.statePath.empty() ? std::string(" (no state file)")
-                                           : " (state " + options.statePath + ")"));
+  vrx4::logProgramLine(
+      "serving " + cl.socketPath +
+      (options.statePath.empty() ? std::string(" (no state file)") : " (state " + options.statePath + ")"));
   server->serve();
   activeServer = nullptr;
   server.reset();

@@ -63,12 +63,10 @@ void CMainFrame::createFor(const QRect& available) {
     planned_ = available;
   } else {
     // No maximize box on a screen that has room for the whole form.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     planned_ = QRect(available.x() + (available.width() - kFrameWidth) / 2,
-                     available.y() + (available.height() - kFrameHeight) / 2, kFrameWidth,
-                     kFrameHeight);
+                     available.y() + (available.height() - kFrameHeight) / 2, kFrameWidth, kFrameHeight);
   }
   setGeometry(planned_);
   CSplashWindow::showSplash(this);

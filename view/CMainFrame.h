@@ -17,8 +17,7 @@ struct MainFormState;
 class CMainFrame : public QMainWindow {
   Q_OBJECT
  public:
-  inline static const char* const kDisconnectedText =
-      "T552-VRX4 is disconnected. \n Program will now terminate.";
+  inline static const char* const kDisconnectedText = "T552-VRX4 is disconnected. \n Program will now terminate.";
 
   explicit CMainFrame(QWidget* parent = nullptr);
 

@@ -7,11 +7,11 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLocale>
-#include <QStyle>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 
 #include "app/AppState.h"
@@ -93,9 +93,7 @@ void CMainView::bindControls() {
 
 CMainView::~CMainView() = default;
 
-int CMainView::unitsX(int units) const {
-  return (units * QFontMetrics(font()).averageCharWidth() + 2) / 4;
-}
+int CMainView::unitsX(int units) const { return (units * QFontMetrics(font()).averageCharWidth() + 2) / 4; }
 
 int CMainView::unitsY(int units) const { return (units * QFontMetrics(font()).height() + 4) / 8; }
 
@@ -302,9 +300,8 @@ void CMainView::showUserRomFile(const MainFormState& s) {
     const QMargins m = userRomFile_->textMargins();
     const int frame = userRomFile_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, userRomFile_);
     const int room = userRomFile_->width() - 2 * frame - m.left() - m.right() - 4;
-    text = q(CompactPathDisplay(s.userRomFile.text, s.lastUserFileName, [&](const std::string& t) {
-      return fm.horizontalAdvance(q(t)) <= room;
-    }));
+    text = q(CompactPathDisplay(s.userRomFile.text, s.lastUserFileName,
+                                [&](const std::string& t) { return fm.horizontalAdvance(q(t)) <= room; }));
   }
   if (userRomFile_->text() != text) userRomFile_->setText(text);
   userRomFile_->setCursorPosition(0);
@@ -452,18 +449,20 @@ void CMainView::bindMenus(CMainFrame& frame) {
   };
   connect(frame.openAction(), &QAction::triggered, this,
           command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnProjectOpen(m, d, e); }));
-  connect(frame.saveAsAction(), &QAction::triggered, this,
-          command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnProjectSaveAs(m, d, e); }));
+  connect(
+      frame.saveAsAction(), &QAction::triggered, this,
+      command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnProjectSaveAs(m, d, e); }));
   connect(frame.editUserRomAction(), &QAction::triggered, this,
           command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnEditUserRom(m, d, e); }));
   if (QAction* boot = frame.editBootRomAction())
-    connect(boot, &QAction::triggered, this,
-            command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnEditBootRom(m, d, e); }));
+    connect(
+        boot, &QAction::triggered, this,
+        command([](MainViewModel& m, MainViewDialogs& d, const EditorProjectDialogs& e) { OnEditBootRom(m, d, e); }));
   connect(frame.manualAction(), &QAction::triggered, this,
           [this] { model_->OnManual(QLocale::system().language() == QLocale::Japanese); });
   connect(frame.aboutAction(), &QAction::triggered, this, [this] {
-    CAboutDlg about(state_.hostVersion, state_.unitInfo.firmwareVersionCollapsed,
-                    state_.unitInfo.firmwareDate, window());
+    CAboutDlg about(state_.hostVersion, state_.unitInfo.firmwareVersionCollapsed, state_.unitInfo.firmwareDate,
+                    window());
     about.exec();
   });
 }

@@ -63,8 +63,7 @@ std::optional<CanSetting> CMainViewDialogs::canSetting(const CanSetting& current
   return copy;
 }
 
-std::optional<LockBitTable> CMainViewDialogs::blockSetting(const LockBitTable& current,
-                                                           const DeviceDef& device) {
+std::optional<LockBitTable> CMainViewDialogs::blockSetting(const LockBitTable& current, const DeviceDef& device) {
   CBlockSettingDlg dialog(current, device, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   LockBitTable result = current;

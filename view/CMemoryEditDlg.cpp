@@ -60,8 +60,7 @@ QIcon arrowIcon(int heads, bool up, const QColor& colour) {
   return QIcon(pm);
 }
 
-QLineEdit* infoRow(QGridLayout* grid, QWidget* parent, const QString& label, const QString& name,
-                   const QString& text) {
+QLineEdit* infoRow(QGridLayout* grid, QWidget* parent, const QString& label, const QString& name, const QString& text) {
   const int row = grid->rowCount();
   grid->addWidget(new QLabel(label, parent), row, 0);
   auto* e = new QLineEdit(text, parent);
@@ -281,9 +280,15 @@ void CMemoryEditDlg::onSave() {
 
 void CMemoryEditDlg::accept() {
   switch (editor_->accept(app_.settings, *app_.image, seam())) {
-    case MemoryEditor::Close::Stay: refill(); return;
-    case MemoryEditor::Close::Ok: QDialog::accept(); return;
-    case MemoryEditor::Close::Cancel: QDialog::reject(); return;
+    case MemoryEditor::Close::Stay:
+      refill();
+      return;
+    case MemoryEditor::Close::Ok:
+      QDialog::accept();
+      return;
+    case MemoryEditor::Close::Cancel:
+      QDialog::reject();
+      return;
   }
 }
 

@@ -23,8 +23,7 @@
 namespace vrx4 {
 
 CProgrammerApp::CProgrammerApp(AppEnvironment env) : env_(std::move(env)) {
-  const QString exe = env_.executablePath.isEmpty() ? QCoreApplication::applicationFilePath()
-                                                    : env_.executablePath;
+  const QString exe = env_.executablePath.isEmpty() ? QCoreApplication::applicationFilePath() : env_.executablePath;
   state_.executablePath = QDir::fromNativeSeparators(exe).toStdString();
 }
 
@@ -41,9 +40,8 @@ QString CProgrammerApp::instanceLockPath(const QString& instanceName) {
 }
 
 bool CProgrammerApp::acquireInstanceLock() {
-  const QString name = env_.instanceName.isEmpty()
-                           ? QFileInfo(QString::fromStdString(state_.executablePath)).baseName()
-                           : env_.instanceName;
+  const QString name = env_.instanceName.isEmpty() ? QFileInfo(QString::fromStdString(state_.executablePath)).baseName()
+                                                   : env_.instanceName;
   auto lock = std::make_unique<QLockFile>(instanceLockPath(name));
   // The first instance may run for days: its lock never turns stale by age,
   // only when its process is gone.
@@ -73,9 +71,8 @@ bool CProgrammerApp::setUpTransport() {
   previousDriver_ = setUsbDriver(driver_);
   driverInstalled_ = true;
   // Device changes arrive on any thread; the frame handles them on this one.
-  driver_->setDeviceChangeHandler([this] {
-    QMetaObject::invokeMethod(this, &CProgrammerApp::onDeviceChange, Qt::QueuedConnection);
-  });
+  driver_->setDeviceChangeHandler(
+      [this] { QMetaObject::invokeMethod(this, &CProgrammerApp::onDeviceChange, Qt::QueuedConnection); });
   return true;
 }
 

@@ -5,8 +5,7 @@
 
 namespace vrx4 {
 
-CProgrammingDlg::CProgrammingDlg(int operationIndex, uint32_t total, QWidget* parent)
-    : CWorkerDialog(parent) {
+CProgrammingDlg::CProgrammingDlg(int operationIndex, uint32_t total, QWidget* parent) : CWorkerDialog(parent) {
   setWindowTitle(QString::fromUtf8(operationKind(operationIndex).progressTitle));
   buildLayout(false, true);
   cancelButton()->hide();

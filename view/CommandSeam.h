@@ -58,16 +58,16 @@ struct CommandViewFields {
 
 // The main view's routines.
 struct MainViewRoutines {
-  std::function<void()> readControls;          // the form's controls into the view
+  std::function<void()> readControls;           // the form's controls into the view
   std::function<void(int index)> selectDevice;  // SelectDevice
-  std::function<void()> refreshAfterOpen;      // device, CAN, lock and all-file displays
-  std::function<bool()> sendAllSettings;       // SendAllSettings
+  std::function<void()> refreshAfterOpen;       // device, CAN, lock and all-file displays
+  std::function<bool()> sendAllSettings;        // SendAllSettings
   std::function<void()> refreshOperationButtons;
-  std::function<void()> showFields;            // the view's fields onto the form
+  std::function<void()> showFields;  // the view's fields onto the form
   // After the user-ROM editor: the file fields cleared (no checksum,
   // protect or ID text) or shown from the settings.
   std::function<void(bool cleared)> showEditedUserFile;
-  std::function<void()> showBootLoader;        // "Boot Loader :" from bootLoaderText
+  std::function<void()> showBootLoader;  // "Boot Loader :" from bootLoaderText
   // A project's user image did not reach the unit (the settings are back
   // to the backup): the form and the unit as after a failed Load.
   std::function<void(const std::string& path)> userFileNotInUnit;

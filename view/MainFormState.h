@@ -33,48 +33,48 @@ struct MainFormState {
   ControlState vpp;                      // "Vpp :"
 
   // " CAN "
-  ControlState baudrate;       // "Baudrate :"
-  ControlState sendFrame;      // "Send frame :"
-  ControlState pulseOutput;    // "Pulse Output :"
-  ControlState setCanButton;   // "Set CAN..."
+  ControlState baudrate;      // "Baudrate :"
+  ControlState sendFrame;     // "Send frame :"
+  ControlState pulseOutput;   // "Pulse Output :"
+  ControlState setCanButton;  // "Set CAN..."
 
   // " Settings "
-  ControlState userRomFile;      // "User Rom File :": the full path (the window shortens it)
+  ControlState userRomFile;         // "User Rom File :": the full path (the window shortens it)
   bool userRomFileCompact = false;  // true: shown shortened to fit (compactPathDisplay)
   bool userRomFileRed = false;      // drawn in red while the file is stale
   std::string lastUserFileName;     // file name and extension of the last chosen user file
-  ControlState loadButton;       // "Load..."
-  ControlState idCode;           // " ID code :"
-  ControlState romProtect;       // "Rom Protect :"
-  ControlState checkSum;         // "Check Sum :"
-  ControlState checkIdCode;      // "Check ID code :"
-  ControlState checkIdButton;    // "Check ID..."
-  ControlState bootLoaderLabel;  // "Boot Loader :" (visible only)
-  ControlState bootLoader;       // its field
-  std::string bootFilePath;      // the boot file's full path (the field's tooltip)
-  ControlState bootFileButton;   // "Boot File..."
+  ControlState loadButton;          // "Load..."
+  ControlState idCode;              // " ID code :"
+  ControlState romProtect;          // "Rom Protect :"
+  ControlState checkSum;            // "Check Sum :"
+  ControlState checkIdCode;         // "Check ID code :"
+  ControlState checkIdButton;       // "Check ID..."
+  ControlState bootLoaderLabel;     // "Boot Loader :" (visible only)
+  ControlState bootLoader;          // its field
+  std::string bootFilePath;         // the boot file's full path (the field's tooltip)
+  ControlState bootFileButton;      // "Boot File..."
 
   // " Advanced Settings "
-  ControlState lockBitState;        // "Lock Bit State"
-  ControlState operationBlock;      // "Operation Block"
-  ControlState lockAfterProgram;    // "Lock Bit after Program"
-  ControlState setBlocksButton;     // "Set Blocks..."
+  ControlState lockBitState;      // "Lock Bit State"
+  ControlState operationBlock;    // "Operation Block"
+  ControlState lockAfterProgram;  // "Lock Bit after Program"
+  ControlState setBlocksButton;   // "Set Blocks..."
 
   // " Operation "
-  CheckState preSending;            // "Pre Sending"
-  CheckState postSending;           // "Post Sending"
-  int operationIndex = -1;          // radio group, -1 before the first reset
+  CheckState preSending;    // "Pre Sending"
+  CheckState postSending;   // "Post Sending"
+  int operationIndex = -1;  // radio group, -1 before the first reset
   bool operationEnabled[kOperationCount] = {true, true, true, true, true, true};
-  ControlState startButton;         // "Start"
+  ControlState startButton;  // "Start"
 
   // " Execution "
-  std::string resultText;           // result box "#1"
+  std::string resultText;  // result box "#1"
   bool resultColoured = false;
   Rgb resultBackground{255, 255, 255};
 
   // bottom right
-  std::string versionText;          // the unit's firmware version, or "Read Error"
-  ControlState readVersionButton;   // "Read Version"
+  std::string versionText;         // the unit's firmware version, or "Read Error"
+  ControlState readVersionButton;  // "Read Version"
 
   // Menu: "&User Rom Area..." is enabled only while a device is selected;
   // "&Boot Rom Area..." is removed when the table has no option mode.

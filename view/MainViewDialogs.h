@@ -39,8 +39,7 @@ class MainViewDialogs {
   // "Block Setting" on `current` for `device`. On OK: lockBitState (1
   // "Effective", 0 "Ignore"), operationBlockMask and lockAfterProgramMask of
   // the result are the operator's choice; nothing is sent by the dialog.
-  virtual std::optional<LockBitTable> blockSetting(const LockBitTable& current,
-                                                   const DeviceDef& device) = 0;
+  virtual std::optional<LockBitTable> blockSetting(const LockBitTable& current, const DeviceDef& device) = 0;
 
   // "Set ID" on `current` (its length and bytes). OK: the new bytes.
   virtual std::optional<IdCode> setId(const IdCode& current) = 0;

@@ -36,9 +36,7 @@ std::string protectText(int level) {
   return "Removed";
 }
 
-std::string blockMaskText(const BlockMask& m) {
-  return m.any() ? FormatBlockList(m, 0, kMaxBlocks - 1) : "Nothing";
-}
+std::string blockMaskText(const BlockMask& m) { return m.any() ? FormatBlockList(m, 0, kMaxBlocks - 1) : "Nothing"; }
 
 std::string hexBytesText(const uint8_t* bytes, int count) {
   std::string text;
@@ -51,10 +49,9 @@ std::string hexBytesText(const uint8_t* bytes, int count) {
 
 void MainViewModel::DisableDeviceControls() {
   const bool frames = state_.settings.can.sendFrameMask != 0;
-  for (ControlState* c : {&form_.loadButton, &form_.startButton, &form_.setBlocksButton,
-                          &form_.setCanButton, &form_.checkIdButton, &form_.readVersionButton,
-                          &form_.detailButton, &form_.lockBitState, &form_.operationBlock,
-                          &form_.lockAfterProgram})
+  for (ControlState* c : {&form_.loadButton, &form_.startButton, &form_.setBlocksButton, &form_.setCanButton,
+                          &form_.checkIdButton, &form_.readVersionButton, &form_.detailButton, &form_.lockBitState,
+                          &form_.operationBlock, &form_.lockAfterProgram})
     c->enabled = false;
   form_.preSending.enabled = frames;
   form_.postSending.enabled = frames;

@@ -83,8 +83,7 @@ bool MainViewModel::UploadUserImage() {
   MemoryImage& image = *state_.image;
   IdCode id = s.idCode;
   id.idLength = uint8_t(idCountOf(s.device));
-  if (!setIdCode(id) || !setUserDataPresent(true) || !vrx4::setUserFileName(userFileName()) ||
-      !SendLockBits())
+  if (!setIdCode(id) || !setUserDataPresent(true) || !vrx4::setUserFileName(userFileName()) || !SendLockBits())
     return false;
   if (!dialogs_.sendImage(ImageArea::User, image, s, userFileName())) return false;
   userReadBackPending = false;

@@ -21,9 +21,7 @@ inline int idCountOf(const DeviceDef& device) {
   return std::clamp(int(int32_t(device.idCodeLength)), 0, kMaxIdCodeLength);
 }
 
-inline int blockCountOf(const DeviceDef& device) {
-  return std::clamp(int(int32_t(device.blockCount)), 0, kMaxBlocks);
-}
+inline int blockCountOf(const DeviceDef& device) { return std::clamp(int(int32_t(device.blockCount)), 0, kMaxBlocks); }
 
 // Whether a device address lies in the user ROM and in the image, which
 // holds the user ROM from userRomStart on.

@@ -37,8 +37,7 @@ bool userFilePathFits(const std::string& path, const std::string& deviceName, in
   return kInitialLoadFixedPart + deviceName.size() + path.size() + idLength <= kMaxInitialLoadReply;
 }
 
-MainViewModel::MainViewModel(AppState& state, MainViewDialogs& dialogs)
-    : state_(state), dialogs_(dialogs) {}
+MainViewModel::MainViewModel(AppState& state, MainViewDialogs& dialogs) : state_(state), dialogs_(dialogs) {}
 
 void MainViewModel::showFields() {
   form_.operationIndex = operationIndex;

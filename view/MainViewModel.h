@@ -55,9 +55,9 @@ std::string CompactPathDisplay(const std::string& path, const std::string& lastU
                                const std::function<bool(const std::string&)>& fits);
 
 // Texts of the form's fields.
-std::string baudrateText(float kbps);          // "1.0Mbps", "125.0Kbps"
-std::string protectText(int level);            // "Level1 enabled", "Level2 enabled", "Removed"
-std::string blockMaskText(const BlockMask& m); // "Nothing" or FormatBlockList 0..63
+std::string baudrateText(float kbps);                       // "1.0Mbps", "125.0Kbps"
+std::string protectText(int level);                         // "Level1 enabled", "Level2 enabled", "Removed"
+std::string blockMaskText(const BlockMask& m);              // "Nothing" or FormatBlockList 0..63
 std::string hexBytesText(const uint8_t* bytes, int count);  // "%02X" joined by ","
 
 class MainViewModel {

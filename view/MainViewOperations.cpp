@@ -7,8 +7,8 @@
 #include "base/Log.h"
 #include "base/Prompter.h"
 #include "link/Commands.h"
-#include "view/OperationStart.h"
 #include "view/MainViewHelpers.h"
+#include "view/OperationStart.h"
 
 namespace vrx4 {
 

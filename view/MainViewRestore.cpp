@@ -21,8 +21,7 @@ void MainViewModel::StartUp(bool deferReinit) {
   s.rowCount = state_.deviceTable.rowCount();
   s.optionMode = state_.deviceTable.optionMode() ? 1 : 0;
   form_.deviceNames.clear();
-  for (int i = 0; i < state_.deviceTable.rowCount(); ++i)
-    form_.deviceNames.push_back(state_.deviceTable.row(i).name());
+  for (int i = 0; i < state_.deviceTable.rowCount(); ++i) form_.deviceNames.push_back(state_.deviceTable.row(i).name());
   ResetView();
   if (!deferReinit) RunPendingReinit();
   state_.startupOk = true;
@@ -100,7 +99,8 @@ void MainViewModel::ApplyInitialLoadData() {
   }
   bool allNonZero = true;
   for (uint8_t b : s.lockBits.deviceBlockMask.bytes) allNonZero = allNonZero && b != 0;
-  if (allNonZero) std::fill(std::begin(s.lockBits.deviceBlockMask.bytes), std::end(s.lockBits.deviceBlockMask.bytes), 0xFF);
+  if (allNonZero)
+    std::fill(std::begin(s.lockBits.deviceBlockMask.bytes), std::end(s.lockBits.deviceBlockMask.bytes), 0xFF);
 
   // The unit may store up to 64 ID code bytes; the record holds 32, and no
   // device uses more.
@@ -134,8 +134,7 @@ void MainViewModel::ApplyInitialLoadData() {
     if (loaded) {
       if (image.imageChecksum(ImageArea::User, s) == s.userChecksum) {
         const uint32_t p = s.device.protectAddress;
-        s.protectLevel =
-            inUserImage(s.device, p) ? classifyProtect(image.userImage[p - s.device.userRomStart]) : 0;
+        s.protectLevel = inUserImage(s.device, p) ? classifyProtect(image.userImage[p - s.device.userRomStart]) : 0;
       } else {
         showMessageAfterSplash(kMsgFileDataDifferent, Icon::Stop);
         s.userFileStale = 1;

@@ -115,8 +115,7 @@ std::string EditorRow::asciiText() const {
   return s;
 }
 
-MemoryEditor::MemoryEditor(ImageArea area, const ProjectSettings& settings, const MemoryImage& image,
-                           bool saveEnabled)
+MemoryEditor::MemoryEditor(ImageArea area, const ProjectSettings& settings, const MemoryImage& image, bool saveEnabled)
     : area_(area), saveEnabled_(saveEnabled) {
   const bool boot = area == ImageArea::Boot;
   areaStart_ = int32_t(boot ? uint32_t(settings.bootStart) : uint32_t(settings.device.userRomStart));
@@ -243,9 +242,8 @@ void storeName(char (&field)[1024], LeI32* length, const std::string& name) {
 
 }  // namespace
 
-MemoryEditor::Close MemoryEditor::accept(ProjectSettings& settings, MemoryImage& image,
-                                         const EditorSeam& seam) {
-  char (&fileName)[1024] = isBoot() ? settings.bootFileName : settings.userFileName;
+MemoryEditor::Close MemoryEditor::accept(ProjectSettings& settings, MemoryImage& image, const EditorSeam& seam) {
+  char(&fileName)[1024] = isBoot() ? settings.bootFileName : settings.userFileName;
   LeI32* fileNameLength = isBoot() ? &settings.bootFileNameLength : &settings.userFileNameLength;
   if (!modified_) {
     if (programFile_ != fileName) storeName(fileName, fileNameLength, programFile_);

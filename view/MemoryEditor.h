@@ -53,9 +53,9 @@ std::string defaultBlockList(int blockCount);
 struct EditorRow {
   int32_t address = 0;
   std::array<uint8_t, 16> bytes{};
-  std::string addressText() const;        // "%06X"
-  std::string byteText(int n) const;      // "%02X" of byte n
-  std::string asciiText() const;          // 32..126 as they are, others '.'
+  std::string addressText() const;    // "%06X"
+  std::string byteText(int n) const;  // "%02X" of byte n
+  std::string asciiText() const;      // 32..126 as they are, others '.'
 };
 
 // What OK and Save need from the window: the save dialogs and the
@@ -72,8 +72,7 @@ class MemoryEditor {
  public:
   // Copies the area out of the image. saveEnabled: the initial state of
   // "Save" (the main view knows whether the image holds read-back data).
-  MemoryEditor(ImageArea area, const ProjectSettings& settings, const MemoryImage& image,
-               bool saveEnabled);
+  MemoryEditor(ImageArea area, const ProjectSettings& settings, const MemoryImage& image, bool saveEnabled);
 
   ImageArea area() const { return area_; }
   bool isBoot() const { return area_ == ImageArea::Boot; }

@@ -26,18 +26,9 @@ constexpr Rgb kRed{255, 0, 0};
 constexpr Rgb kYellow{255, 255, 0};
 
 const OperationResultStyle kResults[12] = {
-    {"", false, {0, 0, 0}},
-    {"Pass", true, kGreen},
-    {"Device Err", true, kRed},
-    {"Contact Err", true, kYellow},
-    {"Erase Err", true, kRed},
-    {"Program Err", true, kRed},
-    {"Verify Err", true, kRed},
-    {"Read Err", true, kRed},
-    {"Blank Err", true, kRed},
-    {"ID Err", true, kRed},
-    {"Memory Err", true, kRed},
-    {"Load Err", true, kRed},
+    {"", false, {0, 0, 0}},    {"Pass", true, kGreen},      {"Device Err", true, kRed}, {"Contact Err", true, kYellow},
+    {"Erase Err", true, kRed}, {"Program Err", true, kRed}, {"Verify Err", true, kRed}, {"Read Err", true, kRed},
+    {"Blank Err", true, kRed}, {"ID Err", true, kRed},      {"Memory Err", true, kRed}, {"Load Err", true, kRed},
 };
 
 }  // namespace
@@ -48,16 +39,18 @@ const OperationKind& operationKind(int index) {
   return kKinds[index];
 }
 
-OperationResultStyle operationResult(uint8_t code) {
-  return code <= 11 ? kResults[code] : kResults[0];
-}
+OperationResultStyle operationResult(uint8_t code) { return code <= 11 ? kResults[code] : kResults[0]; }
 
 const char* operationEndName(OperationEnd end) {
   switch (end) {
-    case OperationEnd::Finished: return "finished";
-    case OperationEnd::Failed: return "failed";
-    case OperationEnd::Stopped: return "stopped";
-    case OperationEnd::TimedOut: return "timed out";
+    case OperationEnd::Finished:
+      return "finished";
+    case OperationEnd::Failed:
+      return "failed";
+    case OperationEnd::Stopped:
+      return "stopped";
+    case OperationEnd::TimedOut:
+      return "timed out";
   }
   return "finished";
 }

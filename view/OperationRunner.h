@@ -74,9 +74,7 @@ uint64_t operationDeadlineMs(int operationIndex, uint32_t deviceBytes);
 inline constexpr uint32_t kAbortWaitMs = 3000;
 
 // The bar position of a status byte: percent (bits 0..6, not clamped) of total.
-inline uint32_t operationPosition(uint8_t status, uint32_t total) {
-  return uint32_t(status & 0x7F) * total / 100u;
-}
+inline uint32_t operationPosition(uint8_t status, uint32_t total) { return uint32_t(status & 0x7F) * total / 100u; }
 
 // The worker: ten warm-up status requests 100 ms apart, then polling every
 // 100 ms until the busy bit clears, a request fails, the program's stop flag

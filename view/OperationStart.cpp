@@ -6,8 +6,8 @@
 
 namespace vrx4 {
 
-OperationRun runOperation(int operationIndex, ProjectSettings& settings, MemoryImage& image,
-                          bool& userReadBackPending, const ProgrammingDialogRunner& runDialog) {
+OperationRun runOperation(int operationIndex, ProjectSettings& settings, MemoryImage& image, bool& userReadBackPending,
+                          const ProgrammingDialogRunner& runDialog) {
   OperationRun run;
   if (!startOperation()) return run;
   run.started = true;

@@ -62,9 +62,14 @@ bool OnProjectOpen(AppState& app, CommandViewFields& view, const CommandDialogs&
   const ProjectSettings backup = s;
   std::string why;
   switch (readProjectFile(*path, app.deviceTable.rowCount(), s, &why)) {
-    case ProjectReadResult::Ok: break;
-    case ProjectReadResult::OpenFailed: showMessageWithDetail(kFileOpenError, why, Icon::Stop); return false;
-    case ProjectReadResult::FormatError: showMessage(kProjectFormatError, Icon::Stop); return false;
+    case ProjectReadResult::Ok:
+      break;
+    case ProjectReadResult::OpenFailed:
+      showMessageWithDetail(kFileOpenError, why, Icon::Stop);
+      return false;
+    case ProjectReadResult::FormatError:
+      showMessage(kProjectFormatError, Icon::Stop);
+      return false;
   }
   const auto restore = [&] { s = backup; };
   // The device copy in the file may be older than the table: the row the

@@ -56,7 +56,8 @@ ProjectReadResult readProjectFile(const std::string& path, int rowCount, Project
     return ProjectReadResult::OpenFailed;
   }
   if (size_t(got) < kProjectFileSize) {
-    if (why) *why = path + ": " + std::to_string(got) + " bytes, a project file has " + std::to_string(kProjectFileSize);
+    if (why)
+      *why = path + ": " + std::to_string(got) + " bytes, a project file has " + std::to_string(kProjectFileSize);
     return ProjectReadResult::FormatError;
   }
   if (std::memcmp(bytes.data(), kProjectHeader, kProjectHeaderSize) != 0) return ProjectReadResult::FormatError;

@@ -26,8 +26,7 @@ std::vector<uint8_t> projectFileBytes(const ProjectSettings& settings);
 
 // Writes the file beside its final name and renames it into place, so a
 // failed save never leaves a partial file (an old file stays as it was).
-SaveResult writeProjectFile(const std::string& path, const ProjectSettings& settings,
-                            std::string* why = nullptr);
+SaveResult writeProjectFile(const std::string& path, const ProjectSettings& settings, std::string* why = nullptr);
 
 enum class ProjectReadResult { Ok, OpenFailed, FormatError };
 

@@ -39,7 +39,8 @@ inline std::string patternHex(uint32_t size) {
     sum = uint8_t(sum + v);
   };
   for (uint32_t a = 0; a < size; a += 16) {
-    if ((a & 0xFFFF) == 0 && a != 0) text += hexRecord(4, 0, [&] {
+    if ((a & 0xFFFF) == 0 && a != 0)
+      text += hexRecord(4, 0, [&] {
         char t[8];
         std::snprintf(t, sizeof t, "%04X", unsigned(a >> 16));
         return std::string(t);

@@ -23,7 +23,7 @@ using test::pattern;
 using test::stateOf;
 using test::UnitSim;
 
-constexpr const char* kDevice = "DEMO-B256K";  // user ROM 0-3FFFF, eight blocks
+constexpr const char* kDevice = "DEMO-B256K";   // user ROM 0-3FFFF, eight blocks
 constexpr const char* kBigDevice = "DEMO-F4M";  // user ROM 0-3FFFFF
 
 bool isEvent(const std::string& line, const char* event, const char* phase) {
@@ -63,11 +63,13 @@ TEST_F(CliJobLog, JobsThatCannotBeKeptOrRunAreRefusedBeforeTheUnitHearsAnything)
   const std::string unit = "socket:" + sock("u");
 
   // A record that cannot be opened: 3, said so, nothing started.
-  CliRun r = cli({"program", smallHex(), "--device", kDevice, "--unit", unit, "--record", dir.file("no/dir/jobs.jsonl")});
+  CliRun r =
+      cli({"program", smallHex(), "--device", kDevice, "--unit", unit, "--record", dir.file("no/dir/jobs.jsonl")});
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("the record file cannot be written, so the job does not start"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("Result : Pass"), std::string::npos) << r.out;
-  r = cli({"read", "--device", kDevice, "-o", dir.file("back.hex"), "--unit", unit, "--record", dir.file("no/x.jsonl")});
+  r = cli(
+      {"read", "--device", kDevice, "-o", dir.file("back.hex"), "--unit", unit, "--record", dir.file("no/x.jsonl")});
   EXPECT_EQ(r.status, 3);
   // The same for a gang, before any unit's process starts.
   r = cli({"program", smallHex(), "--device", kDevice, "--unit", unit, "--unit", "socket:" + sock("v"), "--record",
@@ -130,7 +132,8 @@ TEST_F(CliJobLog, JobsThatCannotBeKeptOrRunAreRefusedBeforeTheUnitHearsAnything)
            "--quiet"});
   EXPECT_EQ(r.status, 3);
   size_t shown = 0;
-  for (size_t at = r.err.find("File format error."); at != std::string::npos; at = r.err.find("File format error.", at + 1))
+  for (size_t at = r.err.find("File format error."); at != std::string::npos;
+       at = r.err.find("File format error.", at + 1))
     ++shown;
   EXPECT_EQ(shown, 1u) << r.err;
   EXPECT_EQ(r.err.find("socket:"), std::string::npos) << r.err;  // no unit's process said anything

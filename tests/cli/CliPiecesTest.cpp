@@ -12,11 +12,11 @@
 #include <thread>
 
 #include "FileTestSupport.h"
+#include "base/StopRequest.h"
 #include "cli/Events.h"
 #include "cli/Gang.h"
 #include "cli/Interrupt.h"
 #include "cli/JobRecord.h"
-#include "base/StopRequest.h"
 #include "cli/Sha256.h"
 #include "cli/UnitCommands.h"
 #include "cli/UsbUnits.h"

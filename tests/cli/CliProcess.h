@@ -64,7 +64,8 @@ class CliChild : public ChildProcess {
         lines_.push_back(line);
         if (want(line)) return true;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{pipe_, POLLIN, 0};
       if (::poll(&p, 1, int(left.count())) <= 0) return false;

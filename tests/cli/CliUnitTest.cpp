@@ -14,8 +14,8 @@
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedProgrammer.h"
 #include "sim/UnitState.h"
-#include "view/OperationRunner.h"
 #include "view/MainViewModel.h"
+#include "view/OperationRunner.h"
 #include "view/OperationStart.h"
 #include "view/ProjectFile.h"
 
@@ -233,7 +233,8 @@ TEST_F(CliUnit, EachFailingPhaseHasItsStatus) {
   bool detailed = false;
   for (const json& e : r.events())
     if (e.is_object() && e.value("event", "") == "message" && e.value("text", "") == kFileFormatError)
-      detailed = e.value("detail", "") == dir.file("bad.hex") + ", line 1: record type 03 (start segment address) is not read";
+      detailed =
+          e.value("detail", "") == dir.file("bad.hex") + ", line 1: record type 03 (start segment address) is not read";
   EXPECT_TRUE(detailed) << r.out;
   test::writeFile(dir.file("out.hex"), test::hexRecord(0, 0x100, "11") + test::hexRecord(4, 0, "0010") +
                                            test::hexRecord(0, 0, "22"));  // 0x100000: outside
@@ -366,8 +367,7 @@ TEST_F(CliUnit, ReadSavesTheTargetsBytes) {
   ASSERT_EQ(std::system(("objcopy -I ihex -O binary '" + dir.file("back.hex") + "' '" + bin + "'").c_str()), 0);
   const std::string bytes = test::readFile(bin);
   ASSERT_EQ(bytes.size(), 0x40000u);
-  for (uint32_t a = 0; a < bytes.size(); ++a)
-    ASSERT_EQ(uint8_t(bytes[a]), a < kDataEnd ? pattern(a) : 0xFF) << a;
+  for (uint32_t a = 0; a < bytes.size(); ++a) ASSERT_EQ(uint8_t(bytes[a]), a < kDataEnd ? pattern(a) : 0xFF) << a;
 
   // Only the ranges asked for; a bad range is a usage error.
   r = cli({"read", "--device", kDevice, "-o", dir.file("part.mot"), "--ranges", "100-1FF", "--unit", unit});
@@ -419,8 +419,8 @@ TEST_F(CliUnit, ProgramTakesEverySettingFromAProject) {
   UnitState after = stateOf(state);
   EXPECT_EQ(after.settings.operationCode, 4);
   EXPECT_EQ(after.settings.userFileName, file);
-  EXPECT_EQ(after.targetFlash[0x10], pattern(0x10));   // block 0 programmed
-  EXPECT_EQ(after.targetFlash[0x8010], 0xFF);          // block 1 left alone
+  EXPECT_EQ(after.targetFlash[0x10], pattern(0x10));  // block 0 programmed
+  EXPECT_EQ(after.targetFlash[0x8010], 0xFF);         // block 1 left alone
 }
 
 TEST_F(CliUnit, OtherFirmwareIsRefusedUnlessTheUpdateIsAsked) {

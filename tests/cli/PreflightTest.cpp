@@ -35,8 +35,7 @@ class Preflight : public test::CliFixture {
   // 10000, and whatever `extra` adds; blocks 1 and 3-7 get no data.
   std::string file(const std::string& name, const std::string& extra = "") {
     std::string text = hexRecord(0, 0x100, bytesHex(16, 0x11)) + hexRecord(0, 0x110, bytesHex(16, 0x11)) +
-                       hexRecord(4, 0, "0001") + hexRecord(0, 0x0000, bytesHex(16, 0x22)) + extra +
-                       ":00000001FF\r\n";
+                       hexRecord(4, 0, "0001") + hexRecord(0, 0x0000, bytesHex(16, 0x22)) + extra + ":00000001FF\r\n";
     const std::string p = dir.file(name);
     test::writeFile(p, text);
     return p;
@@ -143,10 +142,14 @@ TEST_F(Preflight, RefusalsGiveTheJobsStatusesAndMessages) {
   EXPECT_EQ(cli({"check", f, "--device", kDevice, "--id", "01,02"}).status, 2);
   EXPECT_EQ(cli({"check", dir.file("x.bin"), "--device", kDevice}).status, 3);  // not a name program reads
   // A serial number field on the ID code or outside the ROM.
-  EXPECT_EQ(cli({"program", f, "--device", kDevice, "--dry-run", "--serial", "FFDD:4", "--serial-counter",
-                 dir.file("n")}).status, 2);
-  EXPECT_EQ(cli({"program", f, "--device", kDevice, "--dry-run", "--serial", "3FFFF:2", "--serial-counter",
-                 dir.file("n")}).status, 2);
+  EXPECT_EQ(
+      cli({"program", f, "--device", kDevice, "--dry-run", "--serial", "FFDD:4", "--serial-counter", dir.file("n")})
+          .status,
+      2);
+  EXPECT_EQ(
+      cli({"program", f, "--device", kDevice, "--dry-run", "--serial", "3FFFF:2", "--serial-counter", dir.file("n")})
+          .status,
+      2);
   EXPECT_FALSE(std::filesystem::exists(dir.file("n")));  // a dry run takes no number
   // A boot file outside the device's boot area (FF000-FF7FF).
   const std::string boot = dir.file("boot.btp");
@@ -183,7 +186,9 @@ TEST_F(Preflight, DryRunSendsNothingToTheUnit) {
   EXPECT_NE(r.out.find("Check Sum : "), std::string::npos) << r.out;
   // Not even a unit that is not there is looked for.
   EXPECT_EQ(cli({"program", f, "--device", kDevice, "--unit", "socket:" + dir.file("none.sock"), "--dry-run",
-                 "--blocks", "0,2"}).status, 0);
+                 "--blocks", "0,2"})
+                .status,
+            0);
   ASSERT_EQ(sim.stop(), 0);
   const UnitState after = test::stateOf(state);
   EXPECT_FALSE(after.settings.hasDevice);

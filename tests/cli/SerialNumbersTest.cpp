@@ -32,8 +32,10 @@ std::vector<uint8_t> encoded(const std::string& text, const SerialValue& v, bool
   EXPECT_TRUE(parseSerialField(text, f, why)) << why;
   std::vector<uint8_t> out;
   const bool ok = encodeSerial(f, v, out, why);
-  if (fits) *fits = ok;
-  else EXPECT_TRUE(ok) << why;
+  if (fits)
+    *fits = ok;
+  else
+    EXPECT_TRUE(ok) << why;
   return out;
 }
 
@@ -58,10 +60,13 @@ TEST(SerialField, EachFormatsBytesAndWhatDoesNotFit) {
   EXPECT_EQ(encoded("1000:6:be", mac), (std::vector<uint8_t>{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
   EXPECT_EQ(encoded("1000:12:hex", mac), text("001A2B3C4D5E"));
   bool fits = true;
-  for (const auto& [text, v] : std::vector<std::pair<std::string, SerialValue>>{
-           {"1000:1", number(256)}, {"1000:2:be", number(65536)}, {"1000:2:bcd", number(10000)},
-           {"1000:3:ascii", number(1000)}, {"1000:2:hex", number(0x100)}, {"1000:5:be", mac},
-           {"1000:6:ascii", mac}}) {
+  for (const auto& [text, v] : std::vector<std::pair<std::string, SerialValue>>{{"1000:1", number(256)},
+                                                                                {"1000:2:be", number(65536)},
+                                                                                {"1000:2:bcd", number(10000)},
+                                                                                {"1000:3:ascii", number(1000)},
+                                                                                {"1000:2:hex", number(0x100)},
+                                                                                {"1000:5:be", mac},
+                                                                                {"1000:6:ascii", mac}}) {
     encoded(text, v, &fits);
     EXPECT_FALSE(fits) << text << " " << v.text();
   }
@@ -89,14 +94,14 @@ TEST(SerialField, RefusedOutsideTheRomAndOnTheIdCodeOrProtectByte) {
     return checkSerialField(f, d, why);
   };
   EXPECT_TRUE(fits("1000:4"));
-  EXPECT_TRUE(fits("3FFF7:4"));    // ends just below the protect byte
-  EXPECT_FALSE(fits("3FFF8:4"));   // holds it
+  EXPECT_TRUE(fits("3FFF7:4"));   // ends just below the protect byte
+  EXPECT_FALSE(fits("3FFF8:4"));  // holds it
   EXPECT_NE(why.find("protect byte"), std::string::npos) << why;
-  EXPECT_FALSE(fits("3FFFC:8"));   // runs past the ROM
+  EXPECT_FALSE(fits("3FFFC:8"));  // runs past the ROM
   EXPECT_NE(why.find("outside the user ROM"), std::string::npos) << why;
-  EXPECT_FALSE(fits("FFE0:4"));    // holds the ID code byte at FFE3
+  EXPECT_FALSE(fits("FFE0:4"));  // holds the ID code byte at FFE3
   EXPECT_NE(why.find("ID code byte 1"), std::string::npos) << why;
-  EXPECT_TRUE(fits("FFE4:7"));     // between FFE3 and FFEB
+  EXPECT_TRUE(fits("FFE4:7"));  // between FFE3 and FFEB
 }
 
 class SerialSourceTest : public ::testing::Test {
@@ -203,8 +208,10 @@ TEST_F(SerialSourceTest, AKillAtAnyStepOfATakeNeverRepeatsANumber) {
     ::close(fds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status)) ++killed;
-    else ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << run;
+    if (WIFSIGNALED(status))
+      ++killed;
+    else
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << run;
     if (got) used.push_back(n);
   }
   EXPECT_EQ(killed, 100 - 100 / 6 - (100 % 6 > 0 ? 1 : 0));
@@ -256,11 +263,11 @@ TEST_F(SerialSourceTest, TheUnitReceivesTheNumberAndTheRecordSaysWhichAndItsSum)
   // refused with 2 before the unit hears anything.
   const std::string list = dir.file("macs.txt");
   test::writeFile(list, "00:1A:2B:3C:4D:5E\n");
-  r = test::runCli(dir, {"program", f, "--device", kDevice, "--unit", unit, "--serial", "20000:12:hex",
-                         "--serial-list", list});
+  r = test::runCli(
+      dir, {"program", f, "--device", kDevice, "--unit", unit, "--serial", "20000:12:hex", "--serial-list", list});
   ASSERT_EQ(r.status, 0) << r.err;
-  r = test::runCli(dir, {"program", f, "--device", kDevice, "--unit", "socket:" + dir.file("none.sock"),
-                         "--serial", "20000:12:hex", "--serial-list", list});
+  r = test::runCli(dir, {"program", f, "--device", kDevice, "--unit", "socket:" + dir.file("none.sock"), "--serial",
+                         "20000:12:hex", "--serial-list", list});
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_NE(r.err.find("every value of the list is taken"), std::string::npos) << r.err;
   ASSERT_EQ(sim.stop(), 0);
@@ -275,8 +282,8 @@ TEST_F(SerialSourceTest, TheUnitReceivesTheNumberAndTheRecordSaysWhichAndItsSum)
 TEST_F(SerialSourceTest, AFailedJobBurnsItsNumberUnlessTheUnitNeverHadTheImage) {
   const std::string f = programFile(dir);
   const std::string counter = dir.file("counter"), record = dir.file("jobs.jsonl");
-  const std::vector<std::string> serial = {"--serial", "1000:2", "--serial-counter", counter, "--serial-start",
-                                           "7", "--record", record};
+  const std::vector<std::string> serial = {"--serial",       "1000:2", "--serial-counter", counter,
+                                           "--serial-start", "7",      "--record",         record};
   auto job = [&](const std::string& unit, std::vector<std::string> extra) {
     std::vector<std::string> a = {"program", f, "--device", kDevice, "--unit", unit};
     a.insert(a.end(), serial.begin(), serial.end());
@@ -310,14 +317,17 @@ TEST_F(SerialSourceTest, AFailedJobBurnsItsNumberUnlessTheUnitNeverHadTheImage) 
   EXPECT_EQ(test::runCli(dir, {"program", f, "--device", kDevice, "--serial", "1000:2"}).status, 2);
   EXPECT_EQ(test::runCli(dir, {"program", f, "--device", kDevice, "--serial-counter", counter}).status, 2);
   EXPECT_EQ(test::runCli(dir, {"program", f, "--device", kDevice, "--serial", "1000:2", "--serial-list", counter,
-                               "--serial-start", "1"}).status, 2);
+                               "--serial-start", "1"})
+                .status,
+            2);
   EXPECT_EQ(test::readFile(counter), "9\n");
 }
 
 TEST_F(SerialSourceTest, AGangOfFourTakesFourConsecutiveNumbersFromOneCounter) {
   std::vector<std::unique_ptr<UnitSim>> sims;
-  std::vector<std::string> args = {"program", programFile(dir), "--device", kDevice, "--serial", "3F000:4:le",
-                                   "--serial-counter", dir.file("counter"), "--serial-start", "500", "--json"};
+  std::vector<std::string> args = {"program",    programFile(dir),   "--device",          kDevice,          "--serial",
+                                   "3F000:4:le", "--serial-counter", dir.file("counter"), "--serial-start", "500",
+                                   "--json"};
   for (int i = 0; i < 4; ++i) {
     const std::string sock = dir.file("u" + std::to_string(i) + ".sock");
     sims.push_back(std::make_unique<UnitSim>(sock, std::vector<std::string>{"--state", sock + ".state", "--fresh"}));

@@ -91,8 +91,8 @@ TEST_F(CommandTest, UnitInfoTextsStopAtTheirFirstNulAndTheVersionIsCollapsed) {
   Bytes model = text("T552-VRX4", 16);
   model[12] = 'Z';
   const std::string name32(32, 'N');
-  unit->answer(kCmdGetUnitInfo, model + text(name32, 32) + text("2026/01/02", 16) +
-                                    text("Ver.1.11   rev  A", 32) + text("2026/03/04", 16));
+  unit->answer(kCmdGetUnitInfo, model + text(name32, 32) + text("2026/01/02", 16) + text("Ver.1.11   rev  A", 32) +
+                                    text("2026/03/04", 16));
   UnitInfo info;
   ASSERT_TRUE(getUnitInfo(info));
   EXPECT_EQ(info.model, "T552-VRX4");
@@ -107,9 +107,11 @@ TEST_F(CommandTest, UnitInfoTextsStopAtTheirFirstNulAndTheVersionIsCollapsed) {
 TEST_F(CommandTest, FailedOrShortQueriesLeaveTheRecordUnchanged) {
   struct Query {
     uint8_t code;
-    size_t dataSize;  // bytes from offset 4 the answer must hold
+    size_t dataSize;                              // bytes from offset 4 the answer must hold
     std::function<std::pair<bool, bool>()> call;  // (succeeded, record unchanged)
   };
+  // One row per case, laid out by hand.
+  // clang-format off
   const Query queries[] = {
       {kCmdGetExecutionState, 1, [] { uint8_t m = 0x5A; bool ok = getExecutionState(m); return std::pair{ok, m == 0x5A}; }},
       {kCmdGetUpdateState, 1, [] { bool b = true; bool ok = getUpdateState(b); return std::pair{ok, b}; }},
@@ -125,6 +127,7 @@ TEST_F(CommandTest, FailedOrShortQueriesLeaveTheRecordUnchanged) {
       {kCmdGetBootAreaInfo, 12, [] { BootAreaInfo b; b.bootFileName = "keep"; b.bootSize = 9; bool ok = getBootAreaInfo(b);
                                      return std::pair{ok, b.bootFileName == "keep" && b.bootSize == 9}; }},
   };
+  // clang-format on
   for (const Query& q : queries) {
     // A full answer of zeros is taken.
     unit->answer(q.code, Bytes(q.dataSize, 0));
@@ -260,8 +263,7 @@ TEST_F(CommandTest, InitialLoadDataLinkFailureIsItsOwnOutcome) {
   unit->answer(kCmdGetInitialLoadData, loadRecord(std::string(63, 'n'), std::string(255, 'f'), 64));
   EXPECT_EQ(getInitialLoadData(d), LoadDataResult::LinkFailure);
   EXPECT_TRUE(isSentinel(d));
-  EXPECT_EQ(prompts.texts(),
-            (std::vector<std::string>{"No target.", kFromUnit, "Checksum error."}));
+  EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"No target.", kFromUnit, "Checksum error."}));
 }
 
 // The commands' own messages (a short answer, an ID code longer than 64

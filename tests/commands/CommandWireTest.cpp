@@ -10,6 +10,8 @@ namespace vrx4::test {
 namespace {
 
 TEST_F(CommandTest, CommandsWithoutPayloadSendFourBytes) {
+  // One row per case, laid out by hand.
+  // clang-format off
   const std::pair<uint8_t, std::function<void()>> cases[] = {
       {0x02, [] { uint8_t m; getExecutionState(m); }},
       {0x05, [] { bool b; getUpdateState(b); }},
@@ -26,6 +28,7 @@ TEST_F(CommandTest, CommandsWithoutPayloadSendFourBytes) {
       {0x24, [] { std::string v; readVersion(v); }},
       {0x41, [] { BootAreaInfo b; getBootAreaInfo(b); }},
   };
+  // clang-format on
   for (const auto& [code, call] : cases) {
     unit->clearHistory();
     call();
@@ -34,6 +37,8 @@ TEST_F(CommandTest, CommandsWithoutPayloadSendFourBytes) {
 }
 
 TEST_F(CommandTest, SmallPayloadsMatchHandComputedFrames) {
+  // One row per case, laid out by hand.
+  // clang-format off
   const std::pair<Bytes, std::function<bool()>> cases[] = {
       {{0x02, 0x00, 0x01, 0x01, 0x02}, [] { return setExecutionMode(kUpdateMode); }},
       {{0x02, 0x00, 0x01, 0x02, 0x03}, [] { return setExecutionMode(kFirmwareMode); }},
@@ -58,6 +63,7 @@ TEST_F(CommandTest, SmallPayloadsMatchHandComputedFrames) {
             }
             return setBlockSettings(t); }},
   };
+  // clang-format on
   for (const auto& [frame, call] : cases) {
     unit->clearHistory();
     EXPECT_TRUE(call());
@@ -89,11 +95,14 @@ TEST_F(CommandTest, CanSettingSendsItsFirst44BytesIn48) {
   can.baudKbps = 500.0f;
   can.samplePointPct = 70;
   ASSERT_TRUE(setCanSetting(can));
+  // The bytes grouped by field.
+  // clang-format off
   const Bytes expected = frameOf({0x18, 20, 3, 13, 2, 1, 0, 3,
                                   2, 0, 0x23, 0x01, 0xFF, 0xFF, 0x03, 0x00, 8,
                                   0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
                                   1, 1, 0xFF, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                   1, 0xF4, 0x01});
+  // clang-format on
   ASSERT_EQ(expected.size(), 48u);
   EXPECT_EQ(unit->transfers(), std::vector<Bytes>{expected});
 
@@ -107,10 +116,13 @@ TEST_F(CommandTest, CanSettingSendsItsFirst44BytesIn48) {
 TEST_F(CommandTest, PagesGoOutAs262BytesWithoutZeroLengthPacket) {
   uint8_t data[256];
   for (int i = 0; i < 256; ++i) data[i] = uint8_t(i * 3);
+  // One row per case, laid out by hand.
+  // clang-format off
   const std::pair<uint8_t, std::function<bool()>> cases[] = {
       {0x1C, [&] { return writeDataPage(0x0102, data); }},
       {0x04, [&] { return writeFirmwarePage(0x0102, data); }},
   };
+  // clang-format on
   for (const auto& [code, call] : cases) {
     unit->clearHistory();
     ASSERT_TRUE(call());
@@ -146,12 +158,15 @@ DeviceDef twoBlockDevice() {
 
 TEST_F(CommandTest, SetDeviceOf64BytesIsFollowedByAZeroLengthPacket) {
   ASSERT_TRUE(setDevice(twoBlockDevice()));
+  // The bytes grouped by field.
+  // clang-format off
   const Bytes expected = {
       0x3D, 0x00, 0x11, 16, 'T', 'E', 'S', 'T', '-', 'D', 'E', 'V', '-', '1', '6', 'C', 'H', 'A', 'R', '!',
       0x00, 0x00, 0xFF, 0x00,  0x00, 0x20, 0x00, 0x00,  0x00, 0x00, 0x01, 0x00,  0x00, 0x00, 0x04, 0x00,
       0x03, 0x07,  0xE8, 0xFF, 0x03, 0x00,  0x02,
       0x00, 0x00, 0x01, 0x00,  0x00, 0x00, 0x03, 0x00,  0x00, 0x00, 0x02, 0x00,  0x00, 0x00, 0x01, 0x00,
       0xE1, 0xE2, 0x01, 0x01,  0x26};
+  // clang-format on
   ASSERT_EQ(expected.size(), 64u);
   EXPECT_EQ(unit->transfers(), (std::vector<Bytes>{expected, Bytes{}}));
   EXPECT_EQ(unit->requests(), std::vector<Bytes>{expected});
@@ -176,7 +191,7 @@ TEST_F(CommandTest, SetDeviceWith64BlocksAndA64CharacterNameSends608Bytes) {
   EXPECT_EQ(f[0] | (f[1] << 8), 605);
   EXPECT_EQ(f[3], 64);
   EXPECT_EQ(Bytes(f.begin() + 4, f.begin() + 68), Bytes(name.begin(), name.end()));
-  EXPECT_EQ(f[90], 64);  // blockCount at 26 + n
+  EXPECT_EQ(f[90], 64);                                                      // blockCount at 26 + n
   EXPECT_EQ(Bytes(f.begin() + 343, f.begin() + 347), (Bytes{0, 0, 63, 0}));  // blockStart[63]
   EXPECT_EQ(Bytes(f.begin() + 599, f.begin() + 603), (Bytes{63, 0, 1, 0}));  // blockSize[63]
   EXPECT_EQ(f[606], 0x5A);
@@ -207,7 +222,10 @@ TEST_F(CommandTest, OutOfRangeArgumentsAreRefusedWithoutSending) {
       [] { return setUserFileName(std::string(256, 'f')); },
       [] { return setExecutionMode(0); },
       [] { return setExecutionMode(3); },
-      [] { const uint16_t s[65] = {}; return setBlockChecksums(65, s); },
+      [] {
+        const uint16_t s[65] = {};
+        return setBlockChecksums(65, s);
+      },
       [] { return setBlockChecksums(-1, nullptr); },
       [] { return setBlockChecksums(2, nullptr); },
   };

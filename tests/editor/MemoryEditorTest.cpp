@@ -46,7 +46,7 @@ TEST(EditorFields, AddressDataAndBlockLists) {
   EXPECT_FALSE(parseEditData("", d));
   EXPECT_FALSE(parseEditData("  ", d));
   EXPECT_FALSE(parseClearData("100", d));
-  EXPECT_FALSE(parseClearData("10000000FF", d));  // above 32 bits: not 0xFF
+  EXPECT_FALSE(parseClearData("10000000FF", d));   // above 32 bits: not 0xFF
   EXPECT_FALSE(parseClearData("000000000FF", d));  // longer than the field
   EXPECT_TRUE(parseClearData("00000000a5", d));
   EXPECT_EQ(d, 0xA5);

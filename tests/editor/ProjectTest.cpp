@@ -117,9 +117,8 @@ TEST_F(ProjectTest, RefusedFilesLeaveTheSettingsAlone) {
       {"user name length", at(offsetof(ProjectSettings, userFileNameLength), 1024)},
       {"negative name length", at(offsetof(ProjectSettings, userFileNameLength), -5)},
       {"boot name length", at(offsetof(ProjectSettings, bootFileNameLength), 5000)},
-      {"unterminated name", [](std::vector<char>& b) {
-         std::memset(b.data() + 36 + offsetof(ProjectSettings, userFileName), 'a', 1024);
-       }},
+      {"unterminated name",
+       [](std::vector<char>& b) { std::memset(b.data() + 36 + offsetof(ProjectSettings, userFileName), 'a', 1024); }},
       {"id length", [](std::vector<char>& b) { b[36 + offsetof(ProjectSettings, idCode)] = 33; }},
       {"device id length", at(offsetof(ProjectSettings, device) + offsetof(DeviceDef, idCodeLength), 40)},
       {"block count", at(offsetof(ProjectSettings, device) + offsetof(DeviceDef, blockCount), 65)},

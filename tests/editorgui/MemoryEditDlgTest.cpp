@@ -174,15 +174,15 @@ class MemoryEditDlgTest : public QObject {
     QVERIFY(dlg.button("save")->isEnabled());
     // Blue pixels lie in that cell and nowhere else.
     const QImage shot = list->viewport()->grab().toImage();
-    const QRect cell = list->visualItemRect(list->topLevelItem(0))
-                           .adjusted(list->header()->sectionViewportPosition(6), 0, 0, 0);
+    const QRect cell =
+        list->visualItemRect(list->topLevelItem(0)).adjusted(list->header()->sectionViewportPosition(6), 0, 0, 0);
     int inside = 0, outside = 0;
     for (int y = 0; y < shot.height(); ++y)
       for (int x = 0; x < shot.width(); ++x) {
         const QColor c = shot.pixelColor(x, y);
         if (c.blue() > 200 && c.red() < 80 && c.green() < 80) {
-          const bool inCell = y >= cell.top() && y <= cell.bottom() && x >= cell.left() &&
-                              x < cell.left() + list->columnWidth(6);
+          const bool inCell =
+              y >= cell.top() && y <= cell.bottom() && x >= cell.left() && x < cell.left() + list->columnWidth(6);
           (inCell ? inside : outside)++;
         }
       }

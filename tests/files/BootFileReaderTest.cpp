@@ -66,8 +66,8 @@ TEST_F(Boot, ShortFileLeavesTheRestOfTheSpanBlank) {
 }
 
 TEST_F(Boot, EverythingAfterTerminationIsIgnoredEvenDamage) {
-  ASSERT_TRUE(load("boot.btp", sRecord('1', 0x100, "11") + "S9030000FC\r\n" + "S1 not a record\r\n" +
-                                   sRecord('1', 0x2000, "22")));
+  ASSERT_TRUE(load("boot.btp",
+                   sRecord('1', 0x100, "11") + "S9030000FC\r\n" + "S1 not a record\r\n" + sRecord('1', 0x2000, "22")));
   EXPECT_EQ(settings.bootSize, 1u);
   EXPECT_EQ(image->bootImage[0], 0x11);
 }
@@ -90,9 +90,8 @@ TEST_F(Boot, WrongNameAndMissingFileLeaveTheBoundsAlone) {
 }
 
 TEST_F(Boot, DamagedFilesClearTheBounds) {
-  for (const std::string& bad : {sRecord('1', 0x100, "11") + "S1041002AA00\r\n",
-                                 sRecord('4', 0x100, "11"), std::string("s1040100110A\r\n"),
-                                 std::string("S101FE\r\n")}) {
+  for (const std::string& bad : {sRecord('1', 0x100, "11") + "S1041002AA00\r\n", sRecord('4', 0x100, "11"),
+                                 std::string("s1040100110A\r\n"), std::string("S101FE\r\n")}) {
     prompter.clear();
     settings.bootStart = 7;
     EXPECT_FALSE(load("boot.btp", bad)) << bad;

@@ -8,9 +8,9 @@
 #include <csignal>
 #include <cstring>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 #include "FileTestSupport.h"
 #include "ScriptedPrompter.h"
@@ -114,8 +114,7 @@ TEST_F(Cli, RefusalsCarryTheProgramsOwnMessage) {
   r = cli({"convert", dir.file("ok.hex"), out, "--device", "X", "--table", dir.file("none.tbl")});
   EXPECT_EQ(r.status, 3);
   // The message names the table that was given.
-  EXPECT_NE(r.err.find("No device definition file '" + dir.file("none.tbl") + "' found."), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("No device definition file '" + dir.file("none.tbl") + "' found."), std::string::npos) << r.err;
 }
 
 // Beside the message, one line says which program, which file and why.
@@ -141,7 +140,8 @@ TEST_F(Cli, LogLinesNameTheFileAndTheReason) {
   std::string locked = "/sys/vrx4-cli-test.mot";
   if (::geteuid() != 0) {
     std::filesystem::create_directory(dir.file("ro"));
-    std::filesystem::permissions(dir.file("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(dir.file("ro"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     locked = dir.file("ro/out.mot");
   }
   r = cli({"convert", ok, locked});
@@ -156,8 +156,9 @@ TEST_F(Cli, LogLinesNameTheFileAndTheReason) {
   const std::string table = file("mine.tbl", "# T552-VRX4\nBROKEN,1,2\n");
   r = cli({"checksum", ok, "--device", "X", "--table", table});
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.err.rfind("vrx4-cli: stop: Device definition file '" + table + "' format error. (" + table + ", line 2: ",
-                        0), 0u)
+  EXPECT_EQ(
+      r.err.rfind("vrx4-cli: stop: Device definition file '" + table + "' format error. (" + table + ", line 2: ", 0),
+      0u)
       << r.err;
 }
 
@@ -192,7 +193,8 @@ TEST_F(Cli, CommonProgramFileNamesAndRefusedOnes) {
   r = cli({"checksum", dir.file("in.bin"), "--device", "X"});
   EXPECT_EQ(r.status, 3);
   // Unless the format is given.
-  r = cli({"convert", dir.file("in.bin"), dir.file("out.bin"), "--format", "srec", "--out-format", "hex", "--ranges", kRange});
+  r = cli({"convert", dir.file("in.bin"), dir.file("out.bin"), "--format", "srec", "--out-format", "hex", "--ranges",
+           kRange});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::readFile(dir.file("out.bin")), expected);
   EXPECT_EQ(cli({"convert", dir.file("in.bin"), dir.file("out.hex"), "--format", "elf"}).status, 2);
@@ -282,8 +284,7 @@ TEST_F(Cli, NamesThatAreNoFileEndPromptlyWithTheirMessage) {
     args.insert(args.end(), sim.begin(), sim.end());
     CliRun r = cli(args, {}, 20);
     EXPECT_EQ(r.status, 3) << name << ": " << r.err;
-    EXPECT_NE(r.err.find("File open error. (" + dir.file(name) + ": not a regular file"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("File open error. (" + dir.file(name) + ": not a regular file"), std::string::npos) << r.err;
   }
   // A project naming such a file.
   ProjectSettings project;
@@ -315,7 +316,8 @@ TEST_F(Cli, StandardInputIsSpooledWithinTheLimitAndTheSpoolNeverStays) {
   const std::string cli = "'" + std::string(VRX4_CLI_PATH) + "'";
   // An endless input stops at the largest program file the loader takes.
   const int raw = std::system(("cat /dev/zero | " + env + "timeout 60 " + cli + " convert - '" + dir.file("o.hex") +
-                               "' --format hex 2>'" + dir.file("err") + "'").c_str());
+                               "' --format hex 2>'" + dir.file("err") + "'")
+                                  .c_str());
   EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 3) << raw;
   EXPECT_NE(test::readFile(dir.file("err")).find("standard input: larger than 134217728 bytes"), std::string::npos)
       << test::readFile(dir.file("err"));

@@ -95,9 +95,8 @@ class Reading : public ::testing::Test {
 };
 
 TEST_F(Reading, ProgramFilesGiveTheSameImageWithEveryLineEnd) {
-  const std::string hex = hexRecord(0, 0x0010, "0102030405") + hexRecord(4, 0, "0001") +
-                          hexRecord(0, 0x0000, "A1") + hexRecord(4, 0, "0003") + hexRecord(0, 0xFFF0, "B2") +
-                          hexRecord(1, 0);
+  const std::string hex = hexRecord(0, 0x0010, "0102030405") + hexRecord(4, 0, "0001") + hexRecord(0, 0x0000, "A1") +
+                          hexRecord(4, 0, "0003") + hexRecord(0, 0xFFF0, "B2") + hexRecord(1, 0);
   const std::string mot = "S0030000FC\r\n" + sRecord('1', 0x0020, "0A0B") + sRecord('2', 0x010020, "0C") +
                           sRecord('3', 0x0003FFF0, "0D") + sRecord('9', 0);
   for (const auto& [ext, body] : {std::pair{"hex", hex}, std::pair{"mot", mot}}) {

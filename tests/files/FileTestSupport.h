@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-#include <cstdio>
 
 #include "base/DeviceDef.h"
 #include "image/MemoryImage.h"

@@ -45,7 +45,8 @@ TEST(FileType, LetterAfterTheLastDot) {
 TEST(FileType, CommonNamesOfTheTwoFormats) {
   EXPECT_EQ(commonNameFormat("a.ihx"), ProgramFormat::IntelHex);
   EXPECT_EQ(commonNameFormat("dir.s19/A.IHEX"), ProgramFormat::IntelHex);
-  for (const char* name : {"a.s19", "a.S28", "a.s37", "a.srec"}) EXPECT_EQ(commonNameFormat(name), ProgramFormat::SRecord) << name;
+  for (const char* name : {"a.s19", "a.S28", "a.s37", "a.srec"})
+    EXPECT_EQ(commonNameFormat(name), ProgramFormat::SRecord) << name;
   // Names of the same letter stay without a parser.
   for (const char* name : {"a.src", "a.s", "a.ini", "s19", "a.bin", "a.hex"})
     EXPECT_EQ(commonNameFormat(name), ProgramFormat::ByName) << name;
@@ -71,7 +72,9 @@ TEST_F(LineParse, HexDataRecordStoresAndReportsItsRange) {
   EXPECT_EQ(st.recordFirst, 0x1000u);
   EXPECT_EQ(st.recordLast, 0x1003u);
   // A count of 0 stores nothing, even at an address outside the area.
-  EXPECT_EQ(hex(":00000000" "00\r\n"), kLineOk);
+  EXPECT_EQ(hex(":00000000"
+                "00\r\n"),
+            kLineOk);
   EXPECT_EQ(st.recordFirst, kNoAddress);
   EXPECT_TRUE(prompter.texts().empty());
 }

@@ -231,8 +231,12 @@ TEST(DisplayText, ControlCharactersAndBrokenBytesAreShownEscaped) {
   EXPECT_EQ(displayText("\xc0\xaf"), "\\xc0\\xaf");
   EXPECT_EQ(displayText("\xed\xa0\x80"), "\\xed\\xa0\\x80");
   // C1 controls (a CSI of its own) and turns of the writing direction.
-  EXPECT_EQ(displayText("\xc2\x9b" "2J"), "\\u009B2J");
-  EXPECT_EQ(displayText("abc\xe2\x80\xae" "txt.exe"), "abc\\u202Etxt.exe");
+  EXPECT_EQ(displayText("\xc2\x9b"
+                        "2J"),
+            "\\u009B2J");
+  EXPECT_EQ(displayText("abc\xe2\x80\xae"
+                        "txt.exe"),
+            "abc\\u202Etxt.exe");
   // Other scripts stay as they are; Windows paths keep their backslashes.
   EXPECT_EQ(displayText("D:\\jobs\\\xe3\x83\x9d\xe3\x83\xb3\xe3\x83\x97.hex"),
             "D:\\jobs\\\xe3\x83\x9d\xe3\x83\xb3\xe3\x83\x97.hex");

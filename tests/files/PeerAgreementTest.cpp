@@ -76,15 +76,17 @@ class Peers : public ::testing::Test {
     ASSERT_TRUE(loadProgramFile(LoadMode::Interactive, path, d, *image, id, level)) << name;
     uint32_t at = offset - areaStart;
     EXPECT_TRUE(std::equal(data.begin(), data.end(), image->userImage.begin() + at)) << name;
-    EXPECT_TRUE(std::all_of(image->userImage.begin(), image->userImage.begin() + at,
-                            [](uint8_t b) { return b == 0xFF; })) << name;
+    EXPECT_TRUE(std::all_of(image->userImage.begin(), image->userImage.begin() + at, [](uint8_t b) {
+      return b == 0xFF;
+    })) << name;
     EXPECT_TRUE(std::all_of(image->userImage.begin() + at + data.size(), image->userImage.begin() + areaSize,
-                            [](uint8_t b) { return b == 0xFF; })) << name;
+                            [](uint8_t b) { return b == 0xFF; }))
+        << name;
     EXPECT_TRUE(prompter.texts().empty()) << name;
   }
   // Every variant of one peer file: as written, other line ends, lower case.
-  void expectAllVariantsLoad(const std::string& peerFile, const std::string& ext, uint32_t areaStart,
-                             uint32_t areaSize, uint32_t offset, const std::vector<uint8_t>& data) {
+  void expectAllVariantsLoad(const std::string& peerFile, const std::string& ext, uint32_t areaStart, uint32_t areaSize,
+                             uint32_t offset, const std::vector<uint8_t>& data) {
     std::string text = test::readFile(peerFile);
     ASSERT_FALSE(text.empty()) << peerFile;
     expectLoads("v." + ext, text, areaStart, areaSize, offset, data);
@@ -110,14 +112,16 @@ TEST_F(Peers, SrecCatFilesLoadIntoTheirImage) {
   for (int width : {3, 4}) {
     out = dir.file("sc" + std::to_string(width) + ".mot");
     ASSERT_EQ(run("srec_cat " + shellQuoted(bin) + " -binary -offset 0x1000 -o " + shellQuoted(out) +
-                  " -motorola -address-length=" + std::to_string(width)), 0);
+                  " -motorola -address-length=" + std::to_string(width)),
+              0);
     expectAllVariantsLoad(out, "mot", 0, 0x40000, 0x1000, big);
   }
   auto small = randomData(0xE000);
   bin = writeBinary(small);
   out = dir.file("sc2.mot");
   ASSERT_EQ(run("srec_cat " + shellQuoted(bin) + " -binary -offset 0x1000 -o " + shellQuoted(out) +
-                " -motorola -address-length=2"), 0);
+                " -motorola -address-length=2"),
+            0);
   ASSERT_NE(test::readFile(out).find("\nS1"), std::string::npos);
   expectAllVariantsLoad(out, "mot", 0, 0x10000, 0x1000, small);
 }
@@ -128,8 +132,8 @@ TEST_F(Peers, SrecCatFilesOfMoreThan65535RecordsLoad) {
   auto data = randomData(0x100100);  // 65 552 records of 16 bytes
   std::string bin = writeBinary(data);
   std::string out = dir.file("many.mot");
-  ASSERT_EQ(run("srec_cat " + shellQuoted(bin) + " -binary -offset 0x800 -o " + shellQuoted(out) +
-                " -motorola -obs=16"), 0);
+  ASSERT_EQ(
+      run("srec_cat " + shellQuoted(bin) + " -binary -offset 0x800 -o " + shellQuoted(out) + " -motorola -obs=16"), 0);
   std::string text = test::readFile(out);
   ASSERT_NE(text.find("\nS6"), std::string::npos) << "srec_cat wrote no S6 record";
   expectLoads("many.mot", text, 0, 0x200000, 0x800, data);
@@ -143,21 +147,28 @@ TEST_F(Peers, ObjcopyFilesLoadIntoTheirImage) {
   // ones. The section address is moved rather than all addresses, so that
   // no start address record (type 03/05, refused by the loader) is written.
   std::string seg = dir.file("oc.hex");
-  ASSERT_EQ(run("objcopy -I binary -O ihex --change-section-address .data=0x1000 " + shellQuoted(bin) + " " + shellQuoted(seg)), 0);
+  ASSERT_EQ(run("objcopy -I binary -O ihex --change-section-address .data=0x1000 " + shellQuoted(bin) + " " +
+                shellQuoted(seg)),
+            0);
   ASSERT_NE(test::readFile(seg).find(":02000002"), std::string::npos);
   expectAllVariantsLoad(seg, "hex", 0, 0x40000, 0x1000, big);
 
   std::string lin = dir.file("ocl.hex");
-  ASSERT_EQ(run("objcopy -I binary -O ihex --change-section-address .data=0x101000 " + shellQuoted(bin) + " " + shellQuoted(lin)), 0);
+  ASSERT_EQ(run("objcopy -I binary -O ihex --change-section-address .data=0x101000 " + shellQuoted(bin) + " " +
+                shellQuoted(lin)),
+            0);
   ASSERT_NE(test::readFile(lin).find(":02000004"), std::string::npos);
   expectAllVariantsLoad(lin, "hex", 0x100000, 0x40000, 0x101000, big);
 
   std::string s2 = dir.file("oc.mot");
-  ASSERT_EQ(run("objcopy -I binary -O srec --change-section-address .data=0x1000 " + shellQuoted(bin) + " " + shellQuoted(s2)), 0);
+  ASSERT_EQ(run("objcopy -I binary -O srec --change-section-address .data=0x1000 " + shellQuoted(bin) + " " +
+                shellQuoted(s2)),
+            0);
   expectAllVariantsLoad(s2, "mot", 0, 0x40000, 0x1000, big);
   std::string s3 = dir.file("oc3.mot");
-  ASSERT_EQ(run("objcopy -I binary -O srec --srec-forceS3 --change-section-address .data=0x1000 " + shellQuoted(bin) + " " +
-                shellQuoted(s3)), 0);
+  ASSERT_EQ(run("objcopy -I binary -O srec --srec-forceS3 --change-section-address .data=0x1000 " + shellQuoted(bin) +
+                " " + shellQuoted(s3)),
+            0);
   expectAllVariantsLoad(s3, "mot", 0, 0x40000, 0x1000, big);
 }
 
@@ -180,13 +191,14 @@ TEST_F(Peers, ObjcopyReadsOurFilesBackIntoTheSavedBytes) {
     std::atomic<uint32_t> position{0};
     ASSERT_EQ(saveProgramFile(q, position), SaveResult::Ok) << c.name;
     std::string back = dir.file(std::string(c.name) + ".bin");
-    ASSERT_EQ(run(std::string("objcopy -I ") + c.format + " -O binary " + shellQuoted(q.path) + " " + shellQuoted(back)), 0)
+    ASSERT_EQ(
+        run(std::string("objcopy -I ") + c.format + " -O binary " + shellQuoted(q.path) + " " + shellQuoted(back)), 0)
         << c.name;
     std::string bytes = test::readFile(back);
     size_t n = size_t(c.end - c.start + 1);
     ASSERT_EQ(bytes.size(), n) << c.name;
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), data.begin(),
-                           [](char a, uint8_t b) { return uint8_t(a) == b; })) << c.name;
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), data.begin(), [](char a, uint8_t b) { return uint8_t(a) == b; }))
+        << c.name;
   }
 }
 

@@ -36,8 +36,8 @@ class Loader : public ::testing::Test {
 };
 
 TEST_F(Loader, HexInEitherCaseWithOrWithoutEndRecordAndExtendedAddresses) {
-  std::string body = hexRecord(0, 0x0010, "0102030405") + hexRecord(4, 0, "0001") +
-                     hexRecord(0, 0x0000, "A1") + hexRecord(2, 0, "1000") + hexRecord(0, 0x0001, "A2");
+  std::string body = hexRecord(0, 0x0010, "0102030405") + hexRecord(4, 0, "0001") + hexRecord(0, 0x0000, "A1") +
+                     hexRecord(2, 0, "1000") + hexRecord(0, 0x0001, "A2");
   ASSERT_TRUE(load("p.hex", body + ":00000001FF\r\n"));
   EXPECT_EQ(image->userImage[0x10], 1);
   EXPECT_EQ(image->userImage[0x14], 5);
@@ -63,9 +63,8 @@ TEST_F(Loader, LinesAfterTheHexEndRecordAreNotRead) {
 }
 
 TEST_F(Loader, FormatErrorsLeaveTheImageAndSayOneThing) {
-  for (const std::string& bad :
-       {hexRecord(0, 0, "11") + hexRecord(3, 0, "00001000"), hexRecord(5, 0, "00001000"),
-        std::string(":0100000011EF\r\n"), std::string(":01000000\r\n"), std::string()}) {
+  for (const std::string& bad : {hexRecord(0, 0, "11") + hexRecord(3, 0, "00001000"), hexRecord(5, 0, "00001000"),
+                                 std::string(":0100000011EF\r\n"), std::string(":01000000\r\n"), std::string()}) {
     prompter.clear();
     EXPECT_FALSE(load("p.hex", bad)) << bad;
     expectUntouched();
@@ -149,9 +148,8 @@ TEST_F(Loader, MissingFileIsAnOpenError) {
 }
 
 TEST_F(Loader, SRecordsLoadAndLinesAfterTerminationAreStillParsed) {
-  std::string body = "S0030000FC\r\n" + sRecord('1', 0x0020, "0A0B") + sRecord('9', 0) +
-                     sRecord('2', 0x010020, "0C") + sRecord('8', 0) + sRecord('3', 0x00010030, "0D") +
-                     sRecord('7', 0);
+  std::string body = "S0030000FC\r\n" + sRecord('1', 0x0020, "0A0B") + sRecord('9', 0) + sRecord('2', 0x010020, "0C") +
+                     sRecord('8', 0) + sRecord('3', 0x00010030, "0D") + sRecord('7', 0);
   ASSERT_TRUE(load("p.MOT", body));
   EXPECT_EQ(image->userImage[0x20], 0x0A);
   EXPECT_EQ(image->userImage[0x10020], 0x0C);
@@ -162,8 +160,8 @@ TEST_F(Loader, SRecordsLoadAndLinesAfterTerminationAreStillParsed) {
 
 TEST_F(Loader, StraddlingRecordIsDroppedWholeAfterOneQuestion) {
   prompter.answer(Answer::Yes);
-  std::string body = hexRecord(4, 0, "0001") + hexRecord(0, 0xFFFC, "0102030405060708") +
-                     hexRecord(0, 0x0000, "77") + hexRecord(4, 0, "0010") + hexRecord(0, 0, "99");
+  std::string body = hexRecord(4, 0, "0001") + hexRecord(0, 0xFFFC, "0102030405060708") + hexRecord(0, 0x0000, "77") +
+                     hexRecord(4, 0, "0010") + hexRecord(0, 0, "99");
   ASSERT_TRUE(load("p.hex", body));
   ASSERT_EQ(prompter.texts().size(), 1u);
   EXPECT_EQ(prompter.texts()[0], kOutsideAreaQuestion);
@@ -183,8 +181,9 @@ TEST_F(Loader, NoToTheQuestionAbortsSilently) {
 
 TEST_F(Loader, SilentModeSkipsOutsideDataAndPausesBeforeErrors) {
   test::FakeClockScope clock;
-  ASSERT_TRUE(load("p.hex", hexRecord(4, 0, "0100") + hexRecord(0, 0, "22") + hexRecord(4, 0, "0000") +
-                                hexRecord(0, 0, "33"), LoadMode::Silent));
+  ASSERT_TRUE(load("p.hex",
+                   hexRecord(4, 0, "0100") + hexRecord(0, 0, "22") + hexRecord(4, 0, "0000") + hexRecord(0, 0, "33"),
+                   LoadMode::Silent));
   EXPECT_TRUE(prompter.texts().empty());
   EXPECT_EQ(image->userImage[0], 0x33);
   EXPECT_EQ(clock->sleptMs(), 0u);
@@ -195,8 +194,8 @@ TEST_F(Loader, SilentModeSkipsOutsideDataAndPausesBeforeErrors) {
 
 TEST_F(Loader, OtherExtensionsLoadBlankWithoutParsing) {
   ASSERT_TRUE(load("p.bin", "\x01\x02 not records at all\n"));
-  EXPECT_TRUE(std::all_of(image->userImage.begin(), image->userImage.begin() + 0x20000,
-                          [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(image->userImage.begin(), image->userImage.begin() + 0x20000, [](uint8_t b) { return b == 0xFF; }));
   EXPECT_EQ(image->bankHasData[0], 0);
 }
 

@@ -50,8 +50,8 @@ TEST(SaveAddress, AcceptedTexts) {
 TEST(SaveAddress, RefusedTextsLeaveTheRangesAlone) {
   SaveRanges r{};
   r[0] = SaveRange{5, 6};
-  for (const char* bad : {"10FF-1000", "1000-1000", "1000-2000-3000", "1,2,3,4,5,6", "1000x", "0x1000",
-                          "1000;2000", "FFFFFFFFF", "100", "1000-", "2000-10000"}) {
+  for (const char* bad : {"10FF-1000", "1000-1000", "1000-2000-3000", "1,2,3,4,5,6", "1000x", "0x1000", "1000;2000",
+                          "FFFFFFFFF", "100", "1000-", "2000-10000"}) {
     EXPECT_FALSE(parseSaveAddress(bad, 0x1000, 0xFFFF, r)) << bad;
     EXPECT_EQ(r[0], (SaveRange{5, 6})) << bad;
   }
@@ -127,8 +127,8 @@ TEST_F(Saver, HexExtendedRecordsByAreaEnd) {
   EXPECT_EQ(small.size(), 0x1000u + 1);
 
   auto seg = records(lines(save("b.HEX", 0, 0x3FFFF)), ":020000");
-  EXPECT_EQ(seg, (std::vector<std::string>{":020000020000FC", ":020000021000EC", ":020000022000DC",
-                                           ":020000023000CC"}));
+  EXPECT_EQ(seg,
+            (std::vector<std::string>{":020000020000FC", ":020000021000EC", ":020000022000DC", ":020000023000CC"}));
 
   auto high = records(lines(save("c.hex", 0xF0000, 0x10FFFF)), ":020000");
   EXPECT_EQ(high, (std::vector<std::string>{":020000FF000FF0", ":020000FF0010EF"}));
@@ -178,7 +178,7 @@ TEST_F(Saver, WhatIsWrittenLoadsBackExactly) {
   IdCode id;
   int32_t level = 0;
   for (auto [name, start, end] : {std::tuple{"r.hex", 0x0000, 0x3FFFF}, std::tuple{"r.mot", 0x0000, 0x3FFFF},
-                                   std::tuple{"r.hex", 0x0000, 0x3FFFFF}, std::tuple{"r.mot", 0x1000, 0x2FFFF}}) {
+                                  std::tuple{"r.hex", 0x0000, 0x3FFFFF}, std::tuple{"r.mot", 0x1000, 0x2FFFF}}) {
     save(name, start, end);
     DeviceDef d = test::makeDevice(uint32_t(start), uint32_t(end - start + 1));
     ASSERT_TRUE(loadProgramFile(LoadMode::Interactive, dir.file(name), d, *image, id, level)) << name;

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "ScriptedPrompter.h"
+#include "base/CWorkerDialog.h"
 #include "image/CLoadConfirmDlg.h"
 #include "image/CSaveFileDlg.h"
 #include "image/CSaveProgressDlg.h"
 #include "image/DialogUnits.h"
-#include "base/CWorkerDialog.h"
 
 namespace vrx4 {
 
@@ -54,8 +54,7 @@ class FileDialogsTest : public QObject {
     QCOMPARE(dlg.addressLabel()->text(), QStringLiteral("Save &Address :"));
     QCOMPARE(dlg.addressLabel()->buddy(), dlg.addressField());
     bool japanese = QLocale::system().language() == QLocale::Japanese;
-    QCOMPARE(dlg.addressField()->width(),
-             dialogUnitsToPixels(*dlg.addressField(), saveAddressFieldUnits(japanese)));
+    QCOMPARE(dlg.addressField()->width(), dialogUnitsToPixels(*dlg.addressField(), saveAddressFieldUnits(japanese)));
     QCOMPARE(saveAddressFieldUnits(true), 265);
     QCOMPARE(saveAddressFieldUnits(false), 218);
     QVERIFY(dlg.nameFilters().first().startsWith(QStringLiteral("Data file (*.hex,*.mot)")));

@@ -88,12 +88,15 @@ TEST(NoUnitMessage, SaysWhatStandsInTheWayAndWhatToDo) {
   // Installed already: only plugging in again (or the group) helps.
   const std::string installed = noUnitMessage(denied, "", "/usr/lib/udev/rules.d/60-vrx4.rules");
   EXPECT_NE(installed.find("is installed (/usr/lib/udev/rules.d/60-vrx4.rules). Unplug the unit and plug it in"),
-            std::string::npos) << installed;
+            std::string::npos)
+      << installed;
   EXPECT_NE(installed.find("sudo adduser $USER plugdev"), std::string::npos);
   EXPECT_EQ(installed.find("sudo install"), std::string::npos);
 
   const UsbAccessProblem busy{UsbAccess::Busy, "/usb/1-2", "/dev/bus/usb/001/003"};
-  EXPECT_EQ(noUnitMessage(busy, "", "").rfind("T552-VRX4 is attached (/dev/bus/usb/001/003), but another program is using it.\n", 0), 0u);
+  EXPECT_EQ(noUnitMessage(busy, "", "")
+                .rfind("T552-VRX4 is attached (/dev/bus/usb/001/003), but another program is using it.\n", 0),
+            0u);
 }
 
 TEST(UserConfigFolder, FollowsTheBaseDirectoryRules) {
@@ -141,8 +144,7 @@ TEST_F(InstallTree, DialogPathGoesToTheConfigFolderWhenTheProgramFolderIsReadOnl
 
 TEST(Version, CarriedFirmwareIsWhatTheProgramAndTheSimulatedUnitUse) {
   EXPECT_STREQ(kHostVersion, kCarriedFirmwareVersion);
-  EXPECT_EQ(std::string(kCarriedFirmwareVersion).substr(0, kHostVersionCompareLength),
-            kSimFirmwareVersion);
+  EXPECT_EQ(std::string(kCarriedFirmwareVersion).substr(0, kHostVersionCompareLength), kSimFirmwareVersion);
   EXPECT_EQ(versionText("vrx4-cli"),
             std::string("vrx4-cli ") + kProgramVersion + "\nunit firmware Ver.1.11 2012/01/13\n");
 }

@@ -219,7 +219,7 @@ TEST_F(FrameExchangeTest, EachCommandWaitsAsLongAsItsKindNeedsAndAFailureEmpties
   struct Case {
     uint8_t command;
     uint32_t timeoutMs;
-  } cases[] = {{0x20, 2000}, {0x1D, 2000}, {0x11, 10000}, {0x1C, 10000},
+  } cases[] = {{0x20, 2000},  {0x1D, 2000},  {0x11, 10000}, {0x1C, 10000},
                {0x19, 60000}, {0x04, 60000}, {0x1A, 60000}, {0x22, 60000}};
   for (const Case& c : cases) {
     EXPECT_TRUE(exchange(c.command, c.command));

@@ -76,7 +76,7 @@ TEST_F(DeviceTableTest, DataLineFillsEveryField) {
   l.f[1] = "800 ";
   l.f[2] = "0X10000";
   l.f[3] = "30000";
-  l.f[4] = "0x1a41";      // whole value kept; only its low byte is used
+  l.f[4] = "0x1a41";  // whole value kept; only its low byte is used
   l.f[5] = "3fffb";
   l.f[6] = "3";
   l.listA = "FFDF/ 0xffe3/FFEB";
@@ -118,8 +118,8 @@ TEST_F(DeviceTableTest, DataLineFillsEveryField) {
 }
 
 TEST_F(DeviceTableTest, BlockMaskFollowsTheCount) {
-  const std::pair<int, uint32_t> cases[] = {
-      {0, 0}, {1, 1}, {5, 0x1F}, {31, 0x7FFFFFFF}, {32, 0xFFFFFFFF}, {33, 0xFFFFFFFF}, {64, 0xFFFFFFFF}};
+  const std::pair<int, uint32_t> cases[] = {{0, 0},           {1, 1},           {5, 0x1F},       {31, 0x7FFFFFFF},
+                                            {32, 0xFFFFFFFF}, {33, 0xFFFFFFFF}, {64, 0xFFFFFFFF}};
   for (auto [count, mask] : cases) {
     Line l;
     char buf[8];
@@ -352,8 +352,11 @@ TEST_F(DeviceTableTest, NumbersAreReadAsFarAsTheirDigitsGo) {
   struct Case {
     const char* text;
     uint32_t value;
-  } cases[] = {{"", 0},        {"  ", 0},    {"0x", 0},    {"zz", 0},    {"12zz", 0x12},
-               {"21h", 0x21},  {"1 2", 1},   {"-1", 0},    {"0x0x1", 0}, {" 0XaB // note", 0xAB},
+  } cases[] = {{"", 0},          {"  ", 0},
+               {"0x", 0},        {"zz", 0},
+               {"12zz", 0x12},   {"21h", 0x21},
+               {"1 2", 1},       {"-1", 0},
+               {"0x0x1", 0},     {" 0XaB // note", 0xAB},
                {"0 // note", 0}, {"000000000FFFF", 0xFFFF}};
   for (const Case& c : cases) {
     Line l;
@@ -575,8 +578,7 @@ TEST_F(ShippedTableTest, CoversWhatTheProgramDistinguishes) {
     oneBlock |= d.blockCount == 1;
     blocks64 |= d.blockCount == 64;
     if (d.idCodeLength > 0) {
-      bool inside = d.idCodeAddress[0] >= d.userRomStart &&
-                    d.idCodeAddress[d.idCodeLength - 1] <= d.userRomEnd;
+      bool inside = d.idCodeAddress[0] >= d.userRomStart && d.idCodeAddress[d.idCodeLength - 1] <= d.userRomEnd;
       (inside ? idInside : idOutside) = true;
     }
     offBank |= (d.userRomStart & 0xFFFF) != 0;

@@ -161,8 +161,7 @@ TEST_F(MemoryImageTest, BlockChecksumsPerBlock) {
   uint16_t sums[kMaxBlocks];
   std::fill(std::begin(sums), std::end(sums), 0xABCD);
   m->blockChecksums(d, sums);
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(sums[i], refSum(m->userImage.data() + (starts[i] - 0x10000), sizes[i])) << i;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(sums[i], refSum(m->userImage.data() + (starts[i] - 0x10000), sizes[i])) << i;
   EXPECT_EQ(sums[3], 0xABCD) << "only blockCount entries are written";
 }
 

@@ -42,9 +42,7 @@ BlockMask allBits() {
   return m;
 }
 
-void click(CCheckListCtrl* list, QPoint pos) {
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, pos);
-}
+void click(CCheckListCtrl* list, QPoint pos) { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, pos); }
 
 }  // namespace
 
@@ -88,8 +86,9 @@ class BlockSettingDlgTest : public QObject {
     QVERIFY(d.lockAfterProgramMask() == allBits());
     QCOMPARE(d.lockBitState(), uint8_t(1));
     // The main form keeps only the device's blocks.
-    QCOMPARE(QString::fromStdString(FormatBlockList(maskAnd(d.lockAfterProgramMask(), tableFor(12).deviceBlockMask), 0, 63)),
-             QString("0-11"));
+    QCOMPARE(
+        QString::fromStdString(FormatBlockList(maskAnd(d.lockAfterProgramMask(), tableFor(12).deviceBlockMask), 0, 63)),
+        QString("0-11"));
   }
 
   void clearOnlyAndNoLockBitModes() {

@@ -40,8 +40,8 @@ class CanSettingDlgTest : public QObject {
     CCanSettingDlg d(c);
     auto* baud = child<QComboBox>(d, "baudrate");
     auto* sp = child<QComboBox>(d, "samplePoint");
-    QCOMPARE(items(baud), QStringList({"1000.0", "500.0", "250.0", "125.0", "100.0", "83.3", "80.0",
-                                       "50.0", "40.0", "33.3", "20.0"}));
+    QCOMPARE(items(baud), QStringList({"1000.0", "500.0", "250.0", "125.0", "100.0", "83.3", "80.0", "50.0", "40.0",
+                                       "33.3", "20.0"}));
     QCOMPARE(baud->currentText(), QString("500.0"));
     QCOMPARE(items(sp), QStringList({"80", "75", "70", "65"}));
     QCOMPARE(sp->currentText(), QString("65"));
@@ -83,8 +83,7 @@ class CanSettingDlgTest : public QObject {
     QCOMPARE(child<QComboBox>(d, "format0")->currentText(), QString("Std"));
     // Std: EID off; Data with Dlc 3: exactly D0..D2 on.
     QVERIFY(!child<QLineEdit>(d, "eid0")->isEnabled());
-    for (int i = 0; i < 8; ++i)
-      QCOMPARE(child<QLineEdit>(d, qPrintable(QString("d0_%1").arg(i)))->isEnabled(), i < 3);
+    for (int i = 0; i < 8; ++i) QCOMPARE(child<QLineEdit>(d, qPrintable(QString("d0_%1").arg(i)))->isEnabled(), i < 3);
     // Ext / Remote: EID on, Dlc and data off.
     QVERIFY(child<QLineEdit>(d, "eid1")->isEnabled());
     QVERIFY(!child<QLineEdit>(d, "dlc1")->isEnabled());
@@ -149,8 +148,7 @@ class CanSettingDlgTest : public QObject {
     for (int i = 0; i < 8; ++i) QVERIFY(!child<QLineEdit>(d, qPrintable(QString("d0_%1").arg(i)))->isEnabled());
     h.prompts.clear();
     child<QLineEdit>(d, "dlc0")->setText("3");
-    for (int i = 0; i < 8; ++i)
-      QCOMPARE(child<QLineEdit>(d, qPrintable(QString("d0_%1").arg(i)))->isEnabled(), i < 3);
+    for (int i = 0; i < 8; ++i) QCOMPARE(child<QLineEdit>(d, qPrintable(QString("d0_%1").arg(i)))->isEnabled(), i < 3);
     QVERIFY(h.prompts.texts().empty());
   }
 

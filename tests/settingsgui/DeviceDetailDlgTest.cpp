@@ -58,8 +58,7 @@ int bluePixels(const QImage& img, const QRect& r) {
 
 QRect cell(CHighlightListCtrl& list, int row, int column) {
   const QRect r = list.visualItemRect(list.topLevelItem(row));
-  return QRect(list.header()->sectionViewportPosition(column), r.top(), list.header()->sectionSize(column),
-               r.height());
+  return QRect(list.header()->sectionViewportPosition(column), r.top(), list.header()->sectionSize(column), r.height());
 }
 
 }  // namespace
@@ -107,8 +106,7 @@ class DeviceDetailDlgTest : public QObject {
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     list.changedAddresses.insert(0x1235);
-    for (int c = 0; c <= 17; ++c)
-      QCOMPARE(list.cellTextColour(1, c) == CHighlightListCtrl::changedColour(), c == 6);
+    for (int c = 0; c <= 17; ++c) QCOMPARE(list.cellTextColour(1, c) == CHighlightListCtrl::changedColour(), c == 6);
     QImage shot = list.viewport()->grab().toImage();
     QVERIFY(bluePixels(shot, cell(list, 1, 6)) > 0);
     QCOMPARE(bluePixels(shot, cell(list, 1, 5)), 0);

@@ -19,7 +19,9 @@ inline std::vector<TestFactory>& settingsGuiTests() {
 
 template <typename T>
 struct RegisterTest {
-  RegisterTest() { settingsGuiTests().push_back([] { return std::make_unique<T>(); }); }
+  RegisterTest() {
+    settingsGuiTests().push_back([] { return std::make_unique<T>(); });
+  }
 };
 
 // Tries what an operator does to widen a column: drags the divider after
@@ -28,13 +30,11 @@ inline void tryToResizeColumn(QHeaderView* header, int column, int distance) {
   const int divider = header->sectionViewportPosition(column) + header->sectionSize(column) - 1;
   const QPoint from(divider, header->height() / 2), to(divider + distance, header->height() / 2);
   QWidget* viewport = header->viewport();
-  QMouseEvent press(QEvent::MouseButtonPress, from, viewport->mapToGlobal(from), Qt::LeftButton,
-                    Qt::LeftButton, {});
+  QMouseEvent press(QEvent::MouseButtonPress, from, viewport->mapToGlobal(from), Qt::LeftButton, Qt::LeftButton, {});
   QApplication::sendEvent(viewport, &press);
   QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
   QApplication::sendEvent(viewport, &move);
-  QMouseEvent release(QEvent::MouseButtonRelease, to, viewport->mapToGlobal(to), Qt::LeftButton,
-                      Qt::NoButton, {});
+  QMouseEvent release(QEvent::MouseButtonRelease, to, viewport->mapToGlobal(to), Qt::LeftButton, Qt::NoButton, {});
   QApplication::sendEvent(viewport, &release);
   QTest::mouseDClick(viewport, Qt::LeftButton, {}, from);
 }

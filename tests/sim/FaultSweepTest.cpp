@@ -10,10 +10,10 @@
 #include <set>
 
 #include "SimFixture.h"
-#include "base/StopRequest.h"
 #include "app/AppState.h"
 #include "app/FirmwareUpdate.h"
 #include "app/UnitCheck.h"
+#include "base/StopRequest.h"
 #include "image/ImageTransfer.h"
 #include "sim/UnitFaults.h"
 #include "view/OperationRunner.h"
@@ -174,7 +174,6 @@ TEST_F(FaultSweep, EveryFaultAtEveryCommandEndsWithItsMessageAndNoHang) {
   RecordProperty("runs", runs);
 }
 
-
 // A unit that raises the program's stop flag when the n-th request arrives,
 // as a signal would while the program waits on it.
 class StoppingUnit : public SimulatedProgrammer {
@@ -246,8 +245,8 @@ TEST_F(FaultSweep, StopAtAnyRequestEndsEveryWorkflowWithinSecondsEvenOnADripping
         ASSERT_TRUE(openLink());
         prompts.clear();
         const bool ok = w.run();
-        const std::string what = std::string(w.name) + ", stop at request " + std::to_string(stopAt) +
-                                 ", drip " + std::to_string(drip);
+        const std::string what =
+            std::string(w.name) + ", stop at request " + std::to_string(stopAt) + ", drip " + std::to_string(drip);
         if (!unit->stopped) continue;  // the workflow ended before
         ++runs;
         const uint64_t after = fakeClock->nowMs() - unit->stoppedAtMs;

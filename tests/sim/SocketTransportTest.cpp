@@ -153,7 +153,7 @@ TEST_F(SocketTransport, ServerAnswersUnknownTypesEmptyAndDropsOversizedMessages)
   const uint8_t config[5] = {'C', 0, 0, 0, 0};
   ASSERT_EQ(::send(fd, config, 5, MSG_NOSIGNAL), 5);
   ASSERT_TRUE(readAll(reply, 9));
-  EXPECT_EQ(reply[5], 1);  // configured
+  EXPECT_EQ(reply[5], 1);                        // configured
   const uint8_t huge[5] = {'W', 0, 0, 0x20, 0};  // 2 MiB announced
   ASSERT_EQ(::send(fd, huge, 5, MSG_NOSIGNAL), 5);
   EXPECT_FALSE(readAll(reply, 1));  // the server hangs up
@@ -283,8 +283,8 @@ TEST_F(SocketTransport, UnitProcessServesAJobAndKeepsItsStateAcrossRuns) {
 
 TEST_F(SocketTransport, UnitProcessFaultOptions) {
   const std::string sock = dir.file("u.sock");
-  UnitProcess sim({"--socket", sock, "--no-state", "--instant", "--update-mode",
-                   "--error-status", "getUnitInfo:227", "--no-target"});
+  UnitProcess sim({"--socket", sock, "--no-state", "--instant", "--update-mode", "--error-status", "getUnitInfo:227",
+                   "--no-target"});
   ASSERT_TRUE(sim.waitForLog("unitsim: serving")) << sim.log();
   SocketUsbDriver client(sock);
   UsbDriver* previous = setUsbDriver(&client);
@@ -307,7 +307,6 @@ TEST_F(SocketTransport, UnitProcessFaultOptions) {
   EXPECT_EQ(bad.stop(0), 2);
   EXPECT_NE(bad.log().find("--stall"), std::string::npos);
 }
-
 
 // A real stall and a dripping unit, behind the vrx4-unitsim process: without
 // a stop the request ends at its time-out; a stop request raised while the
@@ -336,7 +335,8 @@ class SlowUnitProcess : public SocketTransport {
       });
     UnitInfo info;
     ok = getUnitInfo(info);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     if (stopper.joinable()) stopper.join();
     return ms;
   }

@@ -66,8 +66,7 @@ TEST_F(UnitCommands, VerboseUnitLogsOneLinePerCommandAndCountsRepeatedPolls) {
       "unit:  22 setOperation           error 227",
   };
   auto lines = log.lines();
-  lines.erase(std::remove_if(lines.begin(), lines.end(),
-                             [](const std::string& l) { return l.rfind("unit:", 0) != 0; }),
+  lines.erase(std::remove_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("unit:", 0) != 0; }),
               lines.end());
   EXPECT_EQ(lines, want);
 }
@@ -275,8 +274,8 @@ TEST(UnitRobustness, ArbitraryRequestsGetOneWellFormedAnswerEach) {
   o.timeScale = 0;
   SimulatedProgrammer unit(o);
   std::mt19937 rng(5);
-  const uint8_t codes[] = {1, 2, 3, 4, 5, 6, 17, 18, 19, 20, 21, 22, 23, 24, 25,
-                           26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 65, 0, 7, 255};
+  const uint8_t codes[] = {1,  2,  3,  4,  5,  6,  17, 18, 19, 20, 21, 22, 23, 24, 25,
+                           26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 65, 0,  7,  255};
   // A device first, so that operations and queries reach the target too.
   Bytes device(1, 0);
   const DeviceDef d = testDevice();

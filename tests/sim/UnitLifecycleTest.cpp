@@ -2,8 +2,8 @@
 // faults it injects as the program's frame exchange sees them.
 #include <algorithm>
 #include <cstring>
-#include <set>
 #include <fstream>
+#include <set>
 
 #include "SimFixture.h"
 #include "base/StopRequest.h"
@@ -18,7 +18,8 @@ std::vector<std::string> damagedCopies(const std::string& path) {
   const std::filesystem::path p(path);
   std::vector<std::string> out;
   for (const auto& e : std::filesystem::directory_iterator(p.parent_path()))
-    if (e.path().filename().string().rfind(p.filename().string() + ".damaged-", 0) == 0) out.push_back(e.path().string());
+    if (e.path().filename().string().rfind(p.filename().string() + ".damaged-", 0) == 0)
+      out.push_back(e.path().string());
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -233,7 +234,7 @@ TEST(UnitStateFile, FlashSizeWithoutATargetIsRefused) {
   u32(section, 0);            // no target payload
   u32(section, 0xFFFFFFFFu);  // flash size
   section.insert(section.end(), 8, 0);
-  u32(section, 0);            // no version text
+  u32(section, 0);  // no version text
   std::vector<uint8_t> file = {'V', 'R', 'X', '4', 'U', 'N', 'I', 'T'};
   u32(file, 1);
   u32(file, 5);  // the target section

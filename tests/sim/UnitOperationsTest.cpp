@@ -90,7 +90,7 @@ TEST_F(UnitOperations, TheTargetsIdCodeMustMatchOnceProgrammed) {
   ASSERT_TRUE(setIdCode(idCodeOf({0xA0, 0xA1, 0xA2, 0x00})));
   EXPECT_EQ(runOperation(kVerify).result, 9);  // "ID Err"
   EXPECT_EQ(runOperation(kErase).result, 9);
-  EXPECT_EQ(unit->targetFlash(), image);  // nothing was erased
+  EXPECT_EQ(unit->targetFlash(), image);                 // nothing was erased
   ASSERT_TRUE(setIdCode(idCodeOf({0xA0, 0xA1, 0xA2})));  // too short
   EXPECT_EQ(runOperation(kRead).result, 9);
   ASSERT_TRUE(setIdCode(idCodeOf({0xA0, 0xA1, 0xA2, 0xA3})));

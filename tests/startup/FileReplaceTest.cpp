@@ -3,6 +3,8 @@
 // the complete new one, and no temporary outlives the process that made it.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +13,6 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "app/DialogPaths.h"
@@ -176,8 +176,7 @@ TEST(KilledSaves, LeaveTheOldOrTheNewFileAndNoTemporary) {
   }
   {
     // 256 KiB of image: the save takes long enough to be killed inside.
-    static std::vector<uint8_t> images[2] = {std::vector<uint8_t>(0x40000, 0x11),
-                                             std::vector<uint8_t>(0x40000, 0x22)};
+    static std::vector<uint8_t> images[2] = {std::vector<uint8_t>(0x40000, 0x11), std::vector<uint8_t>(0x40000, 0x22)};
     const std::string path = dir.file("app.hex");
     auto request = [path](int v) {
       SaveRequest r;

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedPrompter.h"
 #include "app/AppInfo.h"
 #include "app/CommandLine.h"
 #include "app/DialogPaths.h"
-#include "programs/UnitTransport.h"
 #include "base/Log.h"
 #include "base/StartupMessage.h"
 #include "link/UsbLink.h"
-#include "ScriptedPrompter.h"
+#include "programs/UnitTransport.h"
 #include "view/FrameRules.h"
 
 namespace vrx4 {
@@ -225,9 +225,10 @@ TEST(CommandLine, UnitChoice) {
 }
 
 TEST(CommandLine, SimulatorOptionsNeedTheSimulatedUnit) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--sim-firmware", "Ver.1.00"}, {"--sim-update-mode", "--unit", "usb"},
-        {"--simulate", "--sim-fresh", "--unit", "socket:u.sock"}, {"--sim-no-state"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--sim-firmware", "Ver.1.00"},
+                                               {"--sim-update-mode", "--unit", "usb"},
+                                               {"--simulate", "--sim-fresh", "--unit", "socket:u.sock"},
+                                               {"--sim-no-state"}}) {
     const CommandLine cl = parseCommandLine(args);
     EXPECT_FALSE(cl.ok()) << args[0];
     EXPECT_NE(cl.error.find(args[0] == "--simulate" ? "--sim-fresh" : args[0]), std::string::npos) << cl.error;

@@ -18,24 +18,24 @@
 
 #include "ScriptedPrompter.h"
 #include "app/AppInfo.h"
-#include "programs/UnitTransport.h"
-#include "view/CProgrammerApp.h"
 #include "app/CQtPrompter.h"
 #include "app/CSplashWindow.h"
+#include "app/CUnitDialogs.h"
+#include "app/ProgramStop.h"
 #include "app/UnitCheck.h"
+#include "base/CWorkerDialog.h"
 #include "base/StartupMessage.h"
+#include "image/CTransferDlg.h"
 #include "link/Commands.h"
 #include "link/UsbLink.h"
+#include "programs/UnitTransport.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedProgrammer.h"
 #include "sim/SimulatedUnit.h"
-#include "app/CUnitDialogs.h"
-#include "app/ProgramStop.h"
-#include "image/CTransferDlg.h"
 #include "sim/UnitFaults.h"
-#include "view/CMainView.h"
-#include "base/CWorkerDialog.h"
 #include "view/CMainFrame.h"
+#include "view/CMainView.h"
+#include "view/CProgrammerApp.h"
 #include "view/FrameRules.h"
 
 using namespace vrx4;
@@ -92,9 +92,7 @@ class WatchingDriver final : public UsbDriver {
   bool getConfiguration(UsbHandle d, uint32_t& v) override { return sim.getConfiguration(d, v); }
   void recover(UsbHandle d) override { sim.recover(d); }
   bool write(UsbHandle p, const uint8_t* data, size_t n) override { return sim.write(p, data, n); }
-  bool read(UsbHandle p, uint8_t* data, size_t n, size_t& got) override {
-    return sim.read(p, data, n, got);
-  }
+  bool read(UsbHandle p, uint8_t* data, size_t n, size_t& got) override { return sim.read(p, data, n, got); }
   void setDeviceChangeHandler(std::function<void()> h) override { sim.setDeviceChangeHandler(std::move(h)); }
 };
 
@@ -262,7 +260,8 @@ class StartupTest : public QObject {
     QVERIFY(first.tryLock(0));
     {
       CProgrammerApp second(env);
-      QVERIFY(!second.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state")}));
+      QVERIFY(!second.onProgramStart(
+          {QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state")}));
       QCOMPARE(prompts.texts(), QStringList{QString::fromLatin1(kAlreadyStartedText)});
       QCOMPARE(prompts.seen[0].prompt.icon, Icon::Stop);
       QVERIFY(!second.state().closeLinkAtExit);
@@ -292,7 +291,8 @@ class StartupTest : public QObject {
     WatchingPrompter prompts;
     QCoreApplication::setOrganizationName(QString());
     CProgrammerApp app(environment(nullptr));
-    QVERIFY(app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state")}));
+    QVERIFY(
+        app.onProgramStart({QStringLiteral("vrx4"), QStringLiteral("--simulate"), QStringLiteral("--sim-no-state")}));
     QVERIFY(prompts.seen.empty());
     QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Velmora Inc."));
 
@@ -320,7 +320,7 @@ class StartupTest : public QObject {
     const QByteArray bytes = f.readAll();
     QCOMPARE(bytes.size(), qsizetype(kDialogPathFileSize));
     const QByteArray folder = (folder_.path() + QLatin1Char('/')).toUtf8();
-    QCOMPARE(QByteArray(bytes.constData()), folder);                           // slot 0
+    QCOMPARE(QByteArray(bytes.constData()), folder);                            // slot 0
     QCOMPARE(QByteArray(bytes.constData() + 4 * kDialogPathSlotSize), folder);  // slot 4
     QCOMPARE(QByteArray(bytes.constData() + 5 * kDialogPathSlotSize), QByteArray());
   }
@@ -785,7 +785,8 @@ class StartupTest : public QObject {
       QProcess p;
       p.setProcessEnvironment(offscreenEnvironment());
       p.setProcessChannelMode(QProcess::MergedChannels);
-      p.start(program.path, {QStringLiteral("--unit"), QStringLiteral("socket:") + sock, QStringLiteral("-Automation")});
+      p.start(program.path,
+              {QStringLiteral("--unit"), QStringLiteral("socket:") + sock, QStringLiteral("-Automation")});
       // The start is over once the window is shown, which the offscreen
       // platform reports ("propagateSizeHints"); should it stop saying so,
       // the wait runs out with the window long up.

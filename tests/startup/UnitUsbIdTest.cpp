@@ -8,9 +8,9 @@
 #include <fstream>
 
 #include "app/CommandLine.h"
+#include "app/UnitCheck.h"
 #include "app/UnitUsbId.h"
 #include "app/UsbAccess.h"
-#include "app/UnitCheck.h"
 #include "link/FrameExchange.h"
 
 namespace vrx4 {
@@ -30,8 +30,10 @@ class UnitUsbIdTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
     }
     setUnitUsbId(UsbId{});
     std::error_code ec;
@@ -64,7 +66,8 @@ TEST(UsbIdText, ReadsFourHexDigitsEachAndWritesThemAsLsusbDoes) {
   ASSERT_TRUE(parseUsbId("04D8:fA2b", id));
   EXPECT_EQ(id, (UsbId{0x04D8, 0xFA2B}));
   EXPECT_EQ(usbIdText(id), "04d8:fa2b");
-  for (const char* bad : {"", "4d8:fa2b", "04d8fa2b", "04d8:fa2b0", "04d8-fa2b", "0x4d:fa2b", "04d8:fa2g", " 04d8:fa2b"})
+  for (const char* bad :
+       {"", "4d8:fa2b", "04d8fa2b", "04d8:fa2b0", "04d8-fa2b", "0x4d:fa2b", "04d8:fa2g", " 04d8:fa2b"})
     EXPECT_FALSE(parseUsbId(bad, id)) << bad;
 }
 
@@ -136,9 +139,14 @@ TEST(UsbCommandLine, IdsAndTimeOutAreCheckedWhereTheyAreGiven) {
   EXPECT_EQ(cl.unit.usbId, "04d8:FA2B");
   EXPECT_DOUBLE_EQ(cl.unit.usbTimeoutSeconds, 2.5);
   EXPECT_EQ(parseCommandLine({"--usb-id=1234:5678"}).unit.usbId, "1234:5678");
-  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--usb-id"}, {"--usb-id", "1234"}, {"--usb-id=12345:678"}, {"--usb-timeout"},
-           {"--usb-timeout", "0"}, {"--usb-timeout", "-1"}, {"--usb-timeout", "5s"}, {"--usb-timeout=4000"}}) {
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{{"--usb-id"},
+                                                                            {"--usb-id", "1234"},
+                                                                            {"--usb-id=12345:678"},
+                                                                            {"--usb-timeout"},
+                                                                            {"--usb-timeout", "0"},
+                                                                            {"--usb-timeout", "-1"},
+                                                                            {"--usb-timeout", "5s"},
+                                                                            {"--usb-timeout=4000"}}) {
     const CommandLine b = parseCommandLine(bad);
     EXPECT_FALSE(b.ok()) << bad[0];
     EXPECT_EQ(b.error.rfind(bad[0].substr(0, bad[0].find('=')), 0), 0u) << b.error;

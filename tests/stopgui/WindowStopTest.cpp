@@ -24,10 +24,10 @@
 #include "image/CTransferDlg.h"
 #include "link/SocketUsbDriver.h"
 #include "link/UsbLink.h"
+#include "programs/UnitTransport.h"
 #include "view/CMainFrame.h"
 #include "view/CMainView.h"
 #include "view/CMainViewDialogs.h"
-#include "programs/UnitTransport.h"
 #include "view/CProgrammerApp.h"
 #include "view/CProgrammingDlg.h"
 
@@ -40,8 +40,8 @@ class UnitSim {
  public:
   UnitSim(const QString& socket, QStringList extra) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    QStringList args = {QStringLiteral("--socket"), socket, QStringLiteral("--no-state"),
-                        QStringLiteral("--instant"), QStringLiteral("--verbose")};
+    QStringList args = {QStringLiteral("--socket"), socket, QStringLiteral("--no-state"), QStringLiteral("--instant"),
+                        QStringLiteral("--verbose")};
     process_.start(QStringLiteral(VRX4_UNITSIM), args + extra);
     QDeadlineTimer ready(20000);
     while (!log_.contains("unitsim: serving") && !ready.hasExpired() && process_.waitForReadyRead(500))
@@ -120,8 +120,8 @@ class WindowStopTest : public QObject {
   // the event loop), `inState` tells when it is reached; then the stop comes
   // `how`. Returns the milliseconds from the stop to the end of the main
   // loop (-1 when the state was never reached or the loop did not end).
-  qint64 stopInState(CProgrammerApp& app, const std::function<void()>& during,
-                     const std::function<bool()>& inState, How how, int delayMs = 200) {
+  qint64 stopInState(CProgrammerApp& app, const std::function<void()>& during, const std::function<bool()>& inState,
+                     How how, int delayMs = 200) {
     QElapsedTimer sinceStop;
     bool reached = false;
     QTimer watch;
@@ -245,7 +245,8 @@ class WindowStopTest : public QObject {
           during = [view] { view->startButton()->click(); };
         } else {
           during = [view, hex] {
-            view->dialogs().setFileChooser([hex](const FileOpenRequest&) { return std::optional<std::string>(hex.toStdString()); });
+            view->dialogs().setFileChooser(
+                [hex](const FileOpenRequest&) { return std::optional<std::string>(hex.toStdString()); });
             view->loadButton()->click();
           };
         }

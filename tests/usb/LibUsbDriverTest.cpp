@@ -13,10 +13,10 @@
 
 #include "ScriptedPrompter.h"
 #include "UmockdevUnit.h"
+#include "base/StopRequest.h"
 #include "link/FrameExchange.h"
 #include "link/LibUsbDriver.h"
 #include "link/UsbLink.h"
-#include "base/StopRequest.h"
 
 namespace vrx4::test {
 namespace {
@@ -55,7 +55,8 @@ size_t buildRequest(uint8_t* f, size_t totalLength) {
 }
 
 bool anyLine(const std::vector<std::string>& lines, const std::string& part) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
 }
 
 std::vector<SeenUrb> bulkUrbs(const std::vector<SeenUrb>& all) {
@@ -132,9 +133,10 @@ TEST_F(LibUsbDriverTest, DeviceThatCannotBeOpenedIsPassedOverAndReportedOnce) {
   closeLink();
   ASSERT_TRUE(openLink());
   const auto lines = log.lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-              return l.find("open " + bed.devicePath(first) + ": LIBUSB_ERROR_") != std::string::npos;
-            }),
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) {
+                            return l.find("open " + bed.devicePath(first) + ": LIBUSB_ERROR_") != std::string::npos;
+                          }),
             1);
 }
 
@@ -201,8 +203,7 @@ TEST_F(LibUsbDriverTest, StalledPipeBringsClearHaltOnTheStalledEndpointAndTheLin
   ASSERT_GE(urbs.size(), 1u);
   EXPECT_EQ(urbs[0].endpoint, kUnitBulkOut);
   EXPECT_EQ(urbs[0].status, -EPIPE);
-  EXPECT_EQ(bed.clearedHalts(unitDevice), (std::vector<unsigned>{kUnitBulkOut}))
-      << "only the endpoint that stalled";
+  EXPECT_EQ(bed.clearedHalts(unitDevice), (std::vector<unsigned>{kUnitBulkOut})) << "only the endpoint that stalled";
   EXPECT_FALSE(unit->halted());
 
   prompts.clear();
@@ -263,9 +264,8 @@ TEST_F(LibUsbDriverTest, ReadTimeOutIsAFailureAndTheDiscardedUrbDoesNotLinger) {
   EXPECT_EQ(got, 0u);
   EXPECT_EQ(bed.discardCount(unitDevice), 1);
   const auto lines = log.lines();
-  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
-    return l.find("LIBUSB_ERROR_TIMEOUT") != std::string::npos;
-  }));
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("LIBUSB_ERROR_TIMEOUT") != std::string::npos; }));
 
   // The next exchange gets its own response, not a stale one.
   uint8_t r[256] = {};

@@ -29,8 +29,7 @@ TEST(RecordedUnits, InfoRunsOverEveryRecording) {
     UsbIdPair ids;
     std::string why;
     ASSERT_TRUE(bed.addRecording(e.path().string(), ioctls.string(), ids, why)) << why;
-    EXPECT_EQ(cli::run({"info", "--usb-id", usbIdText(UsbId{ids.vendor, ids.product})}, VRX4_CLI_PATH),
-              cli::kExitPass);
+    EXPECT_EQ(cli::run({"info", "--usb-id", usbIdText(UsbId{ids.vendor, ids.product})}, VRX4_CLI_PATH), cli::kExitPass);
     setUnitUsbId(UsbId{});
     ++replayed;
   }

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "link/LibUsbDriver.h"
 
@@ -35,8 +35,8 @@ void put16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
 // Configuration descriptor 1 with interface 0 and the given endpoint
 // descriptors (7 bytes each) behind it.
 std::vector<uint8_t> configuration(uint8_t interfaceClass, const std::vector<std::vector<uint8_t>>& endpoints) {
-  std::vector<uint8_t> c = {9, 2, 0, 0, 1, 1, 0, 0x80, 50,
-                            9, 4, 0, 0, uint8_t(endpoints.size()), interfaceClass, 0, 0, 0};
+  std::vector<uint8_t> c = {9, 2, 0, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, uint8_t(endpoints.size()), interfaceClass,
+                            0, 0, 0};
   for (const auto& e : endpoints) c.insert(c.end(), e.begin(), e.end());
   put16(c, 2, uint16_t(c.size()));
   return c;
@@ -99,8 +99,8 @@ int UmockdevUnit::addOtherDevice(uint16_t vendorId, uint16_t productId, int port
   return addDevice(d, nullptr, port, true);
 }
 
-int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit,
-                            int port, bool withNode, bool highSpeed, int devnum) {
+int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit, int port,
+                            bool withNode, bool highSpeed, int devnum) {
   auto d = std::make_unique<Device>();
   d->port = port;
   d->devnum = devnum ? devnum : port + 1;
@@ -124,21 +124,30 @@ int UmockdevUnit::addDevice(const std::vector<uint8_t>& descriptors, std::shared
   }
   const std::string node = withNode ? "N: bus/usb/001/" + devnumText + "\n" : std::string();
   // The strings the system keeps for the device, readable without opening it.
-  const std::string strings = isUnit ? "A: serial=VRX4-" + std::to_string(port) + "\\n\n"
-                                       "A: product=T552-VRX4\\n\n"
+  const std::string strings = isUnit ? "A: serial=VRX4-" + std::to_string(port) +
+                                           "\\n\n"
+                                           "A: product=T552-VRX4\\n\n"
                                      : "A: product=USB Receiver\\n\n";
   const std::string text = "P: " + sysfs + "\n" + node +
                            "E: SUBSYSTEM=usb\n"
                            "E: DEVTYPE=usb_device\n"
                            "E: DRIVER=usb\n"
                            "E: BUSNUM=001\n"
-                           "E: DEVNUM=" + devnumText + "\n"
-                           "E: DEVNAME=" + d->devnode + "\n"
+                           "E: DEVNUM=" +
+                           devnumText +
+                           "\n"
+                           "E: DEVNAME=" +
+                           d->devnode +
+                           "\n"
                            "A: busnum=1\\n\n"
-                           "A: devnum=" + std::to_string(d->devnum) + "\\n\n"
-                           "A: speed=" + (highSpeed ? "480" : "12") + "\\n\n"
-                           "A: bConfigurationValue=1\\n\n" + strings +
-                           "H: descriptors=" + hex(descriptors) + "\n";
+                           "A: devnum=" +
+                           std::to_string(d->devnum) +
+                           "\\n\n"
+                           "A: speed=" +
+                           (highSpeed ? "480" : "12") +
+                           "\\n\n"
+                           "A: bConfigurationValue=1\\n\n" +
+                           strings + "H: descriptors=" + hex(descriptors) + "\n";
   if (!umockdev_testbed_add_from_string(testbed_, text.c_str(), &error)) {
     std::fprintf(stderr, "umockdev: adding the device failed: %s\n", error ? error->message : "?");
     g_clear_error(&error);
@@ -255,13 +264,15 @@ void UmockdevUnit::shareWithOtherUsers() {
     const fs::file_status st = fs::symlink_status(p, ec);
     perms mode = perms::owner_read | perms::owner_write | perms::group_read | perms::others_read;
     if (fs::is_symlink(st)) return;
-    if (fs::is_directory(st)) mode = perms::owner_all | perms::group_read | perms::group_exec |
-                                     perms::others_read | perms::others_exec;
+    if (fs::is_directory(st))
+      mode = perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec;
     // The preload talks to the ioctl handler over these sockets before it
     // opens the node itself: they stay open to everyone.
-    else if (fs::is_socket(st)) mode = perms::owner_read | perms::owner_write | perms::group_read |
-                                       perms::group_write | perms::others_read | perms::others_write;
-    else if (p.string().rfind(nodes, 0) == 0) mode = perms::owner_read | perms::owner_write;
+    else if (fs::is_socket(st))
+      mode = perms::owner_read | perms::owner_write | perms::group_read | perms::group_write | perms::others_read |
+             perms::others_write;
+    else if (p.string().rfind(nodes, 0) == 0)
+      mode = perms::owner_read | perms::owner_write;
     fs::permissions(p, mode, ec);
   };
   for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); it.increment(ec))
@@ -284,8 +295,7 @@ std::vector<SeenUrb> UmockdevUnit::urbs(int device) const {
 
 std::vector<unsigned> UmockdevUnit::clearedHalts(int device) const {
   std::lock_guard lock(mutex_);
-  return device >= 0 && device < int(devices_.size()) ? devices_[device]->clearedHalts
-                                                       : std::vector<unsigned>{};
+  return device >= 0 && device < int(devices_.size()) ? devices_[device]->clearedHalts : std::vector<unsigned>{};
 }
 
 bool UmockdevUnit::interfaceClaimed(int device) const {
@@ -336,8 +346,7 @@ bool UmockdevUnit::handleIoctl(UMockdevIoctlClient* client) {
       ++d.opens;
       UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
       *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                                                 USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-                                                 USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+                                                 USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
       umockdev_ioctl_client_complete(client, 0, 0);
       umockdev_ioctl_data_unref(caps);
       return true;
@@ -471,13 +480,12 @@ void UmockdevUnit::submitUrb(Device& d, UMockdevIoctlClient* client) {
   seen.bufferLength = u->buffer_length;
   const bool in = (u->endpoint & 0x80) != 0;
   // A zero-length buffer resolves to nothing; that is a zero-length packet.
-  UMockdevIoctlData* buffer =
-      u->buffer_length > 0 ? umockdev_ioctl_data_resolve(urb, offsetof(usbdevfs_urb, buffer), size_t(u->buffer_length), nullptr)
-                           : nullptr;
+  UMockdevIoctlData* buffer = u->buffer_length > 0 ? umockdev_ioctl_data_resolve(urb, offsetof(usbdevfs_urb, buffer),
+                                                                                 size_t(u->buffer_length), nullptr)
+                                                   : nullptr;
   if (!in && buffer) seen.data.assign(buffer->data, buffer->data + u->buffer_length);
 
-  const bool unitPipe = d.unit && u->type == USBDEVFS_URB_TYPE_BULK &&
-                        u->endpoint == (in ? kUnitBulkIn : kUnitBulkOut);
+  const bool unitPipe = d.unit && u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == (in ? kUnitBulkIn : kUnitBulkOut);
   const size_t index = d.urbs.size();
   d.urbs.push_back(seen);
 

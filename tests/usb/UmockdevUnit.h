@@ -48,7 +48,7 @@ struct UnitBehaviour {
 
 // One URB as the device saw it on submission.
 struct SeenUrb {
-  uint8_t type = 0;       // USBDEVFS_URB_TYPE_*
+  uint8_t type = 0;  // USBDEVFS_URB_TYPE_*
   uint8_t endpoint = 0;
   int bufferLength = 0;
   std::vector<uint8_t> data;  // the bytes of an OUT URB
@@ -83,8 +83,7 @@ class UmockdevUnit {
   // `description` from "umockdev-record NODE", `ioctls` from "umockdev-record
   // --ioctl NODE=FILE -- vrx4-cli info", replayed by umockdev itself. Gives
   // the device's IDs; false (with `why`) when the files do not load.
-  bool addRecording(const std::string& description, const std::string& ioctls, UsbIdPair& ids,
-                    std::string& why);
+  bool addRecording(const std::string& description, const std::string& ioctls, UsbIdPair& ids, std::string& why);
 
   // Pulls a device out: its ioctls fail with ENODEV from now on and its
   // sysfs entries and node go (with a remove uevent).
@@ -141,16 +140,16 @@ class UmockdevUnit {
     int discards = 0;
     int opens = 0;
     size_t packetSize = 64;
-    std::deque<std::vector<uint8_t>> packets;  // IN packets the device holds for the host
-    std::deque<std::vector<uint8_t>> late;     // responses held back (lateReplies)
-    unsigned inToggle = 0, outToggle = 0;      // the device's data toggles
+    std::deque<std::vector<uint8_t>> packets;        // IN packets the device holds for the host
+    std::deque<std::vector<uint8_t>> late;           // responses held back (lateReplies)
+    unsigned inToggle = 0, outToggle = 0;            // the device's data toggles
     bool inToggleOff = false, outToggleOff = false;  // they disagree with the host's
-    std::deque<Waiting> waiting;              // NAKed IN URBs
-    std::deque<UMockdevIoctlData*> reapable;  // completed, not yet reaped
+    std::deque<Waiting> waiting;                     // NAKed IN URBs
+    std::deque<UMockdevIoctlData*> reapable;         // completed, not yet reaped
   };
 
-  int addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit,
-                int port, bool withNode, bool highSpeed = false, int devnum = 0);
+  int addDevice(const std::vector<uint8_t>& descriptors, std::shared_ptr<SimulatedUnit> unit, int port, bool withNode,
+                bool highSpeed = false, int devnum = 0);
   void takeResponses(Device& d);
   void queueResponse(Device& d, const std::vector<uint8_t>& frame);
   static int handleIoctlThunk(UMockdevIoctlBase* base, UMockdevIoctlClient* client, void* self);

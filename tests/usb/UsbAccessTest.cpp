@@ -8,8 +8,8 @@
 // answers the interface claim with EBUSY, as the kernel does when another
 // program has claimed it.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -42,14 +42,14 @@ constexpr uid_t kNobody = 65534;
 constexpr gid_t kNogroup = 65534;
 
 struct ProcessRun {
-  int status = -1;  // exit status, -1 when it did not end by itself
+  int status = -1;     // exit status, -1 when it did not end by itself
   std::string output;  // standard output and standard error together
 };
 
 // Runs `argv` as `uid` (root: unchanged) with the environment plus `extra`,
 // for at most `timeoutMs`. The umockdev preload is inherited.
 ProcessRun runAs(uid_t uid, const std::vector<std::string>& argv, const std::vector<std::string>& extra,
-          int timeoutMs = 30000) {
+                 int timeoutMs = 30000) {
   ProcessRun run;
   // Everything the child needs is made before the fork: after it, only
   // async-signal-safe calls.
@@ -249,8 +249,7 @@ TEST_F(UsbAccessTest, ProgramsRunByAUserWithoutAccessNameTheRuleAndEnd) {
   EXPECT_NE(cli.output.find(expected), std::string::npos) << cli.output;
   EXPECT_NE(cli.output.find("LIBUSB_ERROR_ACCESS"), std::string::npos) << "the log line names the error";
   if (installedUsbRule().empty()) {
-    EXPECT_NE(cli.output.find("sudo install -m 644 " + rule + " /etc/udev/rules.d/"), std::string::npos)
-        << cli.output;
+    EXPECT_NE(cli.output.find("sudo install -m 644 " + rule + " /etc/udev/rules.d/"), std::string::npos) << cli.output;
   }
   EXPECT_NE(cli.output.find("unplug the unit and plug it in again"), std::string::npos) << cli.output;
   EXPECT_EQ(cli.output.find("Communication error"), std::string::npos) << cli.output;

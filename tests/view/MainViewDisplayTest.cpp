@@ -126,11 +126,8 @@ TEST_F(MainViewDisplayTest, BootAreaFromTheUnitMustLieInsideTheBootImage) {
   state->settings.optionMode = 1;
   struct Case {
     uint32_t start, size, wantStart, wantEnd;
-  } cases[] = {{0xF000, 0x800, 0xF000, 0xF7FF},
-               {0, 0, 0, 0},
-               {0xF000, 0, 0, 0},
-               {0, 0x10001, 0, 0},
-               {0xFF00, 0x200, 0, 0}};
+  } cases[] = {
+      {0xF000, 0x800, 0xF000, 0xF7FF}, {0, 0, 0, 0}, {0xF000, 0, 0, 0}, {0, 0x10001, 0, 0}, {0xFF00, 0x200, 0, 0}};
   for (const Case& c : cases) {
     state->bootArea.bootStart = c.start;
     state->bootArea.bootSize = c.size;

@@ -45,9 +45,7 @@ class ScriptedDialogs : public MainViewDialogs {
     if (canAnswer) setCanSetting(*canAnswer);
     return canAnswer;
   }
-  std::optional<LockBitTable> blockSetting(const LockBitTable&, const DeviceDef&) override {
-    return blockAnswer;
-  }
+  std::optional<LockBitTable> blockSetting(const LockBitTable&, const DeviceDef&) override { return blockAnswer; }
   std::optional<IdCode> setId(const IdCode&) override { return idAnswer; }
   void deviceDetail(const DeviceDef&) override {}
   bool sendImage(ImageArea area, const MemoryImage& image, const ProjectSettings& settings,

@@ -2,12 +2,12 @@
 // simulated unit, the real form, frame and dialogs, offscreen.
 #include <QAccessible>
 #include <QAction>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,26 +21,26 @@
 
 #include "ScriptedPrompter.h"
 #include "app/AppState.h"
-#include "programs/UnitTransport.h"
-#include "view/CProgrammerApp.h"
-#include "app/CommandLine.h"
 #include "app/CSplashWindow.h"
 #include "app/CUnitDialogs.h"
+#include "app/CommandLine.h"
 #include "base/CWorkerDialog.h"
 #include "image/DialogUnits.h"
 #include "link/Commands.h"
 #include "link/UsbLink.h"
+#include "programs/UnitTransport.h"
+#include "settings/CCanSettingDlg.h"
 #include "sim/SimUsbDriver.h"
 #include "sim/SimulatedProgrammer.h"
-#include "settings/CCanSettingDlg.h"
+#include "sim/UnitFaults.h"
 #include "view/CMainFrame.h"
 #include "view/CMainView.h"
-#include "view/FrameRules.h"
 #include "view/CMainViewDialogs.h"
+#include "view/CProgrammerApp.h"
 #include "view/CommandSeam.h"
+#include "view/FrameRules.h"
 #include "view/MainFormState.h"
 #include "view/MainViewModel.h"
-#include "sim/UnitFaults.h"
 
 using namespace vrx4;
 
@@ -120,7 +120,8 @@ bool chooseDevice(CMainView* view, const QString& name) {
 
 // "Load..." with the file dialog answered by `path`.
 void loadFile(CMainView* view, const QString& path) {
-  view->dialogs().setFileChooser([path](const FileOpenRequest&) { return std::optional<std::string>(path.toStdString()); });
+  view->dialogs().setFileChooser(
+      [path](const FileOpenRequest&) { return std::optional<std::string>(path.toStdString()); });
   view->loadButton()->click();
 }
 
@@ -231,8 +232,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(menuTexts(frame.helpMenu()), (QStringList{"&About T552-VRX4...", "&Manual"}));
     QCOMPARE(frame.openAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
     QCOMPARE(frame.saveAsAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
-    for (QAction* a : {frame.newAction(), frame.exitAction(), frame.editUserRomAction(),
-                       frame.editBootRomAction(), frame.aboutAction(), frame.manualAction()})
+    for (QAction* a : {frame.newAction(), frame.exitAction(), frame.editUserRomAction(), frame.editBootRomAction(),
+                       frame.aboutAction(), frame.manualAction()})
       QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
 
     // "&User Rom Area..." follows the device; "&Boot Rom Area..." goes for good.
@@ -258,8 +259,8 @@ class MainWindowTest : public QObject {
     QStringList groups;
     for (QGroupBox* g : view.findChildren<QGroupBox*>()) groups << g->title();
     groups.sort();
-    QCOMPARE(groups, (QStringList{" Advanced Settings ", " CAN ", " Device ", " Execution ", " Operation ",
-                                  " Settings "}));
+    QCOMPARE(groups,
+             (QStringList{" Advanced Settings ", " CAN ", " Device ", " Execution ", " Operation ", " Settings "}));
     QStringList labels;
     for (QLabel* l : view.findChildren<QLabel*>()) labels << l->text();
     QCOMPARE(labels, (QStringList{"&Type :", "User Rom Area :", "Block :", "Vcc :", "Vpp :", "Baudrate :",
@@ -268,8 +269,8 @@ class MainWindowTest : public QObject {
                                   "Check Sum :", "Check ID code :", "Boot Loader :", "#1"}));
     QStringList buttons;
     for (QPushButton* b : view.findChildren<QPushButton*>()) buttons << b->text();
-    QCOMPARE(buttons, (QStringList{"Detail...", "Set CAN...", "Set Blocks...", "Load...", "Check ID...",
-                                   "Boot File...", "Start", "Read Version"}));
+    QCOMPARE(buttons, (QStringList{"Detail...", "Set CAN...", "Set Blocks...", "Load...", "Check ID...", "Boot File...",
+                                   "Start", "Read Version"}));
     QStringList choices;
     for (int i = 0; i < kOperationCount; ++i) choices << view.operationButton(i)->text();
     QCOMPARE(choices, (QStringList{"Erase/Program/Verify", "Blank", "Erase", "Erase/Program", "Verify", "Read"}));
@@ -446,8 +447,7 @@ class MainWindowTest : public QObject {
     QAccessibleInterface* radio = QAccessible::queryAccessibleInterface(view->operationButton(4));
     QVERIFY(radio && radio->actionInterface());
     QVERIFY(radio->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
-    QCOMPARE(sentBy([&] { radio->actionInterface()->doAction(QAccessibleActionInterface::toggleAction()); }),
-             op(5, 0));
+    QCOMPARE(sentBy([&] { radio->actionInterface()->doAction(QAccessibleActionInterface::toggleAction()); }), op(5, 0));
     QCOMPARE(view->checkedOperation(), 4);
     QCOMPARE(sentBy([&] { view->operationButton(0)->click(); }), op(1, 0));
     QCOMPARE(sentBy([&] { view->postSendingBox()->setChecked(true); }), op(1, 2));
@@ -611,7 +611,8 @@ class MainWindowTest : public QObject {
     // Another device, then "&Open...": the project's device, operation and
     // file come back, and the file's bytes are sent again.
     QVERIFY(chooseDevice(view, QStringLiteral("DEMO-B256K")));
-    view->dialogs().setFileChooser([&](const FileOpenRequest&) { return std::optional<std::string>(project.toStdString()); });
+    view->dialogs().setFileChooser(
+        [&](const FileOpenRequest&) { return std::optional<std::string>(project.toStdString()); });
     QStringList confirmed;
     view->dialogs().setLoadConfirmer([&](const std::string& path) {
       confirmed << QString::fromStdString(path);
@@ -659,8 +660,8 @@ class MainWindowTest : public QObject {
     for (int i = 0; i < data.size(); ++i) data[i] = char(i * 7);
     QTemporaryDir files;
     QVERIFY(QDir().mkpath(files.filePath(QStringLiteral("projects/pump-controller/release"))));
-    const QString path = writeFile(files, QStringLiteral("projects/pump-controller/release/pump-2.3.hex"),
-                                   hexFile(0x1000, data));
+    const QString path =
+        writeFile(files, QStringLiteral("projects/pump-controller/release/pump-2.3.hex"), hexFile(0x1000, data));
     loadFile(view, path);
     runOperation(view, 0);
     QCOMPARE(view->resultBox()->text(), QStringLiteral("Pass"));

@@ -19,9 +19,8 @@ class FirmwareWorkerTest : public ScriptedUnitFixture {
       firstBytes.push_back(p[2]);
       return ScriptedUnit::ok();
     });
-    unit->on(kCmdGetUpdateState, [this](const uint8_t*, size_t) {
-      return ScriptedUnit::ok({uint8_t(++updatePolls <= 5 ? 1 : 0)});
-    });
+    unit->on(kCmdGetUpdateState,
+             [this](const uint8_t*, size_t) { return ScriptedUnit::ok({uint8_t(++updatePolls <= 5 ? 1 : 0)}); });
     unit->on(kCmdGetExecutionState, [this](const uint8_t*, size_t) { return ScriptedUnit::ok({mode}); });
   }
   FirmwareImage image;
@@ -58,9 +57,8 @@ TEST_F(FirmwareWorkerTest, UnitNotInFirmwareModeAtTheEndFails) {
 
 TEST_F(FirmwareWorkerTest, FailedPageStopsTheUpdateWithItsMessage) {
   auto n = std::make_shared<int>(0);
-  unit->on(kCmdWriteFirmwarePage, [n](const uint8_t*, size_t) {
-    return ++*n == 100 ? ScriptedUnit::fail(234) : ScriptedUnit::ok();
-  });
+  unit->on(kCmdWriteFirmwarePage,
+           [n](const uint8_t*, size_t) { return ++*n == 100 ? ScriptedUnit::fail(234) : ScriptedUnit::ok(); });
   updateWorker(image, progress);
   EXPECT_EQ(progress, kUpdateFailed);
   EXPECT_EQ(*n, 100);

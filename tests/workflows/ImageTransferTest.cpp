@@ -125,8 +125,7 @@ TEST_F(ImageTransferTest, EscapeAtTheVeryEndIsNeverLost) {
     spin = rng() % 3000;
     SendPlan plan = prepareSend(progress, ImageArea::Boot, *image, *settings);
     esc = std::thread([&] {
-      while (!go) {
-      }
+      while (!go) {}
       for (unsigned i = 0; i < spin; ++i) asm volatile("" ::: "memory");
       progress.abandon();
     });

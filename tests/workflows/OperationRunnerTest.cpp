@@ -20,7 +20,9 @@ class OperationRunnerTest : public ScriptedUnitFixture {
     });
   }
   bool doneCalled = false;
-  void run(OperationProgress& p) { programmingThreadProc(p, [&] { doneCalled = true; }); }
+  void run(OperationProgress& p) {
+    programmingThreadProc(p, [&] { doneCalled = true; });
+  }
 };
 
 TEST_F(OperationRunnerTest, IdleUnitGetsTenWarmUpRequestsAndTheNextOneDecides) {
@@ -102,7 +104,7 @@ TEST(OperationResultTable, TextsAndColours) {
   EXPECT_STREQ(operationResult(3).text, "Contact Err");
   EXPECT_EQ(operationResult(3).background, (Rgb{255, 255, 0}));
   const char* red[] = {"Device Err", "Erase Err", "Program Err", "Verify Err", "Read Err",
-                       "Blank Err", "ID Err", "Memory Err", "Load Err"};
+                       "Blank Err",  "ID Err",    "Memory Err",  "Load Err"};
   const uint8_t redCodes[] = {2, 4, 5, 6, 7, 8, 9, 10, 11};
   for (int i = 0; i < 9; ++i) {
     EXPECT_STREQ(operationResult(redCodes[i]).text, red[i]);

@@ -60,9 +60,8 @@ class UnitCheckTest : public ScriptedUnitFixture {
       if (switches) mode = p[0];
       return ScriptedUnit::ok();
     });
-    unit->on(kCmdGetInitialLoadData, [](const uint8_t*, size_t) {
-      return ScriptedUnit::ok(std::vector<uint8_t>(300, 0x40));
-    });
+    unit->on(kCmdGetInitialLoadData,
+             [](const uint8_t*, size_t) { return ScriptedUnit::ok(std::vector<uint8_t>(300, 0x40)); });
     runUpdate = [this](const FirmwareImage& image) {
       updateImage = image;
       updated = true;
@@ -147,8 +146,8 @@ TEST_F(UnitCheckTest, DecliningOrAMissingFileEndsTheStartUp) {
   fs::remove(folder / "vrx4.fwp");
   prompts.answer(Answer::Ok);
   EXPECT_FALSE(checkUnit(state, runUpdate));
-  EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Would you like to update firmware?",
-                                                       "No firmware update file found."}));
+  EXPECT_EQ(prompts.texts(),
+            (std::vector<std::string>{"Would you like to update firmware?", "No firmware update file found."}));
 }
 
 TEST_F(UnitCheckTest, WrongModelIsRefused) {
@@ -243,12 +242,12 @@ TEST_F(UnitCheckTest, InconsistentStoredSettingsGoOnAndAskForInitializing) {
   d[0] = 2;
   d[1] = 'A';
   d[2] = 'B';
-  d[4] = 0;              // file name length
-  d[5 + 128] = 65;       // ID code length
+  d[4] = 0;         // file name length
+  d[5 + 128] = 65;  // ID code length
   unit->on(kCmdGetInitialLoadData, [d](const uint8_t*, size_t) { return ScriptedUnit::ok(d); });
   EXPECT_TRUE(checkConnection(state, runUpdate));
-  EXPECT_EQ(prompts.texts(), (std::vector<std::string>{"Communication error from T552-VRX4.",
-                                                       "Invalid Initial load data."}));
+  EXPECT_EQ(prompts.texts(),
+            (std::vector<std::string>{"Communication error from T552-VRX4.", "Invalid Initial load data."}));
   EXPECT_TRUE(state.reinitPending);
 }
 

@@ -88,8 +88,12 @@ class UnitDialogsTest : public QObject {
       while (dialogShown && !release) std::this_thread::yield();
       return ScriptedUnit::ok({uint8_t(release ? 100 : 0x80 | 50), 3});
     });
-    const char* titles[] = {"Erasing, Programming and Verifying...", "Blank Checking...", "Erasing...",
-                            "Erasing and Programming...", "Verifying...", "Reading..."};
+    const char* titles[] = {"Erasing, Programming and Verifying...",
+                            "Blank Checking...",
+                            "Erasing...",
+                            "Erasing and Programming...",
+                            "Verifying...",
+                            "Reading..."};
     for (int i = 0; i < 6; ++i) {
       CProgrammingDlg d(i, 0x8000);
       QCOMPARE(d.windowTitle(), QString(titles[i]));
@@ -163,7 +167,8 @@ class UnitDialogsTest : public QObject {
     settings->device.userRomStart = 0x10000;
     settings->device.userRomSize = 0x1000;
     settings->device.userRomEnd = 0x10FFF;
-    b.unit->on(kCmdReadDataPage, [](const uint8_t*, size_t) { return ScriptedUnit::ok(std::vector<uint8_t>(258, 0x77)); });
+    b.unit->on(kCmdReadDataPage,
+               [](const uint8_t*, size_t) { return ScriptedUnit::ok(std::vector<uint8_t>(258, 0x77)); });
     CFetchImageDlg d(ImageArea::User, *image, *settings);
     QCOMPARE(d.windowTitle(), QString("Saving..."));
     QVERIFY(d.cancelButton()->isHidden());
@@ -197,7 +202,8 @@ class UnitDialogsTest : public QObject {
   void initializingDialogCountsToHundredThenWaitsForTheUnit() {
     Bench b;
     std::atomic<int> polls{0};
-    b.unit->on(kCmdGetBusyState, [&](const uint8_t*, size_t) { return ScriptedUnit::ok({uint8_t(++polls < 3 ? 1 : 0)}); });
+    b.unit->on(kCmdGetBusyState,
+               [&](const uint8_t*, size_t) { return ScriptedUnit::ok({uint8_t(++polls < 3 ? 1 : 0)}); });
     {
       CInitializingDlg d;
       QCOMPARE(d.windowTitle(), QString("Initializing..."));

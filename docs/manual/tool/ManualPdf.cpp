@@ -92,7 +92,8 @@ int main(int argc, char** argv) {
       ++i;
     }
   }
-  if (args.size() != 2) return fail(QStringLiteral("usage: vrx4-manual-pdf IN.md OUT.pdf [--font FAMILY] [--title TEXT]"));
+  if (args.size() != 2)
+    return fail(QStringLiteral("usage: vrx4-manual-pdf IN.md OUT.pdf [--font FAMILY] [--title TEXT]"));
 
   QFile in(args[0]);
   if (!in.open(QIODevice::ReadOnly | QIODevice::Text)) return fail(QStringLiteral("cannot read ") + args[0]);
@@ -126,7 +127,8 @@ int main(int argc, char** argv) {
   formatTables(doc);
   doc.setPageSize(page);
   const int pages = doc.pageCount();
-  if (!doc.missing.isEmpty()) return fail(QStringLiteral("missing pictures: ") + doc.missing.join(QStringLiteral(", ")));
+  if (!doc.missing.isEmpty())
+    return fail(QStringLiteral("missing pictures: ") + doc.missing.join(QStringLiteral(", ")));
 
   QPainter painter;
   if (!painter.begin(&writer)) return fail(QStringLiteral("cannot write ") + args[1]);
