@@ -13,7 +13,7 @@ packages=(
 test_packages=(
   umockdev libumockdev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xauth srecord
   # the manuals (Japanese font), man pages, the desktop files' checks and
   # the Debian package

@@ -4,9 +4,13 @@
 # umockdev), the core suites again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded suites under ThreadSanitizer, then
 # each fuzz target for a few seconds under the same sanitizers as the core.
+# First the quick checks: the layout of the code and the direction of its
+# includes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --test
+scripts/format-check.sh
+scripts/layering-check.sh
 jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRX4_BUILD_TESTS=ON -DVRX4_BUILD_BENCH=ON
 cmake --build build -j "$jobs"
