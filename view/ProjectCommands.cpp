@@ -51,6 +51,36 @@ bool OnProjectSaveAs(AppState& app, const CommandViewFields& view, const Command
   return true;
 }
 
+namespace {
+
+// The project's boot file, when it names one: loaded and sent, or its
+// fields cleared when it names none. A boot file that fails leaves the
+// project open.
+void openBootFileOf(AppState& app, const CommandDialogs& dialogs, const MainViewRoutines& routines) {
+  ProjectSettings& s = app.settings;
+  if (s.bootFileNameLength != 0) {
+    const std::string bootFile = fieldText(s.bootFileName, sizeof s.bootFileName);
+    if (dialogs.confirmLoad && dialogs.confirmLoad(bootFile)) {
+      if (loadBootFile(bootFile, *app.image, s)) {
+        if (dialogs.sendImage && dialogs.sendImage(ImageArea::Boot, bootFile)) {
+          std::memset(s.bootLoaderText, 0, sizeof s.bootLoaderText);
+          std::memcpy(s.bootLoaderText, app.image->bootImage.data(), 8);
+          if (routines.showBootLoader) routines.showBootLoader();
+        }
+      } else {
+        showMessage(kReadBootFileError, Icon::Stop);
+        std::memset(s.bootLoaderText, 0, sizeof s.bootLoaderText);
+      }
+    }
+  } else {
+    std::memset(s.bootFileName, 0, sizeof s.bootFileName);
+    s.bootChecksum = 0;
+    std::memset(s.bootLoaderText, 0, sizeof s.bootLoaderText);
+  }
+}
+
+}  // namespace
+
 bool OnProjectOpen(AppState& app, CommandViewFields& view, const CommandDialogs& dialogs,
                    const MainViewRoutines& routines) {
   if (!dialogs.fileDialog) return false;
@@ -115,25 +145,7 @@ bool OnProjectOpen(AppState& app, CommandViewFields& view, const CommandDialogs&
   s.protectLevel = level;
   s.userChecksum = app.image->imageChecksum(ImageArea::User, s);
 
-  if (s.bootFileNameLength != 0) {
-    const std::string bootFile = fieldText(s.bootFileName, sizeof s.bootFileName);
-    if (dialogs.confirmLoad && dialogs.confirmLoad(bootFile)) {
-      if (loadBootFile(bootFile, *app.image, s)) {
-        if (dialogs.sendImage && dialogs.sendImage(ImageArea::Boot, bootFile)) {
-          std::memset(s.bootLoaderText, 0, sizeof s.bootLoaderText);
-          std::memcpy(s.bootLoaderText, app.image->bootImage.data(), 8);
-          if (routines.showBootLoader) routines.showBootLoader();
-        }
-      } else {
-        showMessage(kReadBootFileError, Icon::Stop);
-        std::memset(s.bootLoaderText, 0, sizeof s.bootLoaderText);
-      }
-    }
-  } else {
-    std::memset(s.bootFileName, 0, sizeof s.bootFileName);
-    s.bootChecksum = 0;
-    std::memset(s.bootLoaderText, 0, sizeof s.bootLoaderText);
-  }
+  openBootFileOf(app, dialogs, routines);
 
   if (int32_t(s.deviceIndex) != -1 && routines.selectDevice) routines.selectDevice(s.deviceIndex);
   view.operationIndex = s.operationIndex;
