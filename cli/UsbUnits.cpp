@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <CLI/CLI.hpp>
+
 #include "app/CommandLine.h"
 #include "app/UnitUsbId.h"
 #include "base/Version.h"

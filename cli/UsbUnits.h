@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "link/UsbDriver.h"
 #include "link/UsbLink.h"
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace vrx4::cli {
 
