@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/fuzz-common.sh
 sanitize_configure
-cmake --build "$fuzz_build" -j "$(nproc)"
+targets=(vrx4_tests)
+fuzz_have_clang && targets+=("${fuzz_targets[@]/#/fuzz_}")
+cmake --build "$fuzz_build" --target "${targets[@]}" -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 ctest --test-dir "$fuzz_build" --output-on-failure -j "$(nproc)"

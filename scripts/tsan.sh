@@ -16,6 +16,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
   -DVRX4_BUILD_BENCH=OFF -DVRX4_BUILD_MANUALS=OFF -DVRX4_TEST_DIRS="$(IFS=';'; echo "${suites[*]}")" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+cmake --build "$build" --target vrx4_tests -j "$(nproc)"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
