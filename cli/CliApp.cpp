@@ -129,15 +129,21 @@ class CommandLine {
     addUsbOptions(app, usb);
   }
 
+  // What a program job and its check share: the file or project, the
+  // operation, the blocks, the lock bits and the ID code.
+  void addJobOptions(CLI::App& sub) {
+    sub.add_option("file", g.job.file);
+    sub.add_option("--project", g.job.project);
+    sub.add_option("--op", g.job.operation)->check(CLI::IsMember({"epv", "blank", "erase", "ep", "verify"}));
+    sub.add_option("--blocks", g.job.blocks);
+    sub.add_option("--lock-after", g.job.lockAfter);
+    sub.add_option("--lock-state", g.job.lockState)->check(CLI::IsMember({"effective", "ignore"}));
+    sub.add_option("--id", g.job.id);
+  }
+
   void addProgram() {
     program = app.add_subcommand("program");
-    program->add_option("file", g.job.file);
-    program->add_option("--project", g.job.project);
-    program->add_option("--op", g.job.operation)->check(CLI::IsMember({"epv", "blank", "erase", "ep", "verify"}));
-    program->add_option("--blocks", g.job.blocks);
-    program->add_option("--lock-after", g.job.lockAfter);
-    program->add_option("--lock-state", g.job.lockState)->check(CLI::IsMember({"effective", "ignore"}));
-    program->add_option("--id", g.job.id);
+    addJobOptions(*program);
     program->add_option("--baud", g.job.baudKbps)->check(CLI::PositiveNumber);
     program->add_option("--sample-point", g.job.samplePointPct)->check(CLI::Range(1, 99));
     program->add_option("--boot", g.job.bootFile);
@@ -153,13 +159,7 @@ class CommandLine {
 
   void addCheck() {
     check = app.add_subcommand("check");
-    check->add_option("file", g.job.file);
-    check->add_option("--project", g.job.project);
-    check->add_option("--op", g.job.operation)->check(CLI::IsMember({"epv", "blank", "erase", "ep", "verify"}));
-    check->add_option("--blocks", g.job.blocks);
-    check->add_option("--lock-after", g.job.lockAfter);
-    check->add_option("--lock-state", g.job.lockState)->check(CLI::IsMember({"effective", "ignore"}));
-    check->add_option("--id", g.job.id);
+    addJobOptions(*check);
     check->add_option("--boot", g.job.bootFile);
     check->add_flag("--strict", strict);
   }
